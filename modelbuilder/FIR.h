@@ -1,0 +1,47 @@
+#pragma once
+
+#include <complex>
+#include <cstdint>
+
+#include "modelbuilder/CircularBuffer.h"
+#include "modelbuilder/DFModel.h"
+
+namespace CorvanaModelBuilder {
+
+// Rate-changing FIR. A firing reads Decimation samples at Input's Position and writes
+// Interpolation samples at Output's Position; it moves neither port, only its delay line.
+// Setup reports every invalid setting and fails; the other phases never fail. The block owns its
+// delay line (allocated in Initialize, freed in Finalize), never Taps.
+template <class T, int Variant>
+class FIR : public DFModel {
+public:
+    FIR() = default;
+    FIR(const FIR&) = delete;
+    FIR& operator=(const FIR&) = delete;
+    ~FIR() override;
+
+    bool Setup() override;
+    bool Initialize() override;
+    bool Run() override;
+    bool Finalize() override;
+
+    CircularBuffer<T> Input;
+    CircularBuffer<T> Output;
+    CircularBuffer<T> DelayLine;
+    T* DelayStorage = nullptr;
+    T* Taps = nullptr;
+    std::int32_t NumTaps = 0;
+    std::int32_t Decimation = 1;
+    std::int32_t DecimationPhase = 0;
+    std::int32_t Interpolation = 1;
+    std::int32_t TapsPerPhase = 0;
+
+private:
+    void ReleaseDelayStorage();
+};
+
+extern template class FIR<double, 0>;
+extern template class FIR<double, 1>;
+extern template class FIR<std::complex<double>, 0>;
+
+}  // namespace CorvanaModelBuilder

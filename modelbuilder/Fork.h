@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+
+#include "modelbuilder/CircularBufferBus.h"
+#include "modelbuilder/DFModel.h"
+
+namespace CorvanaModelBuilder {
+
+// Fan-out. A firing copies Input's current element to the current element of every output;
+// the owner sizes Outputs before Setup. Never fails.
+template <class Buffer>
+class Fork : public DFModel {
+public:
+    Buffer Input;
+    CircularBufferBusT<Buffer> Outputs;
+
+    bool Run() override {
+        const auto value = Input.Data[Input.Position];
+        for (std::uint64_t i = 0; i < Outputs.Count; ++i) {
+            Buffer& out = Outputs.Buffers[i];
+            out.Data[out.Position] = value;
+        }
+        return true;
+    }
+};
+
+}  // namespace CorvanaModelBuilder

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstdint>
+
+#include "modelbuilder/NumericConversion.h"
+
+namespace CorvanaModelBuilder {
+
+// The rounding rule: half away from zero, clamped to the 32-bit range, NaN to INT32_MIN.
+struct TypeConverterRound {
+    static std::int32_t Convert(double value) { return RoundToInt32Clamped(value); }
+};
+
+template <class Base>
+class TypeConverterBase : public Base {};
+
+template <class InBuffer, class OutBuffer, class Rule, class Base>
+class TypeConverter : public TypeConverterBase<Base> {
+public:
+    InBuffer Input;
+    OutBuffer Output;
+};
+
+// Converts Input's current element by Rule into Output's current element. Never fails.
+template <class InBuffer, class OutBuffer, class Rule, class Base>
+class ScalarToScalar : public TypeConverter<InBuffer, OutBuffer, Rule, Base> {
+public:
+    bool Run() override {
+        auto& in = this->Input;
+        auto& out = this->Output;
+        out.Data[out.Position] = Rule::Convert(in.Data[in.Position]);
+        return true;
+    }
+};
+
+}  // namespace CorvanaModelBuilder
