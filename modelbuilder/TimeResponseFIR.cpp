@@ -73,7 +73,8 @@ std::size_t ReadPairs(std::istream& in, Sink sink) {
     std::size_t pairs = 0;
     double time = 0.0;
     double value = 0.0;
-    while (in >> time >> value) {
+    // good(), not just !fail(): a number that ends at the end of the file sets eof.
+    while (in >> time >> value, in.good()) {
         sink(time, value);
         ++pairs;
     }
