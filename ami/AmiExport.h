@@ -1,0 +1,11 @@
+#pragma once
+
+// The IBIS-AMI entry points, the only symbols the model libraries export.
+#define AMI_EXPORT extern "C" __attribute__((visibility("default")))
+
+AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
+                         double sample_interval, double bit_time, char* AMI_parameters_in,
+                         char** AMI_parameters_out, void** AMI_memory_handle, char** msg);
+AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
+                            char** AMI_parameters_out, void* AMI_memory_handle);
+AMI_EXPORT long AMI_Close(void* AMI_memory_handle);

@@ -1,0 +1,99 @@
+#pragma once
+
+#include <cstdint>
+#include <new>
+#include <string>
+
+#include "amiparams/AmiParameters.h"
+#include "modelbuilder/CircularBuffer.h"
+
+// What AMI_Init hands the host as the memory handle: the device model, its message log, and the
+// one-sample stores of the model's input and output port.
+template <class Model>
+struct AmiModelInstance {
+    Model model;
+    std::string messageLog;
+    // The text msg points at: a copy of the log taken when AMI_Init returns, never changed
+    // afterwards, because hosts read that pointer late and later calls still append to the log.
+    std::string reportedText;
+    double inputStore = 0.0;
+    double outputStore = 0.0;
+
+    void AttachPorts() {
+        Attach(model.Input, &inputStore);
+        Attach(model.Output, &outputStore);
+    }
+    void DetachPorts() {
+        Attach(model.Input, nullptr);
+        Attach(model.Output, nullptr);
+    }
+    // One sample through the model; false (sample untouched) when the model's Run fails.
+    bool Process(double& sample) {
+        model.Input.Data[model.Input.Position] = sample;
+        if (!model.Run()) return false;
+        sample = model.Output.Data[model.Output.Position];
+        return true;
+    }
+    void Log(const char* sentence) noexcept {
+        try {
+            messageLog += sentence;
+        } catch (...) {  // out of memory: the sentence is lost, the host is not
+        }
+    }
+
+private:
+    static void Attach(CorvanaModelBuilder::CircularBuffer<double>& port, double* store) {
+        port.Data = store;
+        port.Capacity = store != nullptr ? 1 : 0;
+        port.Rate = 1;
+        port.Position = 0;
+    }
+};
+
+// A parameter the entry point reads, with the sentence logged when it cannot be read.
+struct AmiParameterRead {
+    const char* path;
+    double* asDouble;
+    std::int32_t* asInt;
+    const char* warning;
+};
+
+// Missing or unreadable parameters keep the model's defaults and add their warnings. A null
+// parameter string reads as an empty one.
+template <class Instance, std::size_t N>
+void ReadAmiParameters(Instance& instance, const char* text, const AmiParameterRead (&reads)[N]) {
+    AmiParameters parameters = ParseAmiParameters(text != nullptr ? text : "");
+    for (const AmiParameterRead& read : reads) {
+        const bool found = read.asDouble != nullptr
+                               ? GetAmiDouble(parameters, *read.asDouble, read.path)
+                               : GetAmiInt(parameters, *read.asInt, read.path);
+        if (!found) instance.Log(read.warning);
+    }
+    ReleaseAmiParameters(parameters);
+}
+
+// The end of every AMI_Init: the handle also on failure, msg only for a non-empty log. With no
+// place for the handle the host could never close the instance, so it is freed here.
+template <class Instance>
+long FinishAmiInit(Instance* instance, void** handle, char** msg, bool ok) {
+    if (handle == nullptr) {
+        delete instance;
+        return 0;
+    }
+    *handle = instance;
+    if (!instance->messageLog.empty()) {
+        try {
+            instance->reportedText = instance->messageLog;
+        } catch (...) {
+            return 0;
+        }
+        if (msg != nullptr) *msg = const_cast<char*>(instance->reportedText.c_str());
+    }
+    return ok ? 1 : 0;
+}
+
+// The standard's long, used as a 32-bit signed integer (its low 32 bits, as the host's
+// arithmetic on a 32-bit long would give).
+inline std::int32_t AmiLong(long value) {
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<unsigned long>(value)));
+}

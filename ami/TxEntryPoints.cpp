@@ -1,0 +1,112 @@
+// The transmitter library: AMI_Init sets the model up, every AMI_GetWave filters one block of the
+// waveform with the state carried over from the previous block, AMI_Close finalizes.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "ami/AmiExport.h"
+#include "ami/AmiModelInstance.h"
+#include "modelbuilder/NumericConversion.h"
+#include "models/tx/KT7MRL40562D9_Tx.h"
+
+namespace {
+
+struct TxInstance : AmiModelInstance<KT7MRL40562D9_Tx> {
+    std::vector<double> clockTimes;
+    std::int32_t samplesPerBit = 0;
+};
+
+constexpr const char* kSetupFailed = "Error occurred in KT7MRL40562D9_Tx::Setup(). ";
+constexpr const char* kInitializeFailed = "Error occurred in KT7MRL40562D9_Tx::Initialize(). ";
+constexpr const char* kRunFailed = "Error occurred in KT7MRL40562D9_Tx::Run(). ";
+constexpr const char* kFinalizeFailed = "Error occurred in KT7MRL40562D9_Tx::Finalize(). ";
+constexpr const char* kOutOfMemory =
+    "The IBIS-AMI model, KT7MRL40562D9_Tx, ran out of memory and stopped. ";
+
+}  // namespace
+
+AMI_EXPORT long AMI_Init(double* /*impulse_matrix*/, long /*row_size*/, long /*aggressors*/,
+                         double sample_interval, double bit_time, char* AMI_parameters_in,
+                         char** /*AMI_parameters_out*/, void** AMI_memory_handle, char** msg) {
+    TxInstance* instance = nullptr;
+    try {
+        instance = new TxInstance();
+    } catch (...) {
+        if (AMI_memory_handle != nullptr) *AMI_memory_handle = nullptr;
+        return 0;
+    }
+    bool ok = true;
+    try {
+        KT7MRL40562D9_Tx& model = instance->model;
+        // Not finite or out of range: the truncating conversion's INT32_MIN, without undefined
+        // behaviour.
+        instance->samplesPerBit =
+            CorvanaModelBuilder::TruncateToInt32(bit_time / sample_interval + 0.5);
+        const AmiParameterRead reads[] = {
+            {"KT7MRL40562D9_Tx.tx_samplerate", &model.tx_samplerate, nullptr,
+             "The IBIS-AMI model, KT7MRL40562D9_Tx, is unable to initialize the parameter "
+             "tx_samplerate from the AMI_Init arguments.  The model will use the default "
+             "setting. "},
+            {"KT7MRL40562D9_Tx.FG", nullptr, &model.FG,
+             "The IBIS-AMI model, KT7MRL40562D9_Tx, is unable to initialize the parameter FG from "
+             "the AMI_Init arguments.  The model will use the default setting. "},
+            {"KT7MRL40562D9_Tx.SW", nullptr, &model.SW,
+             "The IBIS-AMI model, KT7MRL40562D9_Tx, is unable to initialize the parameter SW from "
+             "the AMI_Init arguments.  The model will use the default setting. "},
+        };
+        ReadAmiParameters(*instance, AMI_parameters_in, reads);
+        instance->AttachPorts();
+        if (!model.Setup()) {
+            instance->Log(kSetupFailed);
+            ok = false;
+        } else if (!model.Initialize()) {
+            instance->Log(kInitializeFailed);
+            ok = false;
+        }
+    } catch (...) {
+        instance->Log(kOutOfMemory);
+        ok = false;
+    }
+    return FinishAmiInit(instance, AMI_memory_handle, msg, ok);
+}
+
+AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
+                            char** /*AMI_parameters_out*/, void* AMI_memory_handle) {
+    if (AMI_memory_handle == nullptr) return 0;
+    auto& instance = *static_cast<TxInstance*>(AMI_memory_handle);
+    const std::int32_t size = AmiLong(wave_size);
+    if (size < 0 || wave == nullptr || clock_times == nullptr) return 0;
+    try {
+        instance.clockTimes.resize(static_cast<std::size_t>(size) + 1, 0.0);
+    } catch (...) {
+        instance.Log(kOutOfMemory);
+        return 0;
+    }
+    bool ok = true;
+    for (std::int32_t i = 0; i < size; ++i) {
+        if (!instance.Process(wave[i])) {
+            instance.Log(kRunFailed);
+            ok = false;
+            break;
+        }
+    }
+    instance.clockTimes[0] = -1.0;  // the model reports no clock ticks
+    // At most one entry is ever written: the model keeps a single clock value.
+    const double bitsInBlock =
+        std::floor(static_cast<double>(size) / static_cast<double>(instance.samplesPerBit));
+    const std::int64_t bound =
+        std::min<std::int64_t>(size, CorvanaModelBuilder::TruncateToInt32(bitsInBlock) + 101LL);
+    if (bound >= 1) clock_times[0] = instance.clockTimes[0];
+    return ok ? 1 : 0;
+}
+
+AMI_EXPORT long AMI_Close(void* AMI_memory_handle) {
+    if (AMI_memory_handle == nullptr) return 1;
+    auto* instance = static_cast<TxInstance*>(AMI_memory_handle);
+    const bool ok = instance->model.Finalize();
+    if (!ok) instance->Log(kFinalizeFailed);
+    instance->DetachPorts();
+    delete instance;
+    return ok ? 1 : 0;
+}

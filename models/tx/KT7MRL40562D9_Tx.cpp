@@ -1,0 +1,165 @@
+#include "models/tx/KT7MRL40562D9_Tx.h"
+
+#include <cstddef>
+
+#include "models/ModelGraph.h"
+#include "models/tx/TxStepResponses.h"
+
+namespace {
+
+struct Setting {
+    int sw, fg;
+};
+// Which filter each path-fork output feeds; all carry the same sample.
+constexpr Setting kForkTargets[8] = {{0, 0}, {0, 2}, {0, 3}, {1, 0},
+                                     {1, 1}, {1, 2}, {1, 3}, {0, 1}};
+
+}  // namespace
+
+KT7MRL40562D9_Tx::KT7MRL40562D9_Tx()
+    : blocks_{
+          &StepFir[0][0],   &StepFir[0][2],   &StepFir[0][3],   &StepFir[1][0],   &StepFir[1][1],
+          &StepFir[1][2],   &StepFir[1][3],   &HardLimit[0][1], &HardLimit[0][0], &HardLimit[1][1],
+          &SoftLimit[1][1], &HardLimit[1][2], &SoftLimit[1][2], &HardLimit[1][3], &SoftLimit[1][3],
+          &SoftLimit[0][1], &HardLimit[0][2], &SoftLimit[0][2], &StepFir[0][1],   &HardLimit[0][3],
+          &SoftLimit[0][3], &HardLimit[1][0], &SoftLimit[1][0], &SoftLimit[0][0], &FgRound,
+          &SwRound,         &Sw1Mux,          &SwConst,         &FgConst,         &FgFork,
+          &InputGain,       &PathFork,        &SwMux,           &Sw0Mux} {}
+
+KT7MRL40562D9_Tx::~KT7MRL40562D9_Tx() {
+    ReleaseConnections();
+    ReleaseResponses();
+}
+
+void KT7MRL40562D9_Tx::ReleaseConnections() {
+    ModelGraph::ReleaseStores(doubleStores_);
+    ModelGraph::ReleaseStores(controlStores_);
+}
+
+void KT7MRL40562D9_Tx::ReleaseResponses() {
+    for (auto& row : StepFir)
+        for (CorvanaModelBuilder::TimeResponseFIR& fir : row) ModelGraph::ReclaimStepResponse(fir);
+}
+
+bool KT7MRL40562D9_Tx::Setup() {
+    ReleaseResponses();
+    for (int path = 0; path < 8; ++path) OutputLevel[path] = path < 4 ? 0.45 : 0.5;
+    SoftLimitFactor = 2.0;
+    for (int sw = 0; sw < 2; ++sw) {
+        for (int fg = 0; fg < 4; ++fg) {
+            const int path = 4 * sw + fg;
+            ModelGraph::LendStepResponse(StepFir[sw][fg], TxStepResponses::kTimes[path],
+                                         TxStepResponses::kValues[path], TxStepResponses::kPoints,
+                                         tx_samplerate);
+            const double level = OutputLevel[path];
+            CorvanaModelBuilder::Limit& soft = SoftLimit[sw][fg];
+            soft.K = 1.0;
+            soft.Bottom = -(level * SoftLimitFactor);
+            soft.Top = +(level * SoftLimitFactor);
+            soft.Characteristic = 1;
+            CorvanaModelBuilder::Limit& hard = HardLimit[sw][fg];
+            hard.K = 1.0;
+            hard.Bottom = -level;
+            hard.Top = +level;
+            hard.Characteristic = 0;
+        }
+    }
+    for (DoubleMux* mux : {&Sw0Mux, &Sw1Mux}) {
+        mux->BlockSize = 1;
+        mux->Inputs.Resize(4);
+    }
+    SwMux.BlockSize = 1;
+    SwMux.Inputs.Resize(2);
+    SwConst.Value = static_cast<double>(SW);
+    SwConst.InitialDelay = 0;
+    FgConst.Value = static_cast<double>(FG);
+    FgConst.InitialDelay = 0;
+    FgFork.Outputs.Resize(2);
+    InputGain.GainFactor = 10.0;
+    PathFork.Outputs.Resize(8);
+    const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Setup);
+    ModelGraph::DeclareModelPort(Input);
+    ModelGraph::DeclareModelPort(Output);
+    return ok;
+}
+
+bool KT7MRL40562D9_Tx::Initialize() {
+    ReleaseConnections();
+    if (PathFork.Outputs.Count != 8 || FgFork.Outputs.Count != 2 || SwMux.Inputs.Count != 2 ||
+        Sw0Mux.Inputs.Count != 4 || Sw1Mux.Inputs.Count != 4)
+        return false;  // never set up: there is no graph to wire
+    std::size_t next = 0;
+    ModelGraph::Connect(doubleStores_, next, InputRelay, InputGain.Input);
+    ModelGraph::Connect(doubleStores_, next, InputGain.Output, PathFork.Input);
+    for (int i = 0; i < 8; ++i) {
+        const Setting s = kForkTargets[i];
+        ModelGraph::Connect(doubleStores_, next, *PathFork.Outputs.At(i),
+                            StepFir[s.sw][s.fg].Input);
+    }
+    for (int sw = 0; sw < 2; ++sw) {
+        DoubleMux& selector = sw == 0 ? Sw0Mux : Sw1Mux;
+        for (int fg = 0; fg < 4; ++fg) {
+            ModelGraph::Connect(doubleStores_, next, StepFir[sw][fg].Output,
+                                SoftLimit[sw][fg].Input);
+            ModelGraph::Connect(doubleStores_, next, SoftLimit[sw][fg].Output,
+                                HardLimit[sw][fg].Input);
+            ModelGraph::Connect(doubleStores_, next, HardLimit[sw][fg].Output,
+                                *selector.Inputs.At(fg));
+        }
+    }
+    ModelGraph::Connect(doubleStores_, next, Sw0Mux.Output, *SwMux.Inputs.At(0));
+    ModelGraph::Connect(doubleStores_, next, Sw1Mux.Output, *SwMux.Inputs.At(1));
+    ModelGraph::Connect(doubleStores_, next, SwMux.Output, OutputRelay);
+    ModelGraph::Connect(doubleStores_, next, FgConst.Output, FgRound.Input);
+    ModelGraph::Connect(doubleStores_, next, SwConst.Output, SwRound.Input);
+    // The multiplexers' control inputs are not ports: Run reads these stores into Control.
+    std::size_t nextControl = 0;
+    ModelGraph::Connect(controlStores_, nextControl, FgRound.Output, FgFork.Input);
+    ModelGraph::Connect(controlStores_, nextControl, *FgFork.Outputs.At(0));
+    ModelGraph::Connect(controlStores_, nextControl, *FgFork.Outputs.At(1));
+    ModelGraph::Connect(controlStores_, nextControl, SwRound.Output);
+    return ModelGraph::RunPhase(blocks_, &DFModel::Initialize);
+}
+
+bool KT7MRL40562D9_Tx::FireChain(int sw, int fg) {
+    bool ok = StepFir[sw][fg].Run();
+    ok &= SoftLimit[sw][fg].Run();
+    ok &= HardLimit[sw][fg].Run();
+    return ok;
+}
+
+bool KT7MRL40562D9_Tx::Run() {
+    // Without Initialize, or without the driver's port stores, there is nothing to fire on.
+    if (controlStores_[0] == nullptr || Input.Data == nullptr || Output.Data == nullptr)
+        return false;
+    Input.CopyTo(0, InputRelay, 0, 1);
+    bool ok = InputGain.Run();
+    ok &= PathFork.Run();
+    ok &= FgConst.Run();
+    ok &= FgRound.Run();
+    ok &= FgFork.Run();
+    for (const Setting s :
+         {Setting{0, 1}, Setting{1, 3}, Setting{1, 2}, Setting{1, 1}, Setting{1, 0}})
+        ok &= FireChain(s.sw, s.fg);
+    const auto& sw1Control = *FgFork.Outputs.At(0);
+    Sw1Mux.Control = sw1Control.Data[sw1Control.Position];
+    ok &= Sw1Mux.Run();
+    for (const Setting s : {Setting{0, 3}, Setting{0, 2}, Setting{0, 0}})
+        ok &= FireChain(s.sw, s.fg);
+    const auto& sw0Control = *FgFork.Outputs.At(1);
+    Sw0Mux.Control = sw0Control.Data[sw0Control.Position];
+    ok &= Sw0Mux.Run();
+    ok &= SwConst.Run();
+    ok &= SwRound.Run();
+    SwMux.Control = SwRound.Output.Data[SwRound.Output.Position];
+    ok &= SwMux.Run();
+    OutputRelay.CopyTo(0, Output, 0, 1);
+    return ok;
+}
+
+bool KT7MRL40562D9_Tx::Finalize() {
+    const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Finalize);
+    ReleaseConnections();
+    ReleaseResponses();
+    return ok;
+}
