@@ -72,6 +72,46 @@ void ReadAmiParameters(Instance& instance, const char* text, const AmiParameterR
     ReleaseAmiParameters(parameters);
 }
 
+struct AmiLifecycleLines {
+    const char* setup;
+    const char* initialize;
+    const char* run;
+    const char* finalize;
+};
+
+// Columns 0 to aggressors of a column-major matrix, each through a complete lifecycle so that no
+// filter state carries from one column to the next. A failure stops at the failing sample (it
+// and the rest keep their values), still finalizes, and leaves later columns untouched.
+template <class Instance>
+bool FilterColumns(Instance& instance, double* matrix, std::int32_t rows, std::int32_t aggressors,
+                   const AmiLifecycleLines& lines) {
+    auto& model = instance.model;
+    bool ok = true;
+    for (std::int64_t column = 0; column <= aggressors && ok; ++column) {
+        if (!model.Setup()) {
+            instance.Log(lines.setup);
+            ok = false;
+        } else if (!model.Initialize()) {
+            instance.Log(lines.initialize);
+            ok = false;
+        } else {
+            double* samples = matrix + column * rows;  // 64-bit: no 32-bit overflow
+            for (std::int32_t i = 0; i < rows; ++i) {
+                if (!instance.Process(samples[i])) {
+                    instance.Log(lines.run);
+                    ok = false;
+                    break;
+                }
+            }
+        }
+        if (!model.Finalize()) {
+            instance.Log(lines.finalize);
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 // The end of every AMI_Init: the handle also on failure, msg only for a non-empty log. With no
 // place for the handle the host could never close the instance, so it is freed here.
 template <class Instance>

@@ -10,42 +10,16 @@ namespace {
 
 using RxInstance = AmiModelInstance<KT7MRL40562D9_Rx>;
 
-constexpr const char* kSetupFailed = "Error occurred in KT7MRL40562D9_Rx::Setup(). ";
-constexpr const char* kInitializeFailed = "Error occurred in KT7MRL40562D9_Rx::Initialize(). ";
-constexpr const char* kRunFailed = "Error occurred in KT7MRL40562D9_Rx::Run(). ";
-constexpr const char* kFinalizeFailed = "Error occurred in KT7MRL40562D9_Rx::Finalize(). ";
+constexpr AmiLifecycleLines kLifecycle = {
+    "Error occurred in KT7MRL40562D9_Rx::Setup(). ",
+    "Error occurred in KT7MRL40562D9_Rx::Initialize(). ",
+    "Error occurred in KT7MRL40562D9_Rx::Run(). ",
+    "Error occurred in KT7MRL40562D9_Rx::Finalize(). ",
+};
 constexpr const char* kNoMatrix =
     "The IBIS-AMI model, KT7MRL40562D9_Rx, received no impulse matrix to process. ";
 constexpr const char* kOutOfMemory =
     "The IBIS-AMI model, KT7MRL40562D9_Rx, ran out of memory and stopped. ";
-
-bool Equalize(RxInstance& instance, double* matrix, std::int32_t rows, std::int32_t aggressors) {
-    KT7MRL40562D9_Rx& model = instance.model;
-    bool ok = true;
-    for (std::int64_t column = 0; column <= aggressors && ok; ++column) {
-        if (!model.Setup()) {
-            instance.Log(kSetupFailed);
-            ok = false;
-        } else if (!model.Initialize()) {
-            instance.Log(kInitializeFailed);
-            ok = false;
-        } else {
-            double* samples = matrix + column * rows;
-            for (std::int32_t i = 0; i < rows; ++i) {
-                if (!instance.Process(samples[i])) {
-                    instance.Log(kRunFailed);
-                    ok = false;
-                    break;
-                }
-            }
-        }
-        if (!model.Finalize()) {
-            instance.Log(kFinalizeFailed);
-            ok = false;
-        }
-    }
-    return ok;
-}
 
 }  // namespace
 
@@ -79,7 +53,7 @@ AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
             ok = false;
         } else {
             instance->AttachPorts();
-            ok = Equalize(*instance, impulse_matrix, rows, columns);
+            ok = FilterColumns(*instance, impulse_matrix, rows, columns, kLifecycle);
         }
     } catch (...) {
         instance->Log(kOutOfMemory);
