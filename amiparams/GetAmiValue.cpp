@@ -63,7 +63,9 @@ const AmiParamNode* FindAmiLeaf(const AmiParamNode* node, const char* path, cons
     if (node == nullptr || path == nullptr || node->children.empty()) return nullptr;
     const std::size_t pathLength = std::strlen(path);
     const std::size_t prefixLength = prefix != nullptr ? std::strlen(prefix) : 0;
-    if (prefixLength > pathLength || std::memcmp(prefix, path, prefixLength) != 0) return nullptr;
+    if (prefixLength > pathLength ||
+        (prefixLength > 0 && std::memcmp(prefix, path, prefixLength) != 0))
+        return nullptr;
     std::size_t length = 0;
     if (!Extend(path, pathLength, prefixLength, node->name, length)) return nullptr;
 

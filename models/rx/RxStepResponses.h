@@ -6,6 +6,7 @@
 
 namespace RxStepResponses {
 
+// clang-format off
 inline constexpr double kTimes0[] = {
     0.0, 9.000000000056527e-14, 2.600000000001625e-13, 6.10000000000063e-13,
     1.299999999999985e-12, 2.690000000000536e-12, 5.460000000000103e-12, 1.100999999999994e-11,
@@ -415,5 +416,6 @@ inline constexpr StepTable kTables[16] = {
     {kTimes15, kValues15, 33},
 };
 
-}  // namespace RxStepResponses
+// clang-format on
 
+}  // namespace RxStepResponses

@@ -5,6 +5,7 @@ namespace TxStepResponses {
 
 inline constexpr int kPoints = 25;
 
+// clang-format off
 inline constexpr double kTimes[8][kPoints] = {
     {  // SW 0, FG 0
         0.0, 9.000000000056527e-14, 2.600000000001625e-13, 6.10000000000063e-13,
@@ -154,5 +155,7 @@ inline constexpr double kValues[8][kPoints] = {
         0.214974,
     },
 };
+
+// clang-format on
 
 }  // namespace TxStepResponses
