@@ -132,6 +132,27 @@ long FinishAmiInit(Instance* instance, void** handle, char** msg, bool ok) {
     return ok ? 1 : 0;
 }
 
+// The frame of every AMI_Init: makes the instance, runs `body` on it and finishes. Running out of
+// memory never reaches the host: the body's work stops, the sentence is logged and the result is
+// 0; without even an instance the handle is null.
+template <class Instance, class Body>
+long RunAmiInit(void** handle, char** msg, const char* outOfMemory, Body body) {
+    Instance* instance = nullptr;
+    try {
+        instance = new Instance();
+    } catch (...) {
+        if (handle != nullptr) *handle = nullptr;
+        return 0;
+    }
+    bool ok = false;
+    try {
+        ok = body(*instance);
+    } catch (...) {
+        instance->Log(outOfMemory);
+    }
+    return FinishAmiInit(instance, handle, msg, ok);
+}
+
 // The standard's long, used as a 32-bit signed integer (its low 32 bits, as the host's
 // arithmetic on a 32-bit long would give).
 inline std::int32_t AmiLong(long value) {

@@ -26,16 +26,8 @@ constexpr const char* kOutOfMemory =
 AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
                          double /*sample_interval*/, double /*bit_time*/, char* AMI_parameters_in,
                          char** /*AMI_parameters_out*/, void** AMI_memory_handle, char** msg) {
-    RxInstance* instance = nullptr;
-    try {
-        instance = new RxInstance();
-    } catch (...) {
-        if (AMI_memory_handle != nullptr) *AMI_memory_handle = nullptr;
-        return 0;
-    }
-    bool ok = true;
-    try {
-        KT7MRL40562D9_Rx& model = instance->model;
+    return RunAmiInit<RxInstance>(AMI_memory_handle, msg, kOutOfMemory, [&](RxInstance& instance) {
+        KT7MRL40562D9_Rx& model = instance.model;
         const AmiParameterRead reads[] = {
             {"KT7MRL40562D9_Rx.rx_samplerate", &model.rx_samplerate, nullptr,
              "The IBIS-AMI model, KT7MRL40562D9_Rx, is unable to initialize the parameter "
@@ -45,22 +37,19 @@ AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
              "The IBIS-AMI model, KT7MRL40562D9_Rx, is unable to initialize the parameter EQ from "
              "the AMI_Init arguments.  The model will use the default setting. "},
         };
-        ReadAmiParameters(*instance, AMI_parameters_in, reads);
+        ReadAmiParameters(instance, AMI_parameters_in, reads);
         const std::int32_t rows = AmiLong(row_size);
         const std::int32_t columns = AmiLong(aggressors);
         if (impulse_matrix == nullptr && rows > 0 && columns >= 0) {
-            instance->Log(kNoMatrix);
-            ok = false;
-        } else {
-            instance->AttachPorts();
-            ok = FilterColumns(*instance, impulse_matrix, rows, columns, kLifecycle);
+            instance.Log(kNoMatrix);
+            return false;
         }
-    } catch (...) {
-        instance->Log(kOutOfMemory);
-        ok = false;
-    }
-    instance->DetachPorts();
-    return FinishAmiInit(instance, AMI_memory_handle, msg, ok);
+        // The port stores live in the instance; they are detached again before AMI_Init returns.
+        instance.AttachPorts();
+        const bool ok = FilterColumns(instance, impulse_matrix, rows, columns, kLifecycle);
+        instance.DetachPorts();
+        return ok;
+    });
 }
 
 AMI_EXPORT long AMI_Close(void* AMI_memory_handle) {

@@ -29,19 +29,11 @@ constexpr const char* kOutOfMemory =
 AMI_EXPORT long AMI_Init(double* /*impulse_matrix*/, long /*row_size*/, long /*aggressors*/,
                          double sample_interval, double bit_time, char* AMI_parameters_in,
                          char** /*AMI_parameters_out*/, void** AMI_memory_handle, char** msg) {
-    TxInstance* instance = nullptr;
-    try {
-        instance = new TxInstance();
-    } catch (...) {
-        if (AMI_memory_handle != nullptr) *AMI_memory_handle = nullptr;
-        return 0;
-    }
-    bool ok = true;
-    try {
-        KT7MRL40562D9_Tx& model = instance->model;
+    return RunAmiInit<TxInstance>(AMI_memory_handle, msg, kOutOfMemory, [&](TxInstance& instance) {
+        KT7MRL40562D9_Tx& model = instance.model;
         // Not finite or out of range: the truncating conversion's INT32_MIN, without undefined
         // behaviour.
-        instance->samplesPerBit =
+        instance.samplesPerBit =
             CorvanaModelBuilder::TruncateToInt32(bit_time / sample_interval + 0.5);
         const AmiParameterRead reads[] = {
             {"KT7MRL40562D9_Tx.tx_samplerate", &model.tx_samplerate, nullptr,
@@ -55,20 +47,18 @@ AMI_EXPORT long AMI_Init(double* /*impulse_matrix*/, long /*row_size*/, long /*a
              "The IBIS-AMI model, KT7MRL40562D9_Tx, is unable to initialize the parameter SW from "
              "the AMI_Init arguments.  The model will use the default setting. "},
         };
-        ReadAmiParameters(*instance, AMI_parameters_in, reads);
-        instance->AttachPorts();
+        ReadAmiParameters(instance, AMI_parameters_in, reads);
+        instance.AttachPorts();  // kept until AMI_Close
         if (!model.Setup()) {
-            instance->Log(kSetupFailed);
-            ok = false;
-        } else if (!model.Initialize()) {
-            instance->Log(kInitializeFailed);
-            ok = false;
+            instance.Log(kSetupFailed);
+            return false;
         }
-    } catch (...) {
-        instance->Log(kOutOfMemory);
-        ok = false;
-    }
-    return FinishAmiInit(instance, AMI_memory_handle, msg, ok);
+        if (!model.Initialize()) {
+            instance.Log(kInitializeFailed);
+            return false;
+        }
+        return true;
+    });
 }
 
 AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
