@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tools/amirun/Signal.h"
+
+namespace amirun {
+
+struct Series {
+    std::string label;
+    std::vector<double> x;
+    std::vector<double> y;
+};
+
+// Line plot of several series into a PNG file.
+void PlotLines(const std::string& file, const std::string& title, const std::string& xLabel,
+               const std::string& yLabel, const std::vector<Series>& series);
+
+// Density image of a folded waveform over two unit intervals.
+void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
+             double unitInterval);
+
+// Bars of one value per setting, the best one marked.
+void PlotBars(const std::string& file, const std::string& title, const std::string& xLabel,
+              const std::string& yLabel, const std::vector<std::string>& names,
+              const std::vector<double>& values, std::size_t best);
+
+}  // namespace amirun

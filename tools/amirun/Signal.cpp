@@ -1,0 +1,184 @@
+#include "tools/amirun/Signal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+
+namespace amirun {
+
+Prbs::Prbs(int order) : order_(order), state_(0) {
+    switch (order) {
+        case 7:
+            tap_ = 6;
+            break;
+        case 15:
+            tap_ = 14;
+            break;
+        case 23:
+            tap_ = 18;
+            break;
+        case 31:
+            tap_ = 28;
+            break;
+        default:
+            throw std::invalid_argument("PRBS order must be 7, 15, 23 or 31");
+    }
+    state_ = static_cast<std::uint32_t>(Period());
+}
+
+int Prbs::Next() {
+    const std::uint32_t bit = ((state_ >> (order_ - 1)) ^ (state_ >> (tap_ - 1))) & 1u;
+    state_ = ((state_ << 1) | bit) & static_cast<std::uint32_t>(Period());
+    return static_cast<int>(bit);
+}
+
+std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, std::size_t length) {
+    // exp(-tau sqrt(s)) loses tau sqrt(pi f) nepers at f; its step response is
+    // erfc(tau / (2 sqrt(t))).
+    const double nyquist = bitRate / 2.0;
+    const double tau = lossDb / (20.0 * std::log10(std::exp(1.0))) / std::sqrt(M_PI * nyquist);
+    auto step = [&](double t) {
+        if (t <= 0.0) return 0.0;
+        return tau > 0.0 ? std::erfc(tau / (2.0 * std::sqrt(t))) : 1.0;
+    };
+    std::vector<double> h(length);
+    for (std::size_t n = 0; n < length; ++n)
+        h[n] = (step(double(n + 1) * dt) - step(double(n) * dt)) / dt;
+    return h;
+}
+
+std::vector<double> PulseFromImpulse(const std::vector<double>& impulse, int samplesPerBit,
+                                     double dt) {
+    std::vector<double> pulse(impulse.size() + static_cast<std::size_t>(samplesPerBit), 0.0);
+    double running = 0.0;
+    for (std::size_t n = 0; n < pulse.size(); ++n) {
+        if (n < impulse.size()) running += impulse[n];
+        if (n >= static_cast<std::size_t>(samplesPerBit) &&
+            n - static_cast<std::size_t>(samplesPerBit) < impulse.size())
+            running -= impulse[n - static_cast<std::size_t>(samplesPerBit)];
+        pulse[n] = running * dt;
+    }
+    return pulse;
+}
+
+std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h,
+                             double dt) {
+    std::vector<double> y(x.size(), 0.0);
+    for (std::size_t n = 0; n < x.size(); ++n) {
+        double sum = 0.0;
+        const std::size_t taps = std::min(h.size(), n + 1);
+        for (std::size_t k = 0; k < taps; ++k) sum += h[k] * x[n - k];
+        y[n] = sum * dt;
+    }
+    return y;
+}
+
+std::vector<double> NrzWaveform(const std::vector<int>& bits, int samplesPerBit, double amplitude) {
+    std::vector<double> wave;
+    wave.reserve(bits.size() * static_cast<std::size_t>(samplesPerBit));
+    for (int bit : bits)
+        wave.insert(wave.end(), static_cast<std::size_t>(samplesPerBit),
+                    bit ? amplitude : -amplitude);
+    return wave;
+}
+
+namespace {
+
+// Width of the run of open phases around `best`, wrapping around the unit interval.
+double OpenWidth(const std::vector<double>& opening, int best) {
+    const int n = static_cast<int>(opening.size());
+    if (n == 0 || !(opening[best] > 0.0)) return 0.0;
+    int open = 1;
+    for (int k = 1; k < n && opening[(best + k) % n] > 0.0; ++k) ++open;
+    for (int k = 1; open < n && opening[(best - k + n) % n] > 0.0; ++k) ++open;
+    return double(open) / double(n);
+}
+
+Eye BestOf(const std::vector<double>& opening) {
+    Eye eye;
+    eye.height = -std::numeric_limits<double>::infinity();
+    for (int phase = 0; phase < int(opening.size()); ++phase)
+        if (opening[phase] > eye.height) {
+            eye.height = opening[phase];
+            eye.bestPhase = phase;
+        }
+    eye.width = OpenWidth(opening, eye.bestPhase);
+    return eye;
+}
+
+}  // namespace
+
+Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit) {
+    if (pulse.empty() || samplesPerBit < 1) return {};
+    const long size = long(pulse.size());
+    const long peak = long(std::max_element(pulse.begin(), pulse.end()) - pulse.begin());
+    // Sampling phases from half a unit interval before the peak to just under half after it.
+    std::vector<double> opening(static_cast<std::size_t>(samplesPerBit));
+    for (int offset = 0; offset < samplesPerBit; ++offset) {
+        const long main = peak - samplesPerBit / 2 + offset;
+        if (main < 0 || main >= size) {
+            opening[std::size_t(offset)] = -std::numeric_limits<double>::infinity();
+            continue;
+        }
+        double isi = 0.0;
+        for (long k = main % samplesPerBit; k < size; k += samplesPerBit)
+            if (k != main) isi += std::fabs(pulse[std::size_t(k)]);
+        opening[std::size_t(offset)] = pulse[std::size_t(main)] - isi;
+    }
+    Eye eye = BestOf(opening);
+    eye.bestPhase = int((peak - samplesPerBit / 2 + eye.bestPhase) % samplesPerBit);
+    return eye;
+}
+
+Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
+                std::size_t skipBits, int maxLatencyBits) {
+    if (samplesPerBit < 1 || maxLatencyBits < 1) return {};
+    const auto spb = static_cast<std::size_t>(samplesPerBit);
+    std::vector<double> opening(static_cast<std::size_t>(maxLatencyBits) * spb);
+    for (std::size_t offset = 0; offset < opening.size(); ++offset) {
+        double lowestOne = std::numeric_limits<double>::infinity();
+        double highestZero = -std::numeric_limits<double>::infinity();
+        for (std::size_t k = skipBits; k < bits.size(); ++k) {
+            const std::size_t n = k * spb + offset;
+            if (n >= wave.size()) break;
+            if (bits[k] != 0)
+                lowestOne = std::min(lowestOne, wave[n]);
+            else
+                highestZero = std::max(highestZero, wave[n]);
+        }
+        opening[offset] = std::isfinite(lowestOne) && std::isfinite(highestZero)
+                              ? lowestOne - highestZero
+                              : -std::numeric_limits<double>::infinity();
+    }
+    Eye eye = BestOf(opening);
+    // Width: the open offsets next to the best one, in time order.
+    std::size_t open = 0;
+    for (std::size_t o = std::size_t(eye.bestPhase); o < opening.size() && opening[o] > 0.0; ++o)
+        ++open;
+    for (std::size_t o = std::size_t(eye.bestPhase); o-- > 0 && opening[o] > 0.0;) ++open;
+    eye.width = std::min(1.0, double(open) / double(spb));
+    return eye;
+}
+
+EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
+                         int bins, int center) {
+    EyeDensity density;
+    const auto spb = static_cast<std::size_t>(std::max(samplesPerBit, 1));
+    const std::size_t start = std::min(wave.size(), skipBits * spb);
+    if (start == wave.size() || bins < 1) return density;
+    const auto [lo, hi] = std::minmax_element(wave.begin() + long(start), wave.end());
+    const double margin = 0.05 * (*hi - *lo) + 1e-12;
+    density.low = *lo - margin;
+    density.high = *hi + margin;
+    density.counts.assign(2 * spb, std::vector<double>(static_cast<std::size_t>(bins), 0.0));
+    for (std::size_t n = start; n < wave.size(); ++n) {
+        const double at = (wave[n] - density.low) / (density.high - density.low) * bins;
+        const auto bin = static_cast<std::size_t>(std::clamp(at, 0.0, double(bins - 1)));
+        const std::size_t shift = spb + 2 * spb - std::size_t(center) % (2 * spb);
+        density.counts[(n + shift) % (2 * spb)][bin] += 1.0;
+    }
+    return density;
+}
+
+}  // namespace amirun

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace amirun {
+
+// Fibonacci LFSR of the ITU patterns PRBS7 (x^7+x^6+1), PRBS15 (x^15+x^14+1), PRBS23
+// (x^23+x^18+1) and PRBS31 (x^31+x^28+1), started from all ones.
+class Prbs {
+public:
+    explicit Prbs(int order);  // throws std::invalid_argument for other orders
+    int Next();
+    std::uint64_t Period() const { return (std::uint64_t{1} << order_) - 1; }
+
+private:
+    int order_;
+    int tap_;
+    std::uint32_t state_;
+};
+
+// Impulse response, sampled every dt, of a causal skin-effect lossy line with the given loss
+// (dB) at the Nyquist frequency of the bit rate: each sample is the step response's rise over
+// the interval divided by dt, so the samples sum to 1/dt over a long enough window.
+std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, std::size_t length);
+
+// Response to one bit of amplitude 1 lasting samplesPerBit samples: dt times the running sum of
+// the impulse response over the bit.
+std::vector<double> PulseFromImpulse(const std::vector<double>& impulse, int samplesPerBit,
+                                     double dt);
+
+// Full linear convolution truncated to the length of x.
+std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h, double dt);
+
+// NRZ waveform of +-amplitude levels, samplesPerBit samples a bit.
+std::vector<double> NrzWaveform(const std::vector<int>& bits, int samplesPerBit, double amplitude);
+
+struct Eye {
+    double height = 0.0;  // volts, at the best phase; negative when closed
+    double width = 0.0;   // unit intervals with an open eye
+    int bestPhase = 0;    // sample within the unit interval
+};
+
+// Peak-distortion analysis of a pulse response for symbols +-1/2 (a 1 V swing): at each phase the
+// worst-case inner eye is c0 - sum |c_k| over the other cursors; the main cursor is the pulse's
+// peak. Width counts the phases with an open eye, contiguous around the best one.
+Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit);
+
+// Measured eye of a waveform that carries `bits` with some latency: bit k is sampled at
+// k * samplesPerBit + offset for offsets up to maxLatencyBits unit intervals. At each offset the
+// opening is the lowest sample of a 1 minus the highest sample of a 0 (negative when closed);
+// bits before skipBits are left out. bestPhase is the best offset in samples.
+Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
+                std::size_t skipBits, int maxLatencyBits);
+
+// Two-UI density of a folded waveform: rows of voltage bins, columns of phase samples.
+struct EyeDensity {
+    std::vector<std::vector<double>> counts;  // [phase][bin]
+    double low = 0.0;
+    double high = 0.0;
+};
+// The fold puts sample offset `center` (a sampling point) in the middle of the two unit intervals.
+EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
+                         int bins, int center);
+
+}  // namespace amirun

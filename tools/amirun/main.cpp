@@ -1,0 +1,428 @@
+// amirun: a command-line IBIS-AMI host. Loads any model library with dlopen, builds its
+// parameter string from its .ami file, and runs AMI_Init on a channel, AMI_GetWave on a PRBS
+// waveform, or AMI_Init over every value of one List parameter. Writes CSV files and PNG plots.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "tools/amirun/AmiFile.h"
+#include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Plot.h"
+#include "tools/amirun/Signal.h"
+
+namespace fs = std::filesystem;
+using namespace amirun;
+
+namespace {
+
+struct Common {
+    std::string library;
+    std::string amiFile;
+    std::vector<std::string> sets;
+    double sampleInterval = 0.0;
+    double bitRate = 32e9;
+    double lossDb = 20.0;
+    int channelBits = 64;
+    std::string outDir = "out";
+    std::string prefix;
+};
+
+// Everything a run needs, resolved before the library is loaded.
+struct Run {
+    AmiModelDescription model;
+    std::map<std::string, std::string> values;
+    double dt = 0.0;
+    int samplesPerBit = 0;
+    double unitInterval = 0.0;
+    std::string prefix;
+};
+
+// A bar on standard error, only when it is a terminal.
+class Progress {
+public:
+    Progress(std::string label, std::size_t total)
+        : label_(std::move(label)), total_(total), shown_(isatty(2) != 0 && total > 0) {}
+    ~Progress() {
+        if (shown_) std::cerr << "\r\033[K" << std::flush;
+    }
+    void Update(std::size_t done) {
+        if (!shown_) return;
+        std::lock_guard<std::mutex> lock(mutex_);
+        const std::size_t width = 40;
+        const std::size_t filled = width * std::min(done, total_) / total_;
+        std::cerr << '\r' << label_ << " [" << std::string(filled, '#')
+                  << std::string(width - filled, ' ') << "] " << 100 * done / total_ << '%'
+                  << std::flush;
+    }
+
+private:
+    std::string label_;
+    std::size_t total_;
+    bool shown_;
+    std::mutex mutex_;
+};
+
+std::string DefaultAmiFile(const std::string& library) {
+    fs::path path(library);
+    std::string stem = path.filename().string();
+    for (const std::string suffix : {".so", "_x64", "_x86", "_64"})
+        if (stem.size() > suffix.size() &&
+            stem.compare(stem.size() - suffix.size(), suffix.size(), suffix) == 0)
+            stem.erase(stem.size() - suffix.size());
+    return (path.parent_path() / (stem + ".ami")).string();
+}
+
+Run Prepare(const Common& common) {
+    Run run;
+    run.model =
+        ReadAmiFile(common.amiFile.empty() ? DefaultAmiFile(common.library) : common.amiFile);
+    std::vector<std::pair<std::string, std::string>> overrides;
+    for (const std::string& set : common.sets) {
+        const auto equals = set.find('=');
+        if (equals == std::string::npos || equals == 0)
+            throw AmiFileError("--set takes NAME=VALUE, not '" + set + "'");
+        overrides.emplace_back(set.substr(0, equals), set.substr(equals + 1));
+    }
+    run.values = ResolveValues(run.model, overrides);
+    const AmiParameterSpec* rate = run.model.SampleRateParameter();
+    double modelRate = 0.0;
+    if (rate != nullptr && run.values.count(rate->name))
+        modelRate = std::atof(run.values[rate->name].c_str());
+    run.dt = common.sampleInterval > 0.0 ? common.sampleInterval
+                                         : (modelRate > 0.0 ? 1.0 / modelRate : 1.0 / 3.84e11);
+    if (rate != nullptr && modelRate > 0.0 && std::fabs(run.dt * modelRate - 1.0) > 1e-9)
+        std::cerr << "warning: the sample interval " << run.dt << " s differs from the model's "
+                  << rate->name << " (" << modelRate << " samples/s, an interval of "
+                  << 1.0 / modelRate << " s); the model filters at its own rate\n";
+    run.unitInterval = 1.0 / common.bitRate;
+    run.samplesPerBit = std::max(1, int(std::lround(run.unitInterval / run.dt)));
+    run.prefix = common.prefix.empty() ? run.model.root : common.prefix;
+    fs::create_directories(common.outDir);
+    return run;
+}
+
+// Columns of numbers separated by commas or whitespace; lines without a number are skipped.
+std::vector<std::vector<double>> ReadColumns(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw AmiFileError("cannot read " + path);
+    std::vector<std::vector<double>> columns;
+    for (std::string line; std::getline(in, line);) {
+        std::replace(line.begin(), line.end(), ',', ' ');
+        std::istringstream fields(line);
+        fields.imbue(std::locale::classic());
+        std::vector<double> row;
+        for (double value; fields >> value;) row.push_back(value);
+        if (row.empty()) continue;
+        if (columns.empty()) columns.resize(row.size());
+        if (row.size() != columns.size()) throw AmiFileError(path + ": rows differ in length");
+        for (std::size_t c = 0; c < row.size(); ++c) columns[c].push_back(row[c]);
+    }
+    if (columns.empty()) throw AmiFileError(path + ": no numbers");
+    return columns;
+}
+
+void WriteCsv(const std::string& path, const std::vector<std::string>& header,
+              const std::vector<const std::vector<double>*>& columns, std::size_t step = 1) {
+    std::ofstream out(path);
+    out.imbue(std::locale::classic());
+    out << std::setprecision(10);
+    for (std::size_t c = 0; c < header.size(); ++c) out << (c ? "," : "") << header[c];
+    out << '\n';
+    std::size_t rows = 0;
+    for (const auto* column : columns) rows = std::max(rows, column->size());
+    for (std::size_t r = 0; r < rows; r += step) {
+        for (std::size_t c = 0; c < columns.size(); ++c)
+            out << (c ? "," : "") << (r < columns[c]->size() ? (*columns[c])[r] : 0.0);
+        out << '\n';
+    }
+}
+
+std::vector<double> Times(std::size_t n, double dt, double scale = 1.0) {
+    std::vector<double> t(n);
+    for (std::size_t i = 0; i < n; ++i) t[i] = double(i) * dt * scale;
+    return t;
+}
+
+std::string EyeText(const Eye& eye, double unitInterval) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(4) << "height " << eye.height << " V, width "
+         << std::setprecision(3) << eye.width << " UI (" << std::setprecision(1)
+         << eye.width * unitInterval * 1e12 << " ps)";
+    return text.str();
+}
+
+std::vector<double> Channel(const Common& common, const Run& run) {
+    const std::size_t length = std::size_t(common.channelBits) * std::size_t(run.samplesPerBit);
+    return LossyLineImpulse(common.lossDb, common.bitRate, run.dt, length);
+}
+
+int Init(const Common& common, const std::string& impulseFile) {
+    Run run = Prepare(common);
+    std::vector<std::vector<double>> columns =
+        impulseFile.empty() ? std::vector<std::vector<double>>{Channel(common, run)}
+                            : ReadColumns(impulseFile);
+    const std::size_t rows = columns.front().size();
+    std::vector<double> matrix;
+    for (const auto& column : columns) matrix.insert(matrix.end(), column.begin(), column.end());
+    const std::string parameters = BuildParameterString(run.model, run.values);
+    std::cout << "parameters: " << parameters << '\n';
+
+    AmiLibrary library(common.library);
+    AmiSession session(library, matrix, long(rows), long(columns.size()) - 1, run.dt,
+                       run.unitInterval, parameters);
+    std::cout << "message: " << (session.Message().empty() ? "(none)" : session.Message()) << '\n';
+
+    std::vector<std::vector<double>> after(columns.size());
+    std::vector<std::string> header{"time_s"};
+    std::vector<std::string> pulseHeader{"time_s"};
+    std::vector<std::vector<double>> pulses;
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        after[c].assign(matrix.begin() + long(c * rows), matrix.begin() + long((c + 1) * rows));
+        header.push_back("before_" + std::to_string(c));
+        header.push_back("after_" + std::to_string(c));
+        pulseHeader.push_back("before_" + std::to_string(c));
+        pulseHeader.push_back("after_" + std::to_string(c));
+        pulses.push_back(PulseFromImpulse(columns[c], run.samplesPerBit, run.dt));
+        pulses.push_back(PulseFromImpulse(after[c], run.samplesPerBit, run.dt));
+    }
+    const std::vector<double> time = Times(rows, run.dt);
+    const std::vector<double> pulseTime = Times(pulses.front().size(), run.dt);
+    std::vector<const std::vector<double>*> impulseColumns{&time};
+    std::vector<const std::vector<double>*> pulseColumns{&pulseTime};
+    for (std::size_t c = 0; c < columns.size(); ++c) {
+        impulseColumns.push_back(&columns[c]);
+        impulseColumns.push_back(&after[c]);
+        pulseColumns.push_back(&pulses[2 * c]);
+        pulseColumns.push_back(&pulses[2 * c + 1]);
+    }
+    const std::string base = (fs::path(common.outDir) / run.prefix).string();
+    WriteCsv(base + "_impulse.csv", header, impulseColumns);
+    WriteCsv(base + "_pulse.csv", pulseHeader, pulseColumns);
+
+    // The plots show the first 24 unit intervals, where the response lives.
+    const std::size_t shown = std::min(rows, std::size_t(24 * run.samplesPerBit));
+    const std::vector<double> ps = Times(shown, run.dt, 1e12);
+    std::vector<double> scaledBefore(shown), scaledAfter(shown);
+    for (std::size_t i = 0; i < shown; ++i) {
+        scaledBefore[i] = columns[0][i] * run.dt;  // per-sample area: comparable across rates
+        scaledAfter[i] = after[0][i] * run.dt;
+    }
+    const std::vector<double> pulseBefore(pulses[0].begin(), pulses[0].begin() + long(shown));
+    const std::vector<double> pulseAfter(pulses[1].begin(), pulses[1].begin() + long(shown));
+    PlotLines(base + "_impulse.png", run.model.root + ": impulse response, column 0", "time (ps)",
+              "impulse x dt",
+              {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
+    PlotLines(base + "_pulse.png", run.model.root + ": pulse response, column 0", "time (ps)",
+              "volts per volt",
+              {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
+
+    std::cout << "eye before the model: "
+              << EyeText(PeakDistortionEye(pulses[0], run.samplesPerBit), run.unitInterval) << '\n'
+              << "eye after the model:  "
+              << EyeText(PeakDistortionEye(pulses[1], run.samplesPerBit), run.unitInterval) << '\n'
+              << "wrote " << base << "_impulse.csv, _pulse.csv, _impulse.png, _pulse.png\n";
+    return 0;
+}
+
+int GetWave(const Common& common, int order, long bits, long blockBits, bool channel,
+            double amplitude) {
+    Run run = Prepare(common);
+    std::vector<double> impulse = Channel(common, run);
+    const std::string parameters = BuildParameterString(run.model, run.values);
+    std::cout << "parameters: " << parameters << '\n';
+    AmiLibrary library(common.library);
+    if (!library.HasGetWave()) throw AmiError(common.library + " has no AMI_GetWave");
+
+    Prbs prbs(order);
+    std::vector<int> pattern(static_cast<std::size_t>(bits));
+    for (int& bit : pattern) bit = prbs.Next();
+    const std::vector<double> input = NrzWaveform(pattern, run.samplesPerBit, amplitude);
+    std::vector<double> output = input;
+
+    {
+        std::vector<double> matrix = impulse;
+        AmiSession session(library, matrix, long(matrix.size()), 0, run.dt, run.unitInterval,
+                           parameters);
+        std::cout << "message: " << (session.Message().empty() ? "(none)" : session.Message())
+                  << '\n';
+        const std::size_t block = std::size_t(blockBits) * std::size_t(run.samplesPerBit);
+        Progress progress("AMI_GetWave", output.size());
+        for (std::size_t from = 0; from < output.size(); from += block) {
+            session.GetWave(output.data() + from, long(std::min(block, output.size() - from)));
+            progress.Update(from + block);
+        }
+    }
+    if (channel) output = Convolve(output, impulse, run.dt);
+
+    const std::string base = (fs::path(common.outDir) / run.prefix).string();
+    const std::vector<double> time = Times(output.size(), run.dt);
+    const std::size_t step = std::max<std::size_t>(1, output.size() / 200000);
+    WriteCsv(base + "_wave.csv", {"time_s", "input", "output"}, {&time, &input, &output}, step);
+    const std::size_t skip = std::min<std::size_t>(64, std::size_t(bits) / 4);
+    // Up to 32 unit intervals of latency: the model's filters and the channel delay the bits.
+    const Eye eye = WaveformEye(output, pattern, run.samplesPerBit, skip, 32);
+    PlotEye(base + "_eye.png",
+            run.model.root + (channel ? ": eye after the channel" : ": output eye"),
+            FoldedDensity(output, run.samplesPerBit, skip, 200, eye.bestPhase), run.unitInterval);
+    std::cout << "eye of the output" << (channel ? " after the channel" : "") << ": "
+              << EyeText(eye, run.unitInterval) << '\n'
+              << "wrote " << base << "_wave.csv"
+              << (step > 1 ? " (every " + std::to_string(step) + "th sample)" : "") << ", " << base
+              << "_eye.png\n";
+    return 0;
+}
+
+int Sweep(const Common& common, std::string name, int jobs) {
+    Run run = Prepare(common);
+    if (name.empty())
+        for (const AmiParameterSpec& spec : run.model.parameters)
+            if (!spec.reserved && !spec.list.empty() && spec.usage != "Info" &&
+                spec.usage != "Out") {
+                name = spec.name;
+                break;
+            }
+    const AmiParameterSpec* spec = run.model.Find(name);
+    if (spec == nullptr || spec->list.empty())
+        throw AmiFileError(
+            "sweep needs a List parameter; " +
+            (name.empty() ? std::string("the model has none") : name + " is not one"));
+    const std::vector<double> impulse = Channel(common, run);
+    const std::vector<double> before = PulseFromImpulse(impulse, run.samplesPerBit, run.dt);
+    AmiLibrary library(common.library);
+
+    const std::vector<std::string>& settings = spec->list;
+    std::vector<Eye> eyes(settings.size());
+    std::vector<std::string> errors(settings.size());
+    std::atomic<std::size_t> next{0}, done{0};
+    Progress progress("sweep " + name, settings.size());
+    auto worker = [&] {
+        for (std::size_t i; (i = next++) < settings.size();) {
+            try {
+                auto values = run.values;
+                values[name] = settings[i];
+                std::vector<double> matrix = impulse;
+                AmiSession session(library, matrix, long(matrix.size()), 0, run.dt,
+                                   run.unitInterval, BuildParameterString(run.model, values));
+                eyes[i] = PeakDistortionEye(PulseFromImpulse(matrix, run.samplesPerBit, run.dt),
+                                            run.samplesPerBit);
+            } catch (const std::exception& error) {
+                errors[i] = error.what();
+            }
+            progress.Update(++done);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < std::max(1, jobs); ++t) threads.emplace_back(worker);
+    for (std::thread& thread : threads) thread.join();
+
+    for (std::size_t i = 0; i < settings.size(); ++i)
+        if (!errors[i].empty()) throw AmiError(name + " " + settings[i] + ": " + errors[i]);
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < eyes.size(); ++i)
+        if (eyes[i].height > eyes[best].height) best = i;
+    const Eye channelEye = PeakDistortionEye(before, run.samplesPerBit);
+    std::cout << "channel alone: eye " << EyeText(channelEye, run.unitInterval) << '\n';
+    std::cout << std::setw(8) << name << "  eye height (V)  eye width (UI)\n";
+    std::vector<double> heights;
+    std::vector<double> widths;
+    for (std::size_t i = 0; i < settings.size(); ++i) {
+        std::cout << std::setw(8) << settings[i] << "  " << std::setw(14) << std::fixed
+                  << std::setprecision(4) << eyes[i].height << "  " << std::setw(14)
+                  << std::setprecision(3) << eyes[i].width << (i == best ? "  <- best" : "")
+                  << '\n';
+        heights.push_back(eyes[i].height);
+        widths.push_back(eyes[i].width);
+    }
+    std::cout << "best " << name << " = " << settings[best] << '\n';
+    const std::string base = (fs::path(common.outDir) / run.prefix).string() + "_sweep_" + name;
+    std::vector<double> index(settings.size());
+    for (std::size_t i = 0; i < index.size(); ++i) index[i] = std::atof(settings[i].c_str());
+    WriteCsv(base + ".csv", {name, "eye_height_V", "eye_width_UI"}, {&index, &heights, &widths});
+    PlotBars(base + ".png", run.model.root + ": eye height per " + name + " setting", name,
+             "eye height (V)", settings, heights, best);
+    std::cout << "wrote " << base << ".csv, " << base << ".png\n";
+    return 0;
+}
+
+void AddCommon(CLI::App& command, Common& common) {
+    command.add_option("library", common.library, "IBIS-AMI model library (.so)")
+        ->required()
+        ->check(CLI::ExistingFile);
+    command.add_option("--ami", common.amiFile,
+                       "its .ami file (default: beside the library, named after it)");
+    command.add_option("--set", common.sets, "override a parameter: NAME=VALUE (repeatable)");
+    command.add_option("--sample-interval", common.sampleInterval,
+                       "seconds (default: the model's own sample rate)");
+    command.add_option("--bit-rate", common.bitRate, "bits per second")->capture_default_str();
+    command.add_option("--loss", common.lossDb, "built-in channel: loss in dB at Nyquist")
+        ->capture_default_str();
+    command.add_option("--channel-bits", common.channelBits, "built-in channel: length in bits")
+        ->capture_default_str();
+    command.add_option("--out", common.outDir, "output folder")->capture_default_str();
+    command.add_option("--prefix", common.prefix, "output file prefix (default: the model name)");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"amirun: run an IBIS-AMI model library without a channel simulator"};
+    app.require_subcommand(1);
+
+    Common common;
+    std::string impulseFile;
+    auto* init =
+        app.add_subcommand("init", "AMI_Init on an impulse matrix or the built-in channel");
+    AddCommon(*init, common);
+    init->add_option("--impulse", impulseFile,
+                     "impulse matrix: one column per aggressor, text or CSV")
+        ->check(CLI::ExistingFile);
+
+    int order = 7;
+    long bits = 20000;
+    long blockBits = 1024;
+    bool channel = false;
+    double amplitude = 0.5;
+    auto* getwave = app.add_subcommand("getwave", "AMI_GetWave on a PRBS NRZ waveform");
+    AddCommon(*getwave, common);
+    getwave->add_option("--prbs", order, "PRBS order")
+        ->check(CLI::IsMember({7, 15, 23, 31}))
+        ->capture_default_str();
+    getwave->add_option("--bits", bits, "number of bits")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    getwave->add_option("--block-bits", blockBits, "bits per AMI_GetWave call")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+    getwave->add_flag("--channel", channel, "pass the model's output through the built-in channel");
+    getwave->add_option("--amplitude", amplitude, "NRZ levels are +-amplitude volts")
+        ->capture_default_str();
+
+    std::string parameter;
+    int jobs = int(std::max(1u, std::thread::hardware_concurrency()));
+    auto* sweep = app.add_subcommand("sweep", "AMI_Init for every value of one List parameter");
+    AddCommon(*sweep, common);
+    sweep->add_option("--param", parameter, "the List parameter (default: the model's first)");
+    sweep->add_option("-j,--jobs", jobs, "parallel model instances")
+        ->check(CLI::PositiveNumber)
+        ->capture_default_str();
+
+    CLI11_PARSE(app, argc, argv);
+    try {
+        if (init->parsed()) return Init(common, impulseFile);
+        if (getwave->parsed()) return GetWave(common, order, bits, blockBits, channel, amplitude);
+        return Sweep(common, parameter, jobs);
+    } catch (const std::exception& error) {
+        std::cerr << "amirun: error: " << error.what() << '\n';
+        return 1;
+    }
+}
