@@ -1,0 +1,112 @@
+#include "tools/amirun/Signal.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <string>
+#include <vector>
+
+namespace amirun {
+namespace {
+
+std::vector<int> Bits(Prbs& prbs, std::size_t n) {
+    std::vector<int> bits(n);
+    for (int& bit : bits) bit = prbs.Next();
+    return bits;
+}
+
+TEST(Prbs, Prbs7StartsWithTheStandardPatternAndRepeatsEvery127Bits) {
+    Prbs prbs(7);
+    const std::vector<int> bits = Bits(prbs, 3 * 127);
+    std::string start;
+    for (int i = 0; i < 14; ++i) start += char('0' + bits[std::size_t(i)]);
+    EXPECT_EQ("00000010000011", start);
+    int ones = 0;
+    for (std::size_t i = 0; i < 127; ++i) {
+        ones += bits[i];
+        EXPECT_EQ(bits[i], bits[i + 127]);
+    }
+    EXPECT_EQ(64, ones);
+    for (std::size_t period = 1; period < 127; ++period) {
+        bool repeats = true;
+        for (std::size_t i = 0; i < 127 && repeats; ++i) repeats = bits[i] == bits[i + period];
+        EXPECT_FALSE(repeats) << period;
+    }
+}
+
+TEST(Prbs, LongerPatternsHaveTheirFullPeriods) {
+    for (int order : {15, 23, 31}) {
+        Prbs prbs(order);
+        EXPECT_EQ((std::uint64_t{1} << order) - 1, prbs.Period());
+    }
+    Prbs prbs15(15);
+    const std::vector<int> bits = Bits(prbs15, 2 * 32767);
+    int ones = 0;
+    for (std::size_t i = 0; i < 32767; ++i) ones += bits[i];
+    EXPECT_EQ(16384, ones);
+    EXPECT_TRUE(std::equal(bits.begin(), bits.begin() + 32767, bits.begin() + 32767));
+    EXPECT_FALSE(std::equal(bits.begin(), bits.begin() + 1000, bits.begin() + 16000));
+    EXPECT_THROW(Prbs(9), std::invalid_argument);
+}
+
+TEST(PeakDistortionEye, MatchesAHandWorkedPulse) {
+    // Two samples a bit, peak 1.0 at index 2. Phase of the peak: cursors 0, 0.2, 0 besides it,
+    // so 1.0 - 0.2 = 0.8. The other phase: 0.1 against 0.8 + 0.05, closed.
+    const std::vector<double> pulse{0.0, 0.1, 1.0, 0.8, 0.2, 0.05, 0.0};
+    const Eye eye = PeakDistortionEye(pulse, 2);
+    EXPECT_DOUBLE_EQ(0.8, eye.height);
+    EXPECT_DOUBLE_EQ(0.5, eye.width);
+    EXPECT_EQ(0, eye.bestPhase);
+
+    const std::vector<double> clean{0.0, 0.0, 0.0, 0.5, 1.0, 0.5, 0.0, 0.0, 0.0};
+    const Eye open = PeakDistortionEye(clean, 4);  // phases 2..5: 0.5, 1.0, 0.5, 0 against no ISI
+    EXPECT_DOUBLE_EQ(1.0, open.height);
+    EXPECT_DOUBLE_EQ(0.75, open.width);
+}
+
+TEST(WaveformEye, FindsTheLatencyAndOpeningOfADelayedWaveform) {
+    Prbs prbs(7);
+    const std::vector<int> bits = Bits(prbs, 400);
+    std::vector<double> wave = NrzWaveform(bits, 8, 0.5);
+    wave.insert(wave.begin(), 13, 0.0);  // a latency of 13 samples
+    wave.resize(bits.size() * 8);
+    const Eye eye = WaveformEye(wave, bits, 8, 4, 4);
+    EXPECT_DOUBLE_EQ(1.0, eye.height);
+    EXPECT_DOUBLE_EQ(1.0, eye.width);
+    EXPECT_GE(eye.bestPhase, 13);
+    EXPECT_LT(eye.bestPhase, 21);
+
+    std::vector<double> inverted(wave);
+    for (double& v : inverted) v = -v;  // every bit wrong: the eye is closed
+    EXPECT_LT(WaveformEye(inverted, bits, 8, 4, 4).height, 0.0);
+}
+
+TEST(LossyLineImpulse, HasUnitAreaAndTheRequestedLossAtNyquist) {
+    const double dt = 1.0 / 3.84e11;
+    const double bitRate = 32e9;
+    const std::vector<double> h = LossyLineImpulse(12.0, bitRate, dt, 1 << 16);
+    double area = 0.0;
+    std::complex<double> response(0.0, 0.0);
+    const double omega = 2.0 * M_PI * bitRate / 2.0;
+    for (std::size_t n = 0; n < h.size(); ++n) {
+        EXPECT_GE(h[n], 0.0);
+        area += h[n] * dt;
+        response += h[n] * dt * std::polar(1.0, -omega * (double(n) + 0.5) * dt);
+    }
+    EXPECT_NEAR(1.0, area, 0.02);  // the skin-effect tail is long
+    EXPECT_NEAR(-12.0, 20.0 * std::log10(std::abs(response)), 0.3);
+
+    const std::vector<double> lossless = LossyLineImpulse(0.0, bitRate, dt, 4);
+    EXPECT_EQ((std::vector<double>{1.0 / dt, 0.0, 0.0, 0.0}), lossless);
+}
+
+TEST(PulseFromImpulse, IsTheRunningAreaOverOneBit) {
+    const std::vector<double> pulse = PulseFromImpulse({2.0, 4.0, 6.0}, 2, 0.5);
+    EXPECT_EQ((std::vector<double>{1.0, 3.0, 5.0, 3.0, 0.0}), pulse);
+    EXPECT_EQ((std::vector<double>{0.5, 0.75, 1.25}),
+              Convolve({1.0, 1.0, 1.0}, {1.0, 0.5, 1.0}, 0.5));
+}
+
+}  // namespace
+}  // namespace amirun
