@@ -352,7 +352,7 @@ TEST_F(AmiLibraries, TransmitterSelectorOutOfRangeFailsTheBlock) {
     EXPECT_EQ(1, tx_->close(nullptr));
 }
 
-TEST_F(AmiLibraries, InstancesInTwoThreadsShareNothing) {
+TEST_F(AmiLibraries, InstancesShareNothingInTwoThreadsOrInOne) {
     const std::vector<double> input = Nrz(4000);
     std::vector<double> expected[2];
     for (int sw = 0; sw < 2; ++sw) {
@@ -373,6 +373,18 @@ TEST_F(AmiLibraries, InstancesInTwoThreadsShareNothing) {
     second.join();
     EXPECT_EQ(expected[0], outputs[0]);
     EXPECT_EQ(expected[1], outputs[1]);
+
+    // The same two instances interleaved block by block on one thread.
+    std::vector<double> interleaved[2] = {input, input};
+    Tx zero(*tx_, "(KT7MRL40562D9_Tx (SW 0))");
+    Tx one(*tx_, "(KT7MRL40562D9_Tx (SW 1))");
+    double clock = 0.0;
+    for (size_t from = 0; from < input.size(); from += 100) {
+        zero.Wave(interleaved[0], from, 100, &clock);
+        one.Wave(interleaved[1], from, 100, &clock);
+    }
+    EXPECT_EQ(expected[0], interleaved[0]);
+    EXPECT_EQ(expected[1], interleaved[1]);
 }
 
 }  // namespace

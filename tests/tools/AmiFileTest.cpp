@@ -34,9 +34,9 @@ TEST(ModelKit, AmiDefaultsAreTheModelsConstructorDefaults) {
     ASSERT_NE(nullptr, rx.SampleRateParameter());
     EXPECT_EQ("rx_samplerate", rx.SampleRateParameter()->name);
     for (const AmiModelDescription* model : {&rx, &tx}) {
-        for (const AmiParameterSpec& spec : model->parameters) {
-            if (!spec.reserved) {
-                EXPECT_EQ("In", spec.usage) << spec.name;
+        for (const AmiParameterSpec& param : model->parameters) {
+            if (!param.reserved) {
+                EXPECT_EQ("In", param.usage) << param.name;
             }
         }
     }

@@ -37,109 +37,110 @@ bool IsInteger(const std::string& text) {
     return !text.empty() && *end == '\0';
 }
 
-void ApplyLeaf(AmiParameterSpec& spec, const std::string& key, std::vector<std::string> values) {
+void ApplyLeaf(AmiParameterSpec& param, const std::string& key, std::vector<std::string> values) {
     if (values.empty()) return;
     if (key == "Format") {  // older files: (Format List ...), (Format Range typ min max), ...
         const std::string kind = values.front();
         values.erase(values.begin());
-        ApplyLeaf(spec, kind, values);
+        ApplyLeaf(param, kind, values);
         return;
     }
-    if (key == "Usage") spec.usage = values.front();
-    if (key == "Type") spec.type = values.front();
-    if (key == "Default") spec.defaultValue = values.front();
-    if (key == "Value" && spec.defaultValue.empty()) spec.defaultValue = values.front();
+    if (key == "Usage") param.usage = values.front();
+    if (key == "Type") param.type = values.front();
+    if (key == "Default") param.defaultValue = values.front();
+    if (key == "Value" && param.defaultValue.empty()) param.defaultValue = values.front();
     if (key == "List") {
-        spec.list = values;
-        if (spec.defaultValue.empty()) spec.defaultValue = values.front();
+        param.list = values;
+        if (param.defaultValue.empty()) param.defaultValue = values.front();
     }
     if (key == "Range" && values.size() >= 3) {
-        if (spec.defaultValue.empty()) spec.defaultValue = values[0];
-        spec.minimum = Number(values[1]);
-        spec.maximum = Number(values[2]);
+        if (param.defaultValue.empty()) param.defaultValue = values[0];
+        param.minimum = Number(values[1]);
+        param.maximum = Number(values[2]);
     }
 }
 
 void ReadSection(const AmiParamNode& section, bool reserved, AmiModelDescription& model) {
     for (const AmiParamEntry& entry : section.children) {
         if (entry.kind != kAmiEntryBranch) continue;  // a parameter is a group of properties
-        AmiParameterSpec spec;
-        spec.name = entry.node->name;
-        spec.reserved = reserved;
+        AmiParameterSpec param;
+        param.name = entry.node->name;
+        param.reserved = reserved;
         for (const AmiParamEntry& property : entry.node->children)
             if (property.kind == kAmiEntryLeaf)
-                ApplyLeaf(spec, property.node->name, Texts(*property.node));
-        model.parameters.push_back(std::move(spec));
+                ApplyLeaf(param, property.node->name, Texts(*property.node));
+        model.parameters.push_back(std::move(param));
     }
 }
 
-std::string Accepts(const AmiParameterSpec& spec) {
+std::string Accepts(const AmiParameterSpec& param) {
     std::ostringstream text;
-    if (!spec.list.empty()) {
+    if (!param.list.empty()) {
         text << "one of";
-        for (const std::string& value : spec.list) text << ' ' << value;
-    } else if (spec.minimum && spec.maximum) {
-        text << spec.type << " values from " << *spec.minimum << " to " << *spec.maximum;
+        for (const std::string& value : param.list) text << ' ' << value;
+    } else if (param.minimum && param.maximum) {
+        text << param.type << " values from " << *param.minimum << " to " << *param.maximum;
     } else {
-        text << "a " << spec.type << " value";
+        text << "a " << param.type << " value";
     }
     return text.str();
 }
 
-bool SameValue(const AmiParameterSpec& spec, const std::string& a, const std::string& b) {
-    if (spec.type == "String") return Unquote(a) == Unquote(b);
+bool SameValue(const AmiParameterSpec& param, const std::string& a, const std::string& b) {
+    if (param.type == "String") return Unquote(a) == Unquote(b);
     const auto x = Number(a);
     const auto y = Number(b);
     return x && y ? *x == *y : a == b;
 }
 
-void Validate(const AmiParameterSpec& spec, const std::string& value) {
+void Validate(const AmiParameterSpec& param, const std::string& value) {
     auto fail = [&](const std::string& why) {
-        throw AmiFileError("parameter " + spec.name + ": " + why + "; it accepts " + Accepts(spec));
+        throw AmiFileError("parameter " + param.name + ": " + why + "; it accepts " +
+                           Accepts(param));
     };
-    if (spec.type == "Integer" && !IsInteger(value)) fail("'" + value + "' is not an integer");
-    if ((spec.type == "Float" || spec.type == "UI") && !Number(value))
+    if (param.type == "Integer" && !IsInteger(value)) fail("'" + value + "' is not an integer");
+    if ((param.type == "Float" || param.type == "UI") && !Number(value))
         fail("'" + value + "' is not a number");
-    if (spec.type == "Boolean" && value != "True" && value != "False")
+    if (param.type == "Boolean" && value != "True" && value != "False")
         fail("'" + value + "' is not True or False");
-    if (!spec.list.empty()) {
-        for (const std::string& allowed : spec.list)
-            if (SameValue(spec, allowed, value)) return;
+    if (!param.list.empty()) {
+        for (const std::string& allowed : param.list)
+            if (SameValue(param, allowed, value)) return;
         fail("'" + value + "' is not in its List");
     }
-    if (spec.minimum && spec.maximum) {
+    if (param.minimum && param.maximum) {
         const auto number = Number(value);
-        if (!number || *number < *spec.minimum || *number > *spec.maximum)
+        if (!number || *number < *param.minimum || *number > *param.maximum)
             fail("'" + value + "' is outside its Range");
     }
 }
 
-bool IsInput(const AmiParameterSpec& spec) {
-    return !spec.reserved && (spec.usage == "In" || spec.usage == "InOut");
+bool IsInput(const AmiParameterSpec& param) {
+    return !param.reserved && (param.usage == "In" || param.usage == "InOut");
 }
 
 }  // namespace
 
 const AmiParameterSpec* AmiModelDescription::Find(const std::string& name) const {
-    for (const AmiParameterSpec& spec : parameters)
-        if (spec.name == name) return &spec;
+    for (const AmiParameterSpec& param : parameters)
+        if (param.name == name) return &param;
     return nullptr;
 }
 
 bool AmiModelDescription::ReservedFlag(const std::string& name, bool fallback) const {
-    const AmiParameterSpec* spec = Find(name);
-    if (spec == nullptr || !spec->reserved) return fallback;
-    return spec->defaultValue == "True";
+    const AmiParameterSpec* param = Find(name);
+    if (param == nullptr || !param->reserved) return fallback;
+    return param->defaultValue == "True";
 }
 
 const AmiParameterSpec* AmiModelDescription::SampleRateParameter() const {
-    for (const AmiParameterSpec& spec : parameters) {
+    for (const AmiParameterSpec& param : parameters) {
         std::string lower;
-        for (char c : spec.name)
+        for (char c : param.name)
             lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (!spec.reserved && (lower.find("samplerate") != std::string::npos ||
-                               lower.find("sample_rate") != std::string::npos))
-            return &spec;
+        if (!param.reserved && (lower.find("samplerate") != std::string::npos ||
+                                lower.find("sample_rate") != std::string::npos))
+            return &param;
     }
     return nullptr;
 }
@@ -179,17 +180,17 @@ std::map<std::string, std::string> ResolveValues(
     const AmiModelDescription& model,
     const std::vector<std::pair<std::string, std::string>>& overrides) {
     std::map<std::string, std::string> values;
-    for (const AmiParameterSpec& spec : model.parameters)
-        if (IsInput(spec)) values[spec.name] = spec.defaultValue;
+    for (const AmiParameterSpec& param : model.parameters)
+        if (IsInput(param)) values[param.name] = param.defaultValue;
     for (const auto& [name, value] : overrides) {
-        const AmiParameterSpec* spec = model.Find(name);
-        if (spec == nullptr || !IsInput(*spec)) {
+        const AmiParameterSpec* param = model.Find(name);
+        if (param == nullptr || !IsInput(*param)) {
             std::string known;
             for (const auto& entry : values) known += (known.empty() ? "" : ", ") + entry.first;
             throw AmiFileError("unknown parameter " + name + "; the model " + model.root +
                                " takes " + known);
         }
-        Validate(*spec, value);
+        Validate(*param, value);
         values[name] = value;
     }
     return values;
@@ -198,12 +199,12 @@ std::map<std::string, std::string> ResolveValues(
 std::string BuildParameterString(const AmiModelDescription& model,
                                  const std::map<std::string, std::string>& values) {
     std::string text = "(" + model.root;
-    for (const AmiParameterSpec& spec : model.parameters) {
-        const auto found = values.find(spec.name);
+    for (const AmiParameterSpec& param : model.parameters) {
+        const auto found = values.find(param.name);
         if (found == values.end()) continue;
         std::string value = found->second;
-        if (spec.type == "String") value = "\"" + Unquote(value) + "\"";
-        text += " (" + spec.name + " " + value + ")";
+        if (param.type == "String") value = "\"" + Unquote(value) + "\"";
+        text += " (" + param.name + " " + value + ")";
     }
     return text + ")";
 }

@@ -285,14 +285,14 @@ int GetWave(const Common& common, int order, long bits, long blockBits, bool cha
 int Sweep(const Common& common, std::string name, int jobs) {
     Run run = Prepare(common);
     if (name.empty())
-        for (const AmiParameterSpec& spec : run.model.parameters)
-            if (!spec.reserved && !spec.list.empty() && spec.usage != "Info" &&
-                spec.usage != "Out") {
-                name = spec.name;
+        for (const AmiParameterSpec& param : run.model.parameters)
+            if (!param.reserved && !param.list.empty() && param.usage != "Info" &&
+                param.usage != "Out") {
+                name = param.name;
                 break;
             }
-    const AmiParameterSpec* spec = run.model.Find(name);
-    if (spec == nullptr || spec->list.empty())
+    const AmiParameterSpec* param = run.model.Find(name);
+    if (param == nullptr || param->list.empty())
         throw AmiFileError(
             "sweep needs a List parameter; " +
             (name.empty() ? std::string("the model has none") : name + " is not one"));
@@ -300,7 +300,7 @@ int Sweep(const Common& common, std::string name, int jobs) {
     const std::vector<double> before = PulseFromImpulse(impulse, run.samplesPerBit, run.dt);
     AmiLibrary library(common.library);
 
-    const std::vector<std::string>& settings = spec->list;
+    const std::vector<std::string>& settings = param->list;
     std::vector<Eye> eyes(settings.size());
     std::vector<std::string> errors(settings.size());
     std::atomic<std::size_t> next{0}, done{0};
