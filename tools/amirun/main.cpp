@@ -59,7 +59,8 @@ public:
         if (!shown_) return;
         std::lock_guard<std::mutex> lock(mutex_);
         const std::size_t width = 40;
-        const std::size_t filled = width * std::min(done, total_) / total_;
+        done = std::min(done, total_);
+        const std::size_t filled = width * done / total_;
         std::cerr << '\r' << label_ << " [" << std::string(filled, '#')
                   << std::string(width - filled, ' ') << "] " << 100 * done / total_ << '%'
                   << std::flush;
