@@ -1,7 +1,6 @@
 #pragma once
 
 #include <cstdint>
-#include <new>
 #include <string>
 
 #include "amiparams/AmiParameters.h"
@@ -20,12 +19,12 @@ struct AmiModelInstance {
     double outputStore = 0.0;
 
     void AttachPorts() {
-        Attach(model.Input, &inputStore);
-        Attach(model.Output, &outputStore);
+        CorvanaModelBuilder::AttachSingleElement(model.Input, &inputStore);
+        CorvanaModelBuilder::AttachSingleElement(model.Output, &outputStore);
     }
     void DetachPorts() {
-        Attach(model.Input, nullptr);
-        Attach(model.Output, nullptr);
+        CorvanaModelBuilder::AttachSingleElement<double>(model.Input, nullptr);
+        CorvanaModelBuilder::AttachSingleElement<double>(model.Output, nullptr);
     }
     // One sample through the model; false (sample untouched) when the model's Run fails.
     bool Process(double& sample) {
@@ -39,14 +38,6 @@ struct AmiModelInstance {
             messageLog += sentence;
         } catch (...) {  // out of memory: the sentence is lost, the host is not
         }
-    }
-
-private:
-    static void Attach(CorvanaModelBuilder::CircularBuffer<double>& port, double* store) {
-        port.Data = store;
-        port.Capacity = store != nullptr ? 1 : 0;
-        port.Rate = 1;
-        port.Position = 0;
     }
 };
 

@@ -207,6 +207,16 @@ public:
     ~CircularBuffer() override = default;
 };
 
+// Points a port at a one-element store, or at none: the shape of every connection of the device
+// models and of the ports their driver feeds.
+template <class T>
+void AttachSingleElement(CircularBuffer<T>& port, T* store) {
+    port.Data = store;
+    port.Capacity = store != nullptr ? 1 : 0;
+    port.Rate = 1;
+    port.Position = 0;
+}
+
 // Carries three time fields that no block of this system reads.
 template <class T>
 class TimedCircularBuffer : public CircularBuffer<T> {

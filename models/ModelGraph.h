@@ -17,21 +17,13 @@ using CorvanaModelBuilder::CircularBuffer;
 using CorvanaModelBuilder::DFModel;
 using CorvanaModelBuilder::TimeResponseFIR;
 
-template <class T>
-void Attach(T* store, CircularBuffer<T>& port) {
-    port.Data = store;
-    port.Capacity = 1;
-    port.Rate = 1;
-    port.Position = 0;
-}
-
 // Allocates the next store of `stores` and points every given port at it. The store starts at
 // zero, so that even an element no block wrote (after a failed firing) reads as a defined value.
 template <class T, std::size_t N, class... Ports>
 void Connect(std::array<T*, N>& stores, std::size_t& next, Ports&... ports) {
     T*& store = stores.at(next++);
     store = new T();
-    (Attach(store, ports), ...);
+    (CorvanaModelBuilder::AttachSingleElement(ports, store), ...);
 }
 
 template <class T, std::size_t N>
