@@ -9,3 +9,8 @@ AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
 AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
                             char** AMI_parameters_out, void* AMI_memory_handle);
 AMI_EXPORT long AMI_Close(void* AMI_memory_handle);
+
+// The entry points' types, for hosts and tests that look them up in a loaded library.
+using AmiInitFn = decltype(&AMI_Init);
+using AmiGetWaveFn = decltype(&AMI_GetWave);
+using AmiCloseFn = decltype(&AMI_Close);

@@ -3,7 +3,9 @@
 #include <cstdint>
 
 #include "ami/AmiExport.h"
+#include "ami/AmiInitFrame.h"
 #include "ami/AmiModelInstance.h"
+#include "ami/RxColumns.h"
 #include "models/rx/KT7MRL40562D9_Rx.h"
 
 namespace {

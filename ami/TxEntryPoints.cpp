@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "ami/AmiExport.h"
+#include "ami/AmiInitFrame.h"
 #include "ami/AmiModelInstance.h"
 #include "modelbuilder/NumericConversion.h"
 #include "models/tx/KT7MRL40562D9_Tx.h"
@@ -17,10 +18,12 @@ struct TxInstance : AmiModelInstance<KT7MRL40562D9_Tx> {
     std::int32_t samplesPerBit = 0;
 };
 
-constexpr const char* kSetupFailed = "Error occurred in KT7MRL40562D9_Tx::Setup(). ";
-constexpr const char* kInitializeFailed = "Error occurred in KT7MRL40562D9_Tx::Initialize(). ";
-constexpr const char* kRunFailed = "Error occurred in KT7MRL40562D9_Tx::Run(). ";
-constexpr const char* kFinalizeFailed = "Error occurred in KT7MRL40562D9_Tx::Finalize(). ";
+constexpr AmiLifecycleLines kLifecycle = {
+    "Error occurred in KT7MRL40562D9_Tx::Setup(). ",
+    "Error occurred in KT7MRL40562D9_Tx::Initialize(). ",
+    "Error occurred in KT7MRL40562D9_Tx::Run(). ",
+    "Error occurred in KT7MRL40562D9_Tx::Finalize(). ",
+};
 constexpr const char* kOutOfMemory =
     "The IBIS-AMI model, KT7MRL40562D9_Tx, ran out of memory and stopped. ";
 
@@ -50,11 +53,11 @@ AMI_EXPORT long AMI_Init(double* /*impulse_matrix*/, long /*row_size*/, long /*a
         ReadAmiParameters(instance, AMI_parameters_in, reads);
         instance.AttachPorts();  // kept until AMI_Close
         if (!model.Setup()) {
-            instance.Log(kSetupFailed);
+            instance.Log(kLifecycle.setup);
             return false;
         }
         if (!model.Initialize()) {
-            instance.Log(kInitializeFailed);
+            instance.Log(kLifecycle.initialize);
             return false;
         }
         return true;
@@ -74,11 +77,13 @@ AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
         return 0;
     }
     bool ok = true;
-    for (std::int32_t i = 0; i < size; ++i) {
-        if (!instance.Process(wave[i])) {
-            instance.Log(kRunFailed);
-            ok = false;
-            break;
+    if (!instance.model.RunBlock(wave, size)) {
+        for (std::int32_t i = 0; i < size; ++i) {
+            if (!instance.Process(wave[i])) {
+                instance.Log(kLifecycle.run);
+                ok = false;
+                break;
+            }
         }
     }
     instance.clockTimes[0] = -1.0;  // the model reports no clock ticks
@@ -95,7 +100,7 @@ AMI_EXPORT long AMI_Close(void* AMI_memory_handle) {
     if (AMI_memory_handle == nullptr) return 1;
     auto* instance = static_cast<TxInstance*>(AMI_memory_handle);
     const bool ok = instance->model.Finalize();
-    if (!ok) instance->Log(kFinalizeFailed);
+    if (!ok) instance->Log(kLifecycle.finalize);
     instance->DetachPorts();
     delete instance;
     return ok ? 1 : 0;

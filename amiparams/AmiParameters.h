@@ -17,10 +17,30 @@ enum AmiValueType : std::int32_t {
     AmiValueFloat = 3,
 };
 
+// Why a parse failed; callers of the one-argument form see only `valid`.
+enum AmiParseResult : int {
+    AmiParseSuccess = 0,
+    AmiParseUnbalanced = 1,            // "(" and ")" outside quotes differ in number
+    AmiParseNoOpeningParenthesis = 2,  // the first non-blank character is not "("
+    AmiParseNoRoot = 3,                // no text, or the outermost group is a leaf
+    AmiParseNoMemory = 4,
+    AmiParseNoEnclosingBranch = 5,  // a second top-level group, or a miscounted depth
+    // A ")" with no branch open, as after a name-only group. Stray text between groups reports
+    // this code too: it is the same fault seen one token later, where a group or a ")" belongs.
+    AmiParseNothingToClose = 6,
+    AmiParseTooManyGroups = 7,
+    AmiParseBadToken = 8,  // a token's end lies before its start
+};
+
+enum AmiEntryKind : std::int32_t {
+    AmiEntryBranch = 0,
+    AmiEntryLeaf = 1,
+};
+
 struct AmiParamNode;
 
 struct AmiParamEntry {
-    std::int32_t kind = 0;  // 0 branch, 1 leaf
+    AmiEntryKind kind = AmiEntryBranch;
     std::int32_t level = 0;
     AmiParamNode* node = nullptr;  // owned by the tree's flat list, borrowed by children arrays
 };
@@ -52,13 +72,10 @@ struct AmiParameters {
     std::unique_ptr<AmiParamTree> tree;
 };
 
-constexpr std::int32_t kAmiEntryBranch = 0;
-constexpr std::int32_t kAmiEntryLeaf = 1;
-
 // A null text gives an invalid result; never throws but for running out of memory.
 AmiParameters ParseAmiParameters(const char* text);
-// As above, with the parser's result code: 0 success, 1 to 8 the reasons of a failure.
-AmiParameters ParseAmiParameters(const char* text, int& resultCode);
+// As above, with the parser's result code.
+AmiParameters ParseAmiParameters(const char* text, AmiParseResult& resultCode);
 void ReleaseAmiParameters(AmiParameters& parameters);
 
 // The first leaf, depth first in document order, whose full path (names joined by ".") equals

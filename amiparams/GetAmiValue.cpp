@@ -84,7 +84,7 @@ const AmiParamNode* FindAmiLeaf(const AmiParamNode* node, const char* path, cons
         const AmiParamEntry& child = frame.branch->children[frame.next++];
         std::size_t childLength = 0;
         if (!Extend(path, pathLength, frame.length, child.node->name, childLength)) continue;
-        if (child.kind == kAmiEntryLeaf) {
+        if (child.kind == AmiEntryLeaf) {
             if (childLength == pathLength) return child.node;
         } else if (!child.node->children.empty()) {
             stack.push_back({child.node, 0, childLength});

@@ -11,18 +11,6 @@
 
 namespace {
 
-enum ResultCode {
-    kSuccess = 0,
-    kUnbalanced = 1,
-    kNoOpeningParenthesis = 2,
-    kNoRoot = 3,
-    kNoMemory = 4,
-    kNoEnclosingBranch = 5,
-    kNothingToClose = 6,
-    kTooManyGroups = 7,
-    kBadToken = 8,
-};
-
 // The "C" locale's whitespace, without asking a locale and without sign-extending a char.
 bool IsSpace(char c) {
     const auto u = static_cast<unsigned char>(c);
@@ -49,23 +37,23 @@ public:
     Tokenizer(const char* text, std::size_t length, std::size_t start, AmiParamTree& tree)
         : s_(text), length_(length), pos_(start), tree_(tree) {}
 
-    int Run() {
+    AmiParseResult Run() {
         const std::int64_t groups = tree_.count;
         while (taken_ < groups) {
             SkipSpace();
-            if (pos_ >= length_) return kSuccess;  // the text ended: link what was taken
+            if (pos_ >= length_) return AmiParseSuccess;  // the text ended: link what was taken
             const char c = s_[pos_];
             if (c == ')') {  // closes the innermost open branch
-                if (depth_ == 0) return kNothingToClose;
+                if (depth_ == 0) return AmiParseNothingToClose;
                 --depth_;
                 ++pos_;
                 continue;
             }
-            if (c != '(') return kNothingToClose;  // stray text between groups
-            const int code = Group();
-            if (code != kSuccess) return code;
+            if (c != '(') return AmiParseNothingToClose;  // stray text: see AmiParseNothingToClose
+            const AmiParseResult code = Group();
+            if (code != AmiParseSuccess) return code;
         }
-        return kSuccess;
+        return AmiParseSuccess;
     }
 
 private:
@@ -73,7 +61,7 @@ private:
         while (pos_ < length_ && IsSpace(s_[pos_])) ++pos_;
     }
 
-    int Group() {
+    AmiParseResult Group() {
         ++pos_;
         ++depth_;
         ++taken_;
@@ -82,19 +70,19 @@ private:
         while (pos_ < length_ && !IsDelimiter(s_[pos_])) ++pos_;
         std::string name(s_ + nameStart, pos_ - nameStart);
         SkipSpace();
-        if (pos_ >= length_) return kUnbalanced;
-        if (s_[pos_] == ')') return kNothingToClose;  // a name and nothing else
+        if (pos_ >= length_) return AmiParseUnbalanced;
+        if (s_[pos_] == ')') return AmiParseNothingToClose;  // a name and nothing else
         const std::int64_t level = depth_;
-        if (s_[pos_] == '(') return Add(kAmiEntryBranch, level, std::move(name), nullptr);
+        if (s_[pos_] == '(') return Add(AmiEntryBranch, level, std::move(name), nullptr);
 
         auto leaf = std::make_unique<AmiParamNode>();
         for (;;) {
             SkipSpace();
-            if (pos_ >= length_) return kUnbalanced;
+            if (pos_ >= length_) return AmiParseUnbalanced;
             if (s_[pos_] == ')') {
                 ++pos_;
                 --depth_;
-                return Add(kAmiEntryLeaf, level, std::move(name), std::move(leaf));
+                return Add(AmiEntryLeaf, level, std::move(name), std::move(leaf));
             }
             if (s_[pos_] == '(') return DiscardLeaf();
             AmiParamValue value;
@@ -123,7 +111,7 @@ private:
 
     // A "(" among a leaf's values: the leaf and everything up to its own ")" are dropped. The
     // groups skipped count as taken, so that tokenizing still ends after the last counted one.
-    int DiscardLeaf() {
+    AmiParseResult DiscardLeaf() {
         std::int64_t open = 1;
         while (pos_ < length_) {
             const char c = s_[pos_++];
@@ -135,22 +123,22 @@ private:
                 ++taken_;
             } else if (c == ')' && --open == 0) {
                 --depth_;
-                return kSuccess;
+                return AmiParseSuccess;
             }
         }
-        return kUnbalanced;
+        return AmiParseUnbalanced;
     }
 
-    int Add(std::int32_t kind, std::int64_t level, std::string name,
-            std::unique_ptr<AmiParamNode> node) {
-        if (made_ >= tree_.entries.size()) return kTooManyGroups;
+    AmiParseResult Add(AmiEntryKind kind, std::int64_t level, std::string name,
+                       std::unique_ptr<AmiParamNode> node) {
+        if (made_ >= tree_.entries.size()) return AmiParseTooManyGroups;
         if (!node) node = std::make_unique<AmiParamNode>();
         node->name = std::move(name);
         AmiParamEntry& entry = tree_.entries[made_++];
         entry.kind = kind;
         entry.level = static_cast<std::int32_t>(level);
         entry.node = node.release();
-        return kSuccess;
+        return AmiParseSuccess;
     }
 
     const char* s_;
@@ -163,32 +151,32 @@ private:
 };
 
 // Attaches every entry to the open branch one level up, with a stack of open branches.
-int Link(AmiParamTree& tree) {
-    if (tree.entries.empty() || tree.entries[0].node == nullptr) return kSuccess;  // no root
-    if (tree.entries[0].kind != kAmiEntryBranch) return kNoRoot;
+AmiParseResult Link(AmiParamTree& tree) {
+    if (tree.entries.empty() || tree.entries[0].node == nullptr) return AmiParseSuccess;  // no root
+    if (tree.entries[0].kind != AmiEntryBranch) return AmiParseNoRoot;
     std::vector<AmiParamEntry> open{tree.entries[0]};
     for (std::size_t i = 1; i < tree.entries.size(); ++i) {
         const AmiParamEntry& entry = tree.entries[i];
         if (entry.node == nullptr) continue;
         while (open.back().level >= entry.level) {
-            if (open.size() == 1) return kNoEnclosingBranch;  // a second top-level group
+            if (open.size() == 1) return AmiParseNoEnclosingBranch;  // a second top-level group
             open.pop_back();
         }
         AmiParamNode* parent = open.back().node;
-        if (entry.level != open.back().level + 1) return kNoEnclosingBranch;
+        if (entry.level != open.back().level + 1) return AmiParseNoEnclosingBranch;
         parent->children.push_back(entry);
         ++parent->count;
-        if (entry.kind == kAmiEntryBranch) open.push_back(entry);
+        if (entry.kind == AmiEntryBranch) open.push_back(entry);
     }
-    return kSuccess;
+    return AmiParseSuccess;
 }
 
-int Parse(const char* text, AmiParameters& result) {
-    if (text == nullptr) return kNoRoot;
+AmiParseResult Parse(const char* text, AmiParameters& result) {
+    if (text == nullptr) return AmiParseNoRoot;
     const std::size_t length = std::strlen(text);
     std::size_t start = 0;
     while (start < length && IsSpace(text[start])) ++start;
-    if (start >= length || text[start] != '(') return kNoOpeningParenthesis;
+    if (start >= length || text[start] != '(') return AmiParseNoOpeningParenthesis;
 
     std::uint64_t opens = 0;
     std::uint64_t closes = 0;
@@ -202,19 +190,19 @@ int Parse(const char* text, AmiParameters& result) {
             if (c == ')') ++closes;
         }
     }
-    if (opens != closes) return kUnbalanced;
+    if (opens != closes) return AmiParseUnbalanced;
     if (opens > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max()))
-        return kNoMemory;
+        return AmiParseNoMemory;
 
     auto tree = std::make_unique<AmiParamTree>();
     tree->count = static_cast<std::int32_t>(opens);
     tree->entries.resize(static_cast<std::size_t>(opens));
-    int code = Tokenizer(text, length, start, *tree).Run();
-    if (code == kSuccess) code = Link(*tree);
-    if (code != kSuccess) return code;
+    AmiParseResult code = Tokenizer(text, length, start, *tree).Run();
+    if (code == AmiParseSuccess) code = Link(*tree);
+    if (code != AmiParseSuccess) return code;
     result.tree = std::move(tree);
     result.valid = true;
-    return kSuccess;
+    return AmiParseSuccess;
 }
 
 }  // namespace
@@ -223,14 +211,14 @@ AmiParamTree::~AmiParamTree() {
     for (AmiParamEntry& entry : entries) delete entry.node;
 }
 
-AmiParameters ParseAmiParameters(const char* text, int& resultCode) {
+AmiParameters ParseAmiParameters(const char* text, AmiParseResult& resultCode) {
     AmiParameters result;
     try {
         resultCode = Parse(text, result);
     } catch (const std::bad_alloc&) {
-        resultCode = kNoMemory;
+        resultCode = AmiParseNoMemory;
     }
-    if (resultCode != kSuccess) {
+    if (resultCode != AmiParseSuccess) {
         result.tree.reset();
         result.valid = false;
     }
@@ -238,7 +226,7 @@ AmiParameters ParseAmiParameters(const char* text, int& resultCode) {
 }
 
 AmiParameters ParseAmiParameters(const char* text) {
-    int code = kSuccess;
+    AmiParseResult code = AmiParseSuccess;
     return ParseAmiParameters(text, code);
 }
 

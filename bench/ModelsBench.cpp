@@ -8,11 +8,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "ami/AmiExport.h"
+
 namespace {
 
-using InitFn = long (*)(double*, long, long, double, double, char*, char**, void**, char**);
-using GetWaveFn = long (*)(double*, long, double*, char**, void*);
-using CloseFn = long (*)(void*);
+using InitFn = AmiInitFn;
+using GetWaveFn = AmiGetWaveFn;
+using CloseFn = AmiCloseFn;
 
 template <class Fn>
 Fn Symbol(const char* library, const char* name) {

@@ -12,12 +12,6 @@
 
 namespace CorvanaModelBuilder {
 
-// A 16-byte plain value, zero when all its bytes are zero.
-struct EnvelopeSignal {
-    double InPhase;
-    double Quadrature;
-};
-
 // A port: a view on element storage that it never owns. The current element is
 // Data[Position]; element k after it is Data[(Position + k) mod Capacity]. The typed classes
 // below hold Data and Capacity, after these fields. No operation checks bounds: offsets stay
@@ -63,6 +57,12 @@ protected:
     }
 };
 
+// A 16-byte plain value, zero when all its bytes are zero.
+struct EnvelopeSignal {
+    double InPhase;
+    double Quadrature;
+};
+
 template <class T>
 struct ZeroedOnAllocate : std::false_type {};
 template <class F>
@@ -81,6 +81,13 @@ public:
     std::uint64_t Capacity = 0;
 
     ~CircularBuffer() override = default;
+
+    // The element a one-element firing reads or writes, and the one k places after it (k below
+    // Capacity). Not virtual: the layout stays that of the fields above.
+    T& Current() { return Data[Position]; }
+    const T& Current() const { return Data[Position]; }
+    T& At(std::uint64_t k) { return Data[Place(Position, k, Capacity)]; }
+    const T& At(std::uint64_t k) const { return Data[Place(Position, k, Capacity)]; }
 
     void CopyTo(std::uint64_t srcOffset, CircularBufferBase& dstBase, std::uint64_t dstOffset,
                 std::uint64_t count) override {

@@ -25,7 +25,7 @@ public:
     bool Run() override {
         const auto delay = static_cast<std::uint64_t>(static_cast<std::int64_t>(InitialDelay));
         if (FiringCount >= delay) {
-            Output.Data[Output.Position] = Value;
+            Output.Current() = Value;
         } else {
             WriteZero();
         }
@@ -50,7 +50,7 @@ class ConstUnTimed;
 template <>
 class ConstUnTimed<double> : public ConstUnTimedBase<double, CircularBuffer<double>> {
 public:
-    void WriteZero() override { Output.Data[Output.Position] = 0.0; }
+    void WriteZero() override { Output.Current() = 0.0; }
 };
 
 }  // namespace CorvanaModelBuilder

@@ -1,6 +1,9 @@
 #include "modelbuilder/FIR.h"
 
 #include <algorithm>
+#include <type_traits>
+
+#include "modelbuilder/FirBlock.h"
 
 namespace CorvanaModelBuilder {
 
@@ -70,32 +73,40 @@ bool FIR<T, Variant>::Initialize() {
 }
 
 template <class T, int Variant>
+std::uint64_t FIR<T, Variant>::PlaceOfAge(std::uint64_t age) const {
+    // A firing writes its Decimation inputs just before Position, then moves Position past them.
+    const std::uint64_t size = DelayLine.Capacity;
+    const std::uint64_t back = (static_cast<std::uint64_t>(Decimation) + 1 + age) % size;
+    return (DelayLine.Position + size - back) % size;
+}
+
+template <class T, int Variant>
 bool FIR<T, Variant>::Run() {
     if (DelayStorage == nullptr) return false;  // never initialized: there is no history
-    const std::int64_t d = Decimation;
-    const std::int64_t i = Interpolation;
-    const std::int64_t n = NumTaps;
-    const std::int64_t k = TapsPerPhase;
-    const std::uint64_t s = DelayLine.Capacity;
+    const std::int64_t decimation = Decimation;
+    const std::int64_t interpolation = Interpolation;
+    const std::int64_t numTaps = NumTaps;
+    const std::int64_t tapsPerPhase = TapsPerPhase;
+    const std::uint64_t size = DelayLine.Capacity;
     T* const delay = DelayLine.Data;
     const std::uint64_t base = DelayLine.Position;
+    // The place `back` elements before base, wrapping.
+    auto before = [&](std::int64_t back) {
+        return (base + size - static_cast<std::uint64_t>(back)) % size;
+    };
 
-    // The newest input lands at delay[S - 1].
-    for (std::int64_t in = 0; in < d; ++in) {
-        const std::uint64_t place = (base + s - static_cast<std::uint64_t>(d - in)) % s;
-        std::uint64_t from = Input.Position + static_cast<std::uint64_t>(in);
-        if (from >= Input.Capacity) from -= Input.Capacity;
-        delay[place] = Input.Data[from];
-    }
+    // The newest input lands just before base.
+    for (std::int64_t k = 0; k < decimation; ++k)
+        delay[before(decimation - k)] = Input.At(static_cast<std::uint64_t>(k));
 
-    std::uint64_t m = 0;
+    std::uint64_t written = 0;
     std::int64_t phase = DecimationPhase;  // restarts each firing: exactly Interpolation outputs
-    for (std::int64_t in = 1; in <= d; ++in) {
-        // Place of the new sample in the delay line, then of older ones by stepping down.
-        const std::uint64_t newest = (base + s - static_cast<std::uint64_t>(d - in + 1)) % s;
-        while (phase < i) {
+    for (std::int64_t k = 1; k <= decimation; ++k) {
+        const std::uint64_t newest = before(decimation - k + 1);
+        while (phase < interpolation) {
             // Taps phase, phase + I, ... below N: only this polyphase branch is visited.
-            const std::int64_t used = std::min(k, (n - phase + i - 1) / i);
+            const std::int64_t used =
+                std::min(tapsPerPhase, (numTaps - phase + interpolation - 1) / interpolation);
             T sum = T(0);
             const T* tap = Taps + phase;
             std::int64_t j = 0;
@@ -107,22 +118,57 @@ bool FIR<T, Variant>::Run() {
                 const T* sample = delay + place;
                 for (std::int64_t r = 0; r < run; ++r) {
                     sum += *tap * *sample;
-                    tap += i;
+                    tap += interpolation;
                     --sample;
                 }
                 j += run;
-                place = s - 1;
+                place = size - 1;
             }
-            std::uint64_t to = Output.Position + m;
-            if (to >= Output.Capacity) to -= Output.Capacity;
-            Output.Data[to] = sum;
-            ++m;
-            phase += d;
+            Output.At(written++) = sum;
+            phase += decimation;
         }
-        phase -= i;
+        phase -= interpolation;
     }
 
-    DelayLine.Position = (base + DelayLine.Rate) % s;
+    DelayLine.Position = (base + DelayLine.Rate) % size;
+    return true;
+}
+
+template <class T, int Variant>
+bool FIR<T, Variant>::BlockReady() const {
+    return DelayStorage != nullptr && Taps != nullptr && NumTaps >= 1 && Decimation == 1 &&
+           Interpolation == 1 && DecimationPhase == 0 &&
+           DelayLine.Capacity == static_cast<std::uint64_t>(NumTaps) + 2;
+}
+
+template <class T, int Variant>
+bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count) {
+    if (!BlockReady()) return false;
+    if (count == 0) return true;
+    // Linear work: the whole delay line oldest first, then the block. Its last S samples are the
+    // delay line after count firings.
+    const std::uint64_t size = DelayLine.Capacity;
+    const auto history = static_cast<std::size_t>(size);
+    blockWork_.resize(history + count);
+    T* const work = blockWork_.data();
+    for (std::size_t k = 0; k < history; ++k) work[k] = DelayLine.Data[PlaceOfAge(history - 1 - k)];
+    std::copy(in, in + count, work + history);
+
+    const auto taps = static_cast<std::size_t>(NumTaps);
+    const T* x = work + history - (taps - 1);
+    if constexpr (std::is_same<T, double>::value) {
+        FirBlock()(Taps, taps, x, out, count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            T sum = T(0);
+            for (std::size_t j = 0; j < taps; ++j) sum += Taps[j] * *(x + (taps - 1) + i - j);
+            out[i] = sum;
+        }
+    }
+
+    DelayLine.Position = (DelayLine.Position + count) % size;
+    for (std::size_t age = 0; age < history; ++age)
+        DelayLine.Data[PlaceOfAge(age)] = work[history + count - 1 - age];
     return true;
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <complex>
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "modelbuilder/CircularBuffer.h"
 #include "modelbuilder/DFModel.h"
@@ -36,8 +38,20 @@ public:
     std::int32_t Interpolation = 1;
     std::int32_t TapsPerPhase = 0;
 
+    // Block firing of the one-in, one-out filter (Decimation and Interpolation 1): count samples
+    // from in to out, which may be the same array, bit-identical to count Runs and leaving the same
+    // delay line, so the two may be mixed freely. It applies only when BlockReady; otherwise
+    // RunBlock does nothing and answers false. Its working memory grows to the largest block.
+    bool BlockReady() const;
+    bool RunBlock(const T* in, T* out, std::size_t count);
+
 private:
     void ReleaseDelayStorage();
+    // Where the input sample of the given age (0 the newest) lies in the delay line between
+    // firings.
+    std::uint64_t PlaceOfAge(std::uint64_t age) const;
+
+    std::vector<T> blockWork_;  // history, then the block
 };
 
 extern template class FIR<double, 0>;

@@ -16,10 +16,9 @@ public:
     CircularBufferBusT<Buffer> Outputs;
 
     bool Run() override {
-        const auto value = Input.Data[Input.Position];
+        const auto value = Input.Current();
         for (std::uint64_t i = 0; i < Outputs.Count; ++i) {
-            Buffer& out = Outputs.Buffers[i];
-            out.Data[out.Position] = value;
+            Outputs.Buffers[i].Current() = value;
         }
         return true;
     }

@@ -14,7 +14,7 @@ public:
     CircularBuffer<T> Output;
 
     bool Run() override {
-        Output.Data[Output.Position] = Input.Data[Input.Position] * GainFactor;
+        Output.Current() = Input.Current() * GainFactor;
         return true;
     }
 };

@@ -8,13 +8,11 @@ namespace CorvanaModelBuilder {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr double kHalfPi = 1.5707963267948966;
 constexpr double kSmallest = std::numeric_limits<double>::min();
 constexpr double kEpsilon = std::numeric_limits<double>::epsilon();
-// Beyond Scale * this the atan is within rounding of its limit, so it is not evaluated.
-const double kAtanSaturation = std::tan(1.5707963267948961);
-
 }  // namespace
+
+const double LimitBase::AtanSaturation = std::tan(1.5707963267948961);
 
 bool LimitBase::CheckLimits() {
     if (std::fabs(K) < kSmallest) {
@@ -53,25 +51,6 @@ bool LimitBase::CheckParameters() {
         Characteristic = 1;
     }
     return CheckLimits();
-}
-
-bool Limit::Run() {
-    const double v = Input.Data[Input.Position] * K;
-    double result;
-    if (Characteristic == 0) {
-        result = v > Top ? Top : (v < Bottom ? Bottom : v);
-    } else {
-        const double d = v - Center;
-        if (std::fabs(d) < kSmallest) {
-            result = Center;
-        } else if (std::fabs(d) > Scale * kAtanSaturation) {
-            result = v > Center ? Center + Scale * kHalfPi : Center - Scale * kHalfPi;
-        } else {
-            result = Center + Scale * std::atan(d / Scale);
-        }
-    }
-    Output.Data[Output.Position] = result;
-    return true;
 }
 
 }  // namespace CorvanaModelBuilder

@@ -113,22 +113,38 @@ bool TimeResponseFIR::ReadResponseFile(const char* fileName, std::vector<double>
     return true;
 }
 
+// The stages run in this order, and the first that fails ends Setup with its own message.
 bool TimeResponseFIR::Setup() {
-    std::vector<double> fileTimes;
-    std::vector<double> fileValues;
-    double* times = ResponseTimeStamps;
-    double* values = ResponseCoefficients;
-    std::int64_t numTimes = times != nullptr ? NumResponseTimeStamps : 0;
-    std::int64_t numValues = values != nullptr ? NumResponseCoefficients : 0;
-    if (ResponseType == ImpulseResponseFile) {
-        if (!ReadResponseFile(ResponseFile, fileTimes, fileValues)) return false;
-        times = fileTimes.data();
-        values = fileValues.data();
-        numTimes = static_cast<std::int64_t>(fileTimes.size());
-        numValues = static_cast<std::int64_t>(fileValues.size());
-    }
+    Response response;
+    if (!ChooseSource(response) || !CheckResponse(response) || !RebaseTimeStamps(response))
+        return false;
+    std::int32_t numTaps = 0;
+    if (!CountTaps(response, numTaps)) return false;
+    std::unique_ptr<double[]> taps = Resample(response, numTaps);
+    ToTaps(taps.get(), numTaps);
+    delete[] Taps;
+    Taps = taps.release();
+    NumTaps = numTaps;
+    return FIR<double, 0>::Setup();
+}
 
-    if (numValues < 4) {
+// The lent arrays, or the pairs read from the response file; a null array counts as empty.
+bool TimeResponseFIR::ChooseSource(Response& response) {
+    response.times = ResponseTimeStamps;
+    response.values = ResponseCoefficients;
+    response.numTimes = response.times != nullptr ? NumResponseTimeStamps : 0;
+    response.numValues = response.values != nullptr ? NumResponseCoefficients : 0;
+    if (ResponseType != ImpulseResponseFile) return true;
+    if (!ReadResponseFile(ResponseFile, response.fileTimes, response.fileValues)) return false;
+    response.times = response.fileTimes.data();
+    response.values = response.fileValues.data();
+    response.numTimes = static_cast<std::int64_t>(response.fileTimes.size());
+    response.numValues = static_cast<std::int64_t>(response.fileValues.size());
+    return true;
+}
+
+bool TimeResponseFIR::CheckResponse(const Response& response) {
+    if (response.numValues < 4) {
         ReportError(IsImpulseType(ResponseType)
                         ? "At least 4 response coefficients are required for input impulse response"
                         : "At least 4 response coefficients are required for input step response");
@@ -140,7 +156,7 @@ bool TimeResponseFIR::Setup() {
             "Impulse Response File or Step Response File");
         return false;
     }
-    if (numTimes != numValues) {
+    if (response.numTimes != response.numValues) {
         ReportError(
             "Number of coefficients in response must be same as the number of values in "
             "time stamps");
@@ -154,10 +170,15 @@ bool TimeResponseFIR::Setup() {
         ReportError("SampleRate must be a finite number");
         return false;
     }
+    return true;
+}
 
+// Shifts the stamps in place so that the first is zero, and requires them strictly ascending.
+bool TimeResponseFIR::RebaseTimeStamps(Response& response) {
+    double* times = response.times;
     const double t0 = times[0];
     times[0] = 0.0;
-    for (std::int64_t i = 1; i < numTimes; ++i) {
+    for (std::int64_t i = 1; i < response.numTimes; ++i) {
         times[i] -= t0;
         if (!(times[i - 1] < times[i])) {
             std::ostringstream text;
@@ -169,17 +190,29 @@ bool TimeResponseFIR::Setup() {
             return false;
         }
     }
+    return true;
+}
 
-    // The count must fit NumTaps; checked in double so that no conversion is undefined.
-    const double span = times[numTimes - 1] * SampleRate;
+// One tap per sample period up to the last stamp. The count must fit NumTaps; it is checked in
+// double so that no conversion is undefined.
+bool TimeResponseFIR::CountTaps(const Response& response, std::int32_t& numTaps) {
+    const double span = response.times[response.numTimes - 1] * SampleRate;
     if (!(span < 2147483647.0)) {
         ReportError("The response is too long for SampleRate: more than 2147483647 taps");
         return false;
     }
-    const std::int32_t numTaps = static_cast<std::int32_t>(span) + 1;
-    std::unique_ptr<double[]> taps(new double[static_cast<std::size_t>(numTaps)]);
+    numTaps = static_cast<std::int32_t>(span) + 1;
+    return true;
+}
 
-    const std::int64_t last = numTimes - 1;
+// The response at k / SampleRate for every tap k: an impulse value where a stamp falls exactly on
+// the grid, else the four-point cubic through the nearest stamps.
+std::unique_ptr<double[]> TimeResponseFIR::Resample(const Response& response,
+                                                    std::int32_t numTaps) const {
+    std::unique_ptr<double[]> taps(new double[static_cast<std::size_t>(numTaps)]);
+    const double* times = response.times;
+    const double* values = response.values;
+    const std::int64_t last = response.numTimes - 1;
     std::int64_t j = 0;
     for (std::int32_t k = 0; k < numTaps; ++k) {
         const double t = static_cast<double>(k) / SampleRate;
@@ -188,20 +221,20 @@ bool TimeResponseFIR::Setup() {
             taps[k] = values[j];
             continue;
         }
-        const std::int64_t first = std::min(std::max<std::int64_t>(j, 1), numTimes - 3) - 1;
+        const std::int64_t first =
+            std::min(std::max<std::int64_t>(j, 1), response.numTimes - 3) - 1;
         taps[k] = FourPointSpline(times + first, values + first, t);
     }
+    return taps;
+}
 
+// A step response becomes taps by differencing, an impulse response by scaling with the period.
+void TimeResponseFIR::ToTaps(double* taps, std::int32_t numTaps) const {
     if (IsImpulseType(ResponseType)) {
         for (std::int32_t k = 0; k < numTaps; ++k) taps[k] = taps[k] / SampleRate;
     } else {
         for (std::int32_t k = numTaps - 1; k >= 1; --k) taps[k] = taps[k] - taps[k - 1];
     }
-
-    delete[] Taps;
-    Taps = taps.release();
-    NumTaps = numTaps;
-    return FIR<double, 0>::Setup();
 }
 
 }  // namespace CorvanaModelBuilder

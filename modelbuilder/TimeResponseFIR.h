@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "modelbuilder/FIR.h"
@@ -35,6 +36,23 @@ public:
     std::int32_t ResponseType = StepResponse;
     const char* ResponseFile = nullptr;
     double SampleRate = 1e12;
+
+private:
+    // The response Setup works on: the lent arrays, or what the response file held.
+    struct Response {
+        double* times = nullptr;
+        const double* values = nullptr;
+        std::int64_t numTimes = 0;
+        std::int64_t numValues = 0;
+        std::vector<double> fileTimes;
+        std::vector<double> fileValues;
+    };
+    bool ChooseSource(Response& response);
+    bool CheckResponse(const Response& response);
+    bool RebaseTimeStamps(Response& response);
+    bool CountTaps(const Response& response, std::int32_t& numTaps);
+    std::unique_ptr<double[]> Resample(const Response& response, std::int32_t numTaps) const;
+    void ToTaps(double* taps, std::int32_t numTaps) const;
 };
 
 }  // namespace CorvanaModelBuilder

@@ -26,9 +26,7 @@ template <class InBuffer, class OutBuffer, class Rule, class Base>
 class ScalarToScalar : public TypeConverter<InBuffer, OutBuffer, Rule, Base> {
 public:
     bool Run() override {
-        auto& in = this->Input;
-        auto& out = this->Output;
-        out.Data[out.Position] = Rule::Convert(in.Data[in.Position]);
+        this->Output.Current() = Rule::Convert(this->Input.Current());
         return true;
     }
 };

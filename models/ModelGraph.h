@@ -1,9 +1,10 @@
 #pragma once
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "modelbuilder/CircularBuffer.h"
 #include "modelbuilder/DFModel.h"
@@ -17,26 +18,33 @@ using CorvanaModelBuilder::CircularBuffer;
 using CorvanaModelBuilder::DFModel;
 using CorvanaModelBuilder::TimeResponseFIR;
 
-// Allocates the next store of `stores` and points every given port at it. The store starts at
-// zero, so that even an element no block wrote (after a failed firing) reads as a defined value.
-template <class T, std::size_t N, class... Ports>
-void Connect(std::array<T*, N>& stores, std::size_t& next, Ports&... ports) {
-    T*& store = stores.at(next++);
-    store = new T();
-    (CorvanaModelBuilder::AttachSingleElement(ports, store), ...);
-}
-
-template <class T, std::size_t N>
-void ReleaseStores(std::array<T*, N>& stores) {
-    for (T*& store : stores) {
-        delete store;
-        store = nullptr;
+// The one-element stores that join a model's ports, numbered in the order they are connected.
+// The pool grows with each connection, so no count is kept by hand and a new connection cannot
+// run out of places. Release frees them all; the ports keep dangling views until the next wiring.
+template <class T>
+class StorePool {
+public:
+    // A new store, zero so that even an element no block wrote (after a failed firing) reads as a
+    // defined value, with every given port attached to it.
+    template <class First, class... Rest>
+    T* Connect(First& first, Rest&... rest) {
+        stores_.reserve(stores_.size() + 1);
+        stores_.push_back(std::make_unique<T>());
+        T* store = stores_.back().get();
+        CorvanaModelBuilder::AttachSingleElement(first, store);
+        (CorvanaModelBuilder::AttachSingleElement(rest, store), ...);
+        return store;
     }
-}
+    void Release() { stores_.clear(); }
+    std::size_t Count() const { return stores_.size(); }
+    const T* At(std::size_t index) const { return stores_.at(index).get(); }
+
+private:
+    std::vector<std::unique_ptr<T>> stores_;
+};
 
 // Every block runs the phase, also after one has failed, so each reports its own problems.
-template <std::size_t N>
-bool RunPhase(const std::array<DFModel*, N>& blocks, bool (DFModel::*phase)()) {
+inline bool RunPhase(const std::vector<DFModel*>& blocks, bool (DFModel::*phase)()) {
     bool ok = true;
     for (DFModel* block : blocks) ok &= (block->*phase)();
     return ok;

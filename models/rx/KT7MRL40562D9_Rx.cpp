@@ -1,6 +1,7 @@
 #include "models/rx/KT7MRL40562D9_Rx.h"
 
 #include <cstddef>
+#include <initializer_list>
 
 #include "models/ModelGraph.h"
 #include "models/rx/RxStepResponses.h"
@@ -8,7 +9,8 @@
 namespace {
 
 constexpr int kFilterCount = 16;
-// Declaration order of the filters: the order of Setup, Initialize and Finalize.
+// Declaration order of the filters: the order of Setup, Initialize and Finalize; Run fires them
+// in reverse.
 constexpr int kFilterOrder[kFilterCount] = {3, 0, 9, 10, 11, 12, 13, 14, 15, 1, 2, 4, 5, 6, 7, 8};
 // Which filter each fork output feeds; all carry the same sample.
 constexpr int kForkTargets[kFilterCount] = {3, 8, 7, 6, 5, 4, 2, 1, 15, 14, 13, 12, 11, 10, 9, 0};
@@ -17,12 +19,9 @@ constexpr int kForkTargets[kFilterCount] = {3, 8, 7, 6, 5, 4, 2, 1, 15, 14, 13, 
 
 KT7MRL40562D9_Rx::KT7MRL40562D9_Rx() {
     EqMux.BlockSize = 1;
-    std::size_t next = 0;
-    for (int m : kFilterOrder) blocks_[next++] = &StepFir[m];
-    for (DFModel* block : {static_cast<DFModel*>(&EqRound), static_cast<DFModel*>(&EqConst),
-                           static_cast<DFModel*>(&InputGain), static_cast<DFModel*>(&PathFork),
-                           static_cast<DFModel*>(&EqMux)})
-        blocks_[next++] = block;
+    for (int m : kFilterOrder) blocks_.push_back(&StepFir[m]);
+    blocks_.insert(blocks_.end(), std::initializer_list<DFModel*>{&EqRound, &EqConst, &InputGain,
+                                                                  &PathFork, &EqMux});
 }
 
 KT7MRL40562D9_Rx::~KT7MRL40562D9_Rx() {
@@ -31,8 +30,8 @@ KT7MRL40562D9_Rx::~KT7MRL40562D9_Rx() {
 }
 
 void KT7MRL40562D9_Rx::ReleaseConnections() {
-    ModelGraph::ReleaseStores(doubleStores_);
-    ModelGraph::ReleaseStores(controlStores_);
+    doubleStores_.Release();
+    controlStores_.Release();
 }
 
 void KT7MRL40562D9_Rx::ReleaseResponses() {
@@ -40,6 +39,8 @@ void KT7MRL40562D9_Rx::ReleaseResponses() {
 }
 
 bool KT7MRL40562D9_Rx::Setup() {
+    setUp_ = false;
+    initialized_ = false;
     ReleaseResponses();
     for (int m = 0; m < kFilterCount; ++m) {
         const RxStepResponses::StepTable& table = RxStepResponses::kTables[m];
@@ -55,31 +56,32 @@ bool KT7MRL40562D9_Rx::Setup() {
     const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Setup);
     ModelGraph::DeclareModelPort(Input);
     ModelGraph::DeclareModelPort(Output);
+    setUp_ = ok;
     return ok;
 }
 
 bool KT7MRL40562D9_Rx::Initialize() {
+    initialized_ = false;
     ReleaseConnections();
     if (PathFork.Outputs.Count != kFilterCount || EqMux.Inputs.Count != kFilterCount)
         return false;  // never set up: there is no graph to wire
-    std::size_t next = 0;
-    ModelGraph::Connect(doubleStores_, next, InputRelay, InputGain.Input);
-    ModelGraph::Connect(doubleStores_, next, InputGain.Output, PathFork.Input);
+    doubleStores_.Connect(InputRelay, InputGain.Input);
+    doubleStores_.Connect(InputGain.Output, PathFork.Input);
     for (int i = 0; i < kFilterCount; ++i)
-        ModelGraph::Connect(doubleStores_, next, *PathFork.Outputs.At(i),
-                            StepFir[kForkTargets[i]].Input);
+        doubleStores_.Connect(*PathFork.Outputs.At(i), StepFir[kForkTargets[i]].Input);
     for (int m = 0; m < kFilterCount; ++m)
-        ModelGraph::Connect(doubleStores_, next, StepFir[m].Output, *EqMux.Inputs.At(m));
-    ModelGraph::Connect(doubleStores_, next, EqConst.Output, EqRound.Input);
-    ModelGraph::Connect(doubleStores_, next, EqMux.Output, OutputRelay);
-    std::size_t nextControl = 0;
-    ModelGraph::Connect(controlStores_, nextControl, EqRound.Output, ControlRelay);
-    return ModelGraph::RunPhase(blocks_, &DFModel::Initialize);
+        doubleStores_.Connect(StepFir[m].Output, *EqMux.Inputs.At(m));
+    doubleStores_.Connect(EqConst.Output, EqRound.Input);
+    doubleStores_.Connect(EqMux.Output, OutputRelay);
+    controlStores_.Connect(EqRound.Output, ControlRelay);
+    const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Initialize);
+    initialized_ = ok && setUp_;
+    return ok;
 }
 
 bool KT7MRL40562D9_Rx::Run() {
     // Without Initialize, or without the driver's port stores, there is nothing to fire on.
-    if (controlStores_[0] == nullptr || Input.Data == nullptr || Output.Data == nullptr)
+    if (controlStores_.Count() == 0 || Input.Data == nullptr || Output.Data == nullptr)
         return false;
     Input.CopyTo(0, InputRelay, 0, 1);
     bool ok = InputGain.Run();
@@ -87,13 +89,28 @@ bool KT7MRL40562D9_Rx::Run() {
     for (int k = kFilterCount - 1; k >= 0; --k) ok &= StepFir[kFilterOrder[k]].Run();
     ok &= EqConst.Run();
     ok &= EqRound.Run();
-    EqMux.Control = ControlRelay.Data[ControlRelay.Position];
+    EqMux.Control = ControlRelay.Current();
     ok &= EqMux.Run();
     OutputRelay.CopyTo(0, Output, 0, 1);
     return ok;
 }
 
+// The block path computes only the selected filter. Run fires all sixteen, but the fifteen others
+// feed nothing but EqMux, which drops them, and fail never: outputs, log, stderr lines and
+// results are the same. A selector out of range, or a model not ready to run, keeps the
+// per-sample graph with its messages.
+bool KT7MRL40562D9_Rx::RunBlock(double* samples, std::int32_t count) {
+    if (!initialized_ || Input.Data == nullptr || Output.Data == nullptr) return false;
+    const std::int32_t selected = CorvanaModelBuilder::TypeConverterRound::Convert(EqConst.Value);
+    if (selected < 0 || selected >= kFilterCount || count < 0) return false;
+    CorvanaModelBuilder::TimeResponseFIR& fir = StepFir[selected];
+    if (!fir.BlockReady()) return false;
+    for (std::int32_t i = 0; i < count; ++i) samples[i] = samples[i] * InputGain.GainFactor;
+    return fir.RunBlock(samples, samples, static_cast<std::size_t>(count));
+}
+
 bool KT7MRL40562D9_Rx::Finalize() {
+    initialized_ = false;
     const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Finalize);
     ReleaseConnections();
     ReleaseResponses();

@@ -32,8 +32,8 @@ KT7MRL40562D9_Tx::~KT7MRL40562D9_Tx() {
 }
 
 void KT7MRL40562D9_Tx::ReleaseConnections() {
-    ModelGraph::ReleaseStores(doubleStores_);
-    ModelGraph::ReleaseStores(controlStores_);
+    doubleStores_.Release();
+    controlStores_.Release();
 }
 
 void KT7MRL40562D9_Tx::ReleaseResponses() {
@@ -42,6 +42,8 @@ void KT7MRL40562D9_Tx::ReleaseResponses() {
 }
 
 bool KT7MRL40562D9_Tx::Setup() {
+    setUp_ = false;
+    initialized_ = false;
     ReleaseResponses();
     for (int path = 0; path < 8; ++path) OutputLevel[path] = path < 4 ? 0.45 : 0.5;
     SoftLimitFactor = 2.0;
@@ -80,45 +82,43 @@ bool KT7MRL40562D9_Tx::Setup() {
     const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Setup);
     ModelGraph::DeclareModelPort(Input);
     ModelGraph::DeclareModelPort(Output);
+    setUp_ = ok;
     return ok;
 }
 
 bool KT7MRL40562D9_Tx::Initialize() {
+    initialized_ = false;
     ReleaseConnections();
     if (PathFork.Outputs.Count != 8 || FgFork.Outputs.Count != 2 || SwMux.Inputs.Count != 2 ||
         Sw0Mux.Inputs.Count != 4 || Sw1Mux.Inputs.Count != 4)
         return false;  // never set up: there is no graph to wire
-    std::size_t next = 0;
-    ModelGraph::Connect(doubleStores_, next, InputRelay, InputGain.Input);
-    ModelGraph::Connect(doubleStores_, next, InputGain.Output, PathFork.Input);
+    doubleStores_.Connect(InputRelay, InputGain.Input);
+    doubleStores_.Connect(InputGain.Output, PathFork.Input);
     for (int i = 0; i < 8; ++i) {
         const Setting s = kForkTargets[i];
-        ModelGraph::Connect(doubleStores_, next, *PathFork.Outputs.At(i),
-                            StepFir[s.sw][s.fg].Input);
+        doubleStores_.Connect(*PathFork.Outputs.At(i), StepFir[s.sw][s.fg].Input);
     }
     for (int sw = 0; sw < 2; ++sw) {
         DoubleMux& selector = sw == 0 ? Sw0Mux : Sw1Mux;
         for (int fg = 0; fg < 4; ++fg) {
-            ModelGraph::Connect(doubleStores_, next, StepFir[sw][fg].Output,
-                                SoftLimit[sw][fg].Input);
-            ModelGraph::Connect(doubleStores_, next, SoftLimit[sw][fg].Output,
-                                HardLimit[sw][fg].Input);
-            ModelGraph::Connect(doubleStores_, next, HardLimit[sw][fg].Output,
-                                *selector.Inputs.At(fg));
+            doubleStores_.Connect(StepFir[sw][fg].Output, SoftLimit[sw][fg].Input);
+            doubleStores_.Connect(SoftLimit[sw][fg].Output, HardLimit[sw][fg].Input);
+            doubleStores_.Connect(HardLimit[sw][fg].Output, *selector.Inputs.At(fg));
         }
     }
-    ModelGraph::Connect(doubleStores_, next, Sw0Mux.Output, *SwMux.Inputs.At(0));
-    ModelGraph::Connect(doubleStores_, next, Sw1Mux.Output, *SwMux.Inputs.At(1));
-    ModelGraph::Connect(doubleStores_, next, SwMux.Output, OutputRelay);
-    ModelGraph::Connect(doubleStores_, next, FgConst.Output, FgRound.Input);
-    ModelGraph::Connect(doubleStores_, next, SwConst.Output, SwRound.Input);
+    doubleStores_.Connect(Sw0Mux.Output, *SwMux.Inputs.At(0));
+    doubleStores_.Connect(Sw1Mux.Output, *SwMux.Inputs.At(1));
+    doubleStores_.Connect(SwMux.Output, OutputRelay);
+    doubleStores_.Connect(FgConst.Output, FgRound.Input);
+    doubleStores_.Connect(SwConst.Output, SwRound.Input);
     // The multiplexers' control inputs are not ports: Run reads these stores into Control.
-    std::size_t nextControl = 0;
-    ModelGraph::Connect(controlStores_, nextControl, FgRound.Output, FgFork.Input);
-    ModelGraph::Connect(controlStores_, nextControl, *FgFork.Outputs.At(0));
-    ModelGraph::Connect(controlStores_, nextControl, *FgFork.Outputs.At(1));
-    ModelGraph::Connect(controlStores_, nextControl, SwRound.Output);
-    return ModelGraph::RunPhase(blocks_, &DFModel::Initialize);
+    controlStores_.Connect(FgRound.Output, FgFork.Input);
+    controlStores_.Connect(*FgFork.Outputs.At(0));
+    controlStores_.Connect(*FgFork.Outputs.At(1));
+    controlStores_.Connect(SwRound.Output);
+    const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Initialize);
+    initialized_ = ok && setUp_;
+    return ok;
 }
 
 bool KT7MRL40562D9_Tx::FireChain(int sw, int fg) {
@@ -130,7 +130,7 @@ bool KT7MRL40562D9_Tx::FireChain(int sw, int fg) {
 
 bool KT7MRL40562D9_Tx::Run() {
     // Without Initialize, or without the driver's port stores, there is nothing to fire on.
-    if (controlStores_[0] == nullptr || Input.Data == nullptr || Output.Data == nullptr)
+    if (controlStores_.Count() == 0 || Input.Data == nullptr || Output.Data == nullptr)
         return false;
     Input.CopyTo(0, InputRelay, 0, 1);
     bool ok = InputGain.Run();
@@ -141,23 +141,41 @@ bool KT7MRL40562D9_Tx::Run() {
     for (const Setting s :
          {Setting{0, 1}, Setting{1, 3}, Setting{1, 2}, Setting{1, 1}, Setting{1, 0}})
         ok &= FireChain(s.sw, s.fg);
-    const auto& sw1Control = *FgFork.Outputs.At(0);
-    Sw1Mux.Control = sw1Control.Data[sw1Control.Position];
+    Sw1Mux.Control = FgFork.Outputs.At(0)->Current();
     ok &= Sw1Mux.Run();
     for (const Setting s : {Setting{0, 3}, Setting{0, 2}, Setting{0, 0}})
         ok &= FireChain(s.sw, s.fg);
-    const auto& sw0Control = *FgFork.Outputs.At(1);
-    Sw0Mux.Control = sw0Control.Data[sw0Control.Position];
+    Sw0Mux.Control = FgFork.Outputs.At(1)->Current();
     ok &= Sw0Mux.Run();
     ok &= SwConst.Run();
     ok &= SwRound.Run();
-    SwMux.Control = SwRound.Output.Data[SwRound.Output.Position];
+    SwMux.Control = SwRound.Output.Current();
     ok &= SwMux.Run();
     OutputRelay.CopyTo(0, Output, 0, 1);
     return ok;
 }
 
+// The block path computes only the selected chain. Run fires all eight, but the seven others feed
+// nothing but the multiplexers, which drop them, and fail never: outputs, log, stderr lines,
+// results and clock_times are the same. The selected filter's delay line ends as Run leaves it,
+// so blocks and single firings may follow each other. A selector out of range, or a model not
+// ready to run, keeps the per-sample graph with its messages.
+bool KT7MRL40562D9_Tx::RunBlock(double* samples, std::int32_t count) {
+    if (!initialized_ || Input.Data == nullptr || Output.Data == nullptr) return false;
+    const std::int32_t sw = CorvanaModelBuilder::TypeConverterRound::Convert(SwConst.Value);
+    const std::int32_t fg = CorvanaModelBuilder::TypeConverterRound::Convert(FgConst.Value);
+    if (sw < 0 || sw > 1 || fg < 0 || fg > 3 || count < 0) return false;
+    CorvanaModelBuilder::TimeResponseFIR& fir = StepFir[sw][fg];
+    if (!fir.BlockReady()) return false;
+    for (std::int32_t i = 0; i < count; ++i) samples[i] = samples[i] * InputGain.GainFactor;
+    fir.RunBlock(samples, samples, static_cast<std::size_t>(count));
+    const CorvanaModelBuilder::LimitChain chain(SoftLimit[sw][fg], HardLimit[sw][fg]);
+    for (std::int32_t i = 0; i < count; ++i) samples[i] = chain.Apply(samples[i]);
+    return true;
+}
+
 bool KT7MRL40562D9_Tx::Finalize() {
+    initialized_ = false;
     const bool ok = ModelGraph::RunPhase(blocks_, &DFModel::Finalize);
     ReleaseConnections();
     ReleaseResponses();

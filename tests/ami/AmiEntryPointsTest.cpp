@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "ami/AmiExport.h"
 #include "models/rx/KT7MRL40562D9_Rx.h"
 #include "models/tx/KT7MRL40562D9_Tx.h"
 #include "tests/support/RunModel.h"
@@ -18,9 +19,9 @@
 
 namespace {
 
-using InitFn = long (*)(double*, long, long, double, double, char*, char**, void**, char**);
-using GetWaveFn = long (*)(double*, long, double*, char**, void*);
-using CloseFn = long (*)(void*);
+using InitFn = AmiInitFn;
+using GetWaveFn = AmiGetWaveFn;
+using CloseFn = AmiCloseFn;
 
 struct Library {
     explicit Library(const char* path) : handle(dlopen(path, RTLD_NOW | RTLD_LOCAL)) {

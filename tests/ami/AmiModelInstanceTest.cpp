@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "ami/AmiInitFrame.h"
+#include "ami/RxColumns.h"
 #include "modelbuilder/CircularBuffer.h"
 
 namespace {
@@ -25,6 +27,13 @@ struct FakeModel {
         Output.Data[0] = Input.Data[0] + 100.0;
         return true;
     }
+    // Takes whole columns only when told to, adding 1000 instead of 100.
+    bool RunBlock(double* samples, std::int32_t count) {
+        if (!takeBlocks) return false;
+        events += "B";
+        for (std::int32_t i = 0; i < count; ++i) samples[i] += 1000.0;
+        return true;
+    }
     bool Finalize() {
         events += "F";
         ++cycle;
@@ -37,6 +46,7 @@ struct FakeModel {
     int calls = 0;
     int failColumn = -1;
     int failAt = -1;
+    bool takeBlocks = false;
 };
 
 const AmiLifecycleLines kLines = {"setup. ", "init. ", "run. ", "final. "};
@@ -68,6 +78,22 @@ TEST(FilterColumns, EveryColumnGetsItsOwnLifecycleAndNoRowsRunNothing) {
     EXPECT_TRUE(FilterColumns(instance, matrix.data(), 2, -1, kLines));
     EXPECT_EQ((std::vector<double>{101, 102, 103, 104}), matrix);
     EXPECT_EQ("", instance.messageLog);
+}
+
+TEST(FilterColumns, ABlockPathTakesWholeColumnsAndEmptyColumnsNeedNoMatrix) {
+    AmiModelInstance<FakeModel> instance;
+    instance.AttachPorts();
+    instance.model.takeBlocks = true;
+    std::vector<double> matrix{1, 2, 3, 4};
+    EXPECT_TRUE(FilterColumns(instance, matrix.data(), 2, 1, kLines));
+    EXPECT_EQ((std::vector<double>{1001, 1002, 1003, 1004}), matrix);
+    EXPECT_EQ("SIBFSIBF", instance.model.events);
+
+    // No sample pointer is formed for an empty column, so a null matrix with a negative row
+    // size is no undefined behaviour (the sanitizer build checks).
+    instance.model.events.clear();
+    EXPECT_TRUE(FilterColumns(instance, nullptr, -1, 2, kLines));
+    EXPECT_EQ("SIFSIFSIF", instance.model.events);
 }
 
 TEST(FinishAmiInit, WithNoPlaceForTheHandleFreesTheInstanceAndFails) {

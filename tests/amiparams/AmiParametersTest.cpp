@@ -18,14 +18,14 @@ struct Parsed {
                    ? parameters.tree->entries[0].node
                    : nullptr;
     }
-    int code = -1;
+    AmiParseResult code = AmiParseBadToken;
     AmiParameters parameters;
 };
 
 // "name(child child)" for branches, "name=value:type,value:type" for leaves.
 std::string Describe(const AmiParamNode& node, std::int32_t kind) {
     std::string text = node.name;
-    if (kind == kAmiEntryLeaf) {
+    if (kind == AmiEntryLeaf) {
         text += "=";
         for (size_t i = 0; i < node.values.size(); ++i)
             text +=
@@ -42,7 +42,7 @@ std::string Tree(const char* text) {
     Parsed p(text);
     if (!p.parameters.valid) return "invalid " + std::to_string(p.code);
     if (p.Root() == nullptr) return "no root";
-    return Describe(*p.Root(), kAmiEntryBranch);
+    return Describe(*p.Root(), AmiEntryBranch);
 }
 
 TEST(ParseAmiParameters, BuildsTypedTrees) {
@@ -74,33 +74,33 @@ TEST(ParseAmiParameters, BuildsTypedTrees) {
 TEST(ParseAmiParameters, RejectsBrokenStrings) {
     const struct {
         const char* text;
-        int code;
+        AmiParseResult code;
     } cases[] = {
-        {"", 2},
-        {"   ", 2},
-        {"x (Root (a 1))", 2},
-        {"(Root (a 1)", 1},
-        {"(Root (a 1)))", 1},
-        {"(Root (a \"(\" 1)", 1},
-        {"(EQ 3)", 3},
-        {"(Root (EQ))", 6},
-        {"(Root ())", 6},
-        {"(Root (a 1)) (Other (b 2))", 5},
-        {"(Root (a 1) (Other) (b 2))", 6},
-        {"(Root (a 1) junk (b 2))", 6},
-        {"(Root (a 1)) ((b 2))", 5},
-        {"(Root (a 1)\n(Root2 (b 1)))", 0},
+        {"", AmiParseNoOpeningParenthesis},
+        {"   ", AmiParseNoOpeningParenthesis},
+        {"x (Root (a 1))", AmiParseNoOpeningParenthesis},
+        {"(Root (a 1)", AmiParseUnbalanced},
+        {"(Root (a 1)))", AmiParseUnbalanced},
+        {"(Root (a \"(\" 1)", AmiParseUnbalanced},
+        {"(EQ 3)", AmiParseNoRoot},
+        {"(Root (EQ))", AmiParseNothingToClose},
+        {"(Root ())", AmiParseNothingToClose},
+        {"(Root (a 1)) (Other (b 2))", AmiParseNoEnclosingBranch},
+        {"(Root (a 1) (Other) (b 2))", AmiParseNothingToClose},
+        {"(Root (a 1) junk (b 2))", AmiParseNothingToClose},
+        {"(Root (a 1)) ((b 2))", AmiParseNoEnclosingBranch},
+        {"(Root (a 1)\n(Root2 (b 1)))", AmiParseSuccess},
     };
     for (const auto& c : cases) {
         Parsed p(c.text);
         EXPECT_EQ(c.code, p.code) << c.text;
-        EXPECT_EQ(c.code == 0, p.parameters.valid) << c.text;
-        EXPECT_EQ(c.code == 0, p.parameters.tree != nullptr) << c.text;
+        EXPECT_EQ(c.code == AmiParseSuccess, p.parameters.valid) << c.text;
+        EXPECT_EQ(c.code == AmiParseSuccess, p.parameters.tree != nullptr) << c.text;
     }
-    int code = -1;
+    AmiParseResult code = AmiParseSuccess;
     AmiParameters none = ParseAmiParameters(nullptr, code);
     EXPECT_FALSE(none.valid);
-    EXPECT_EQ(3, code);
+    EXPECT_EQ(AmiParseNoRoot, code);
 }
 
 TEST(ParseAmiParameters, LongWhitespaceRunsAreOrdinaryWhitespace) {

@@ -53,16 +53,33 @@ TEST(CircularBufferCopyTo, UnattachedBufferEndsInsteadOfLooping) {
     EXPECT_EQ(nullptr, to.Data);
 }
 
-TEST(CircularBufferConnection, OneElementSharedByTwoPortsShowsTheProducersValue) {
-    double store = 0.0;
-    CircularBuffer<double> producer;
-    CircularBuffer<double> consumer;
-    for (CircularBuffer<double>* port : {&producer, &consumer}) {
-        port->Data = &store;
-        port->Capacity = 1;
-    }
-    producer.Data[producer.Position] = 4.25;
-    EXPECT_EQ(4.25, consumer.Data[consumer.Position]);
+TEST(CircularBufferAccess, CurrentAndLaterElementsWrapAtCapacity) {
+    std::vector<double> storage{10, 11, 12, 13, 14};
+    CircularBuffer<double> buffer;
+    buffer.Data = storage.data();
+    buffer.Capacity = 5;
+    buffer.Position = 3;
+    EXPECT_EQ(13, buffer.Current());
+    EXPECT_EQ(14, buffer.At(1));
+    EXPECT_EQ(10, buffer.At(2));  // place 5 wraps to 0
+    EXPECT_EQ(12, buffer.At(4));
+    buffer.At(3) = -1;
+    EXPECT_EQ((std::vector<double>{10, -1, 12, 13, 14}), storage);
+}
+
+TEST(CircularBufferAttach, SingleElementStoreAndDetachResetThePort) {
+    double store = 4.25;
+    CircularBuffer<double> port;
+    port.Rate = 3;
+    port.Position = 2;
+    AttachSingleElement(port, &store);
+    EXPECT_EQ(1u, port.Capacity);
+    EXPECT_EQ(1u, port.Rate);
+    EXPECT_EQ(0u, port.Position);
+    EXPECT_EQ(4.25, port.Current());
+    AttachSingleElement<double>(port, nullptr);
+    EXPECT_EQ(nullptr, port.Data);
+    EXPECT_EQ(0u, port.Capacity);
 }
 
 TEST(CircularBufferRelease, WithNoneAndNoStorageLeavesAnEmptyBuffer) {

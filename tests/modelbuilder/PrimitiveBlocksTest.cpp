@@ -41,7 +41,7 @@ std::vector<double> Emit(ConstUnTimed<double>& source, int firings) {
     std::vector<double> out;
     for (int k = 0; k < firings; ++k) {
         EXPECT_TRUE(source.Run());
-        out.push_back(source.Output.Data[source.Output.Position]);
+        out.push_back(source.Output.Current());
     }
     return out;
 }

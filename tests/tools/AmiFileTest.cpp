@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "ami/AmiExport.h"
 #include "models/rx/KT7MRL40562D9_Rx.h"
 #include "models/tx/KT7MRL40562D9_Tx.h"
 
@@ -43,8 +44,8 @@ TEST(ModelKit, AmiDefaultsAreTheModelsConstructorDefaults) {
 }
 
 TEST(ModelKit, TheHostsParameterStringGivesAnEmptyMessageLog) {
-    using InitFn = long (*)(double*, long, long, double, double, char*, char**, void**, char**);
-    using CloseFn = long (*)(void*);
+    using InitFn = AmiInitFn;
+    using CloseFn = AmiCloseFn;
     for (const char* name : {"KT7MRL40562D9_Rx", "KT7MRL40562D9_Tx"}) {
         SCOPED_TRACE(name);
         const AmiModelDescription model = ReadAmiFile(std::string(KT_IBIS_DIR "/") + name + ".ami");

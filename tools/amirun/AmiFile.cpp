@@ -62,12 +62,12 @@ void ApplyLeaf(AmiParameterSpec& param, const std::string& key, std::vector<std:
 
 void ReadSection(const AmiParamNode& section, bool reserved, AmiModelDescription& model) {
     for (const AmiParamEntry& entry : section.children) {
-        if (entry.kind != kAmiEntryBranch) continue;  // a parameter is a group of properties
+        if (entry.kind != AmiEntryBranch) continue;  // a parameter is a group of properties
         AmiParameterSpec param;
         param.name = entry.node->name;
         param.reserved = reserved;
         for (const AmiParamEntry& property : entry.node->children)
-            if (property.kind == kAmiEntryLeaf)
+            if (property.kind == AmiEntryLeaf)
                 ApplyLeaf(param, property.node->name, Texts(*property.node));
         model.parameters.push_back(std::move(param));
     }
@@ -156,7 +156,7 @@ AmiModelDescription ParseAmiFile(const std::string& text) {
     const AmiParamNode& root = *parsed.tree->entries[0].node;
     model.root = root.name;
     for (const AmiParamEntry& entry : root.children) {
-        if (entry.kind != kAmiEntryBranch) continue;
+        if (entry.kind != AmiEntryBranch) continue;
         if (entry.node->name == "Reserved_Parameters") ReadSection(*entry.node, true, model);
         if (entry.node->name == "Model_Specific") ReadSection(*entry.node, false, model);
     }

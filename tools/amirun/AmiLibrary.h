@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "ami/AmiExport.h"
+
 namespace amirun {
 
 struct AmiError : std::runtime_error {
@@ -21,9 +23,9 @@ public:
     bool HasGetWave() const { return getWave_ != nullptr; }
     const std::string& Path() const { return path_; }
 
-    using InitFn = long (*)(double*, long, long, double, double, char*, char**, void**, char**);
-    using GetWaveFn = long (*)(double*, long, double*, char**, void*);
-    using CloseFn = long (*)(void*);
+    using InitFn = AmiInitFn;
+    using GetWaveFn = AmiGetWaveFn;
+    using CloseFn = AmiCloseFn;
     InitFn init() const { return init_; }
     GetWaveFn getWave() const { return getWave_; }
     CloseFn close() const { return close_; }

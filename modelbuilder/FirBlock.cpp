@@ -1,0 +1,115 @@
+#include "modelbuilder/FirBlock.h"
+
+#include <emmintrin.h>
+
+#include <atomic>
+
+namespace CorvanaModelBuilder {
+
+// The oracle: the per-sample sum, output after output.
+void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, double* y,
+                     std::size_t n) {
+    const double* newest = x + (tapCount - 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        double sum = 0.0;
+        for (std::size_t j = 0; j < tapCount; ++j) sum = sum + taps[j] * *(newest + i - j);
+        y[i] = sum;
+    }
+}
+
+namespace {
+
+constexpr std::size_t kSse2Lanes = 2;
+constexpr std::size_t kSse2Wide = 12 * kSse2Lanes;
+
+// Outputs [i, i + kSse2Wide): twelve two-lane sums, explicitly unrolled so that they stay in
+// registers.
+void Sse2WideStep(const double* taps, std::size_t tapCount, const double* newest, double* y) {
+    __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd(), a2 = _mm_setzero_pd();
+    __m128d a3 = _mm_setzero_pd(), a4 = _mm_setzero_pd(), a5 = _mm_setzero_pd();
+    __m128d a6 = _mm_setzero_pd(), a7 = _mm_setzero_pd(), a8 = _mm_setzero_pd();
+    __m128d a9 = _mm_setzero_pd(), a10 = _mm_setzero_pd(), a11 = _mm_setzero_pd();
+    for (std::size_t j = 0; j < tapCount; ++j) {
+        const __m128d t = _mm_set1_pd(taps[j]);
+        const double* p = newest - j;
+        a0 = _mm_add_pd(a0, _mm_mul_pd(t, _mm_loadu_pd(p)));
+        a1 = _mm_add_pd(a1, _mm_mul_pd(t, _mm_loadu_pd(p + 2)));
+        a2 = _mm_add_pd(a2, _mm_mul_pd(t, _mm_loadu_pd(p + 4)));
+        a3 = _mm_add_pd(a3, _mm_mul_pd(t, _mm_loadu_pd(p + 6)));
+        a4 = _mm_add_pd(a4, _mm_mul_pd(t, _mm_loadu_pd(p + 8)));
+        a5 = _mm_add_pd(a5, _mm_mul_pd(t, _mm_loadu_pd(p + 10)));
+        a6 = _mm_add_pd(a6, _mm_mul_pd(t, _mm_loadu_pd(p + 12)));
+        a7 = _mm_add_pd(a7, _mm_mul_pd(t, _mm_loadu_pd(p + 14)));
+        a8 = _mm_add_pd(a8, _mm_mul_pd(t, _mm_loadu_pd(p + 16)));
+        a9 = _mm_add_pd(a9, _mm_mul_pd(t, _mm_loadu_pd(p + 18)));
+        a10 = _mm_add_pd(a10, _mm_mul_pd(t, _mm_loadu_pd(p + 20)));
+        a11 = _mm_add_pd(a11, _mm_mul_pd(t, _mm_loadu_pd(p + 22)));
+    }
+    _mm_storeu_pd(y, a0);
+    _mm_storeu_pd(y + 2, a1);
+    _mm_storeu_pd(y + 4, a2);
+    _mm_storeu_pd(y + 6, a3);
+    _mm_storeu_pd(y + 8, a4);
+    _mm_storeu_pd(y + 10, a5);
+    _mm_storeu_pd(y + 12, a6);
+    _mm_storeu_pd(y + 14, a7);
+    _mm_storeu_pd(y + 16, a8);
+    _mm_storeu_pd(y + 18, a9);
+    _mm_storeu_pd(y + 20, a10);
+    _mm_storeu_pd(y + 22, a11);
+}
+
+}  // namespace
+
+void FirBlockSse2(const double* taps, std::size_t tapCount, const double* x, double* y,
+                  std::size_t n) {
+    const double* newest = x + (tapCount - 1);
+    std::size_t i = 0;
+    for (; i + kSse2Wide <= n; i += kSse2Wide) Sse2WideStep(taps, tapCount, newest + i, y + i);
+    for (; i + kSse2Lanes <= n; i += kSse2Lanes) {
+        __m128d a = _mm_setzero_pd();
+        for (std::size_t j = 0; j < tapCount; ++j)
+            a = _mm_add_pd(a, _mm_mul_pd(_mm_set1_pd(taps[j]), _mm_loadu_pd(newest + i - j)));
+        _mm_storeu_pd(y + i, a);
+    }
+    if (i < n) FirBlockGeneric(taps, tapCount, x + i, y + i, n - i);
+}
+
+namespace {
+
+FirBlockFn Best() { return FirBlockSupported(FirBlockVariant::Avx2) ? FirBlockAvx2 : FirBlockSse2; }
+
+std::atomic<FirBlockFn>& InUse() {
+    static std::atomic<FirBlockFn> inUse{Best()};
+    return inUse;
+}
+
+}  // namespace
+
+bool FirBlockSupported(FirBlockVariant variant) {
+    if (variant != FirBlockVariant::Avx2) return true;  // SSE2 is the x86-64 baseline
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+
+FirBlockFn FirBlockOf(FirBlockVariant variant) {
+    switch (variant) {
+        case FirBlockVariant::Avx2:
+            return FirBlockAvx2;
+        case FirBlockVariant::Sse2:
+            return FirBlockSse2;
+        case FirBlockVariant::Generic:
+            break;
+    }
+    return FirBlockGeneric;
+}
+
+FirBlockFn FirBlock() { return InUse().load(std::memory_order_relaxed); }
+
+bool ForceFirBlockVariant(FirBlockVariant variant) {
+    if (!FirBlockSupported(variant)) return false;
+    InUse().store(FirBlockOf(variant), std::memory_order_relaxed);
+    return true;
+}
+
+}  // namespace CorvanaModelBuilder

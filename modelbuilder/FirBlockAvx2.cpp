@@ -1,0 +1,74 @@
+// Compiled with -mavx2 alone; it includes nothing but the kernel header and the intrinsics, so no
+// AVX2 code can end up in an inline function shared with the rest of the library.
+#include <immintrin.h>
+
+#include "modelbuilder/FirBlock.h"
+
+namespace CorvanaModelBuilder {
+namespace {
+
+constexpr std::size_t kLanes = 4;
+constexpr std::size_t kAccumulators =
+    12;  // independent sums: enough to fill both mul and add pipes
+constexpr std::size_t kWide = kLanes * kAccumulators;
+
+// Outputs [i, i + kWide): twelve four-lane sums, explicitly unrolled so that they stay in
+// registers.
+inline void WideStep(const double* taps, std::size_t tapCount, const double* newest, double* y) {
+    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd(), a2 = _mm256_setzero_pd();
+    __m256d a3 = _mm256_setzero_pd(), a4 = _mm256_setzero_pd(), a5 = _mm256_setzero_pd();
+    __m256d a6 = _mm256_setzero_pd(), a7 = _mm256_setzero_pd(), a8 = _mm256_setzero_pd();
+    __m256d a9 = _mm256_setzero_pd(), a10 = _mm256_setzero_pd(), a11 = _mm256_setzero_pd();
+    for (std::size_t j = 0; j < tapCount; ++j) {
+        const __m256d t = _mm256_broadcast_sd(taps + j);
+        const double* p = newest - j;
+        a0 = _mm256_add_pd(a0, _mm256_mul_pd(t, _mm256_loadu_pd(p)));
+        a1 = _mm256_add_pd(a1, _mm256_mul_pd(t, _mm256_loadu_pd(p + 4)));
+        a2 = _mm256_add_pd(a2, _mm256_mul_pd(t, _mm256_loadu_pd(p + 8)));
+        a3 = _mm256_add_pd(a3, _mm256_mul_pd(t, _mm256_loadu_pd(p + 12)));
+        a4 = _mm256_add_pd(a4, _mm256_mul_pd(t, _mm256_loadu_pd(p + 16)));
+        a5 = _mm256_add_pd(a5, _mm256_mul_pd(t, _mm256_loadu_pd(p + 20)));
+        a6 = _mm256_add_pd(a6, _mm256_mul_pd(t, _mm256_loadu_pd(p + 24)));
+        a7 = _mm256_add_pd(a7, _mm256_mul_pd(t, _mm256_loadu_pd(p + 28)));
+        a8 = _mm256_add_pd(a8, _mm256_mul_pd(t, _mm256_loadu_pd(p + 32)));
+        a9 = _mm256_add_pd(a9, _mm256_mul_pd(t, _mm256_loadu_pd(p + 36)));
+        a10 = _mm256_add_pd(a10, _mm256_mul_pd(t, _mm256_loadu_pd(p + 40)));
+        a11 = _mm256_add_pd(a11, _mm256_mul_pd(t, _mm256_loadu_pd(p + 44)));
+    }
+    _mm256_storeu_pd(y, a0);
+    _mm256_storeu_pd(y + 4, a1);
+    _mm256_storeu_pd(y + 8, a2);
+    _mm256_storeu_pd(y + 12, a3);
+    _mm256_storeu_pd(y + 16, a4);
+    _mm256_storeu_pd(y + 20, a5);
+    _mm256_storeu_pd(y + 24, a6);
+    _mm256_storeu_pd(y + 28, a7);
+    _mm256_storeu_pd(y + 32, a8);
+    _mm256_storeu_pd(y + 36, a9);
+    _mm256_storeu_pd(y + 40, a10);
+    _mm256_storeu_pd(y + 44, a11);
+}
+
+}  // namespace
+
+void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
+                  std::size_t n) {
+    const double* newest = x + (tapCount - 1);  // newest[i] is output i's own input sample
+    std::size_t i = 0;
+    for (; i + kWide <= n; i += kWide) WideStep(taps, tapCount, newest + i, y + i);
+    for (; i + kLanes <= n; i += kLanes) {
+        __m256d a = _mm256_setzero_pd();
+        for (std::size_t j = 0; j < tapCount; ++j)
+            a = _mm256_add_pd(
+                a, _mm256_mul_pd(_mm256_broadcast_sd(taps + j), _mm256_loadu_pd(newest + i - j)));
+        _mm256_storeu_pd(y + i, a);
+    }
+    for (; i < n; ++i) {
+        __m128d a = _mm_setzero_pd();
+        for (std::size_t j = 0; j < tapCount; ++j)
+            a = _mm_add_sd(a, _mm_mul_sd(_mm_load_sd(taps + j), _mm_load_sd(newest + i - j)));
+        _mm_store_sd(y + i, a);
+    }
+}
+
+}  // namespace CorvanaModelBuilder
