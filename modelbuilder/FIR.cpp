@@ -4,8 +4,17 @@
 #include <type_traits>
 
 #include "modelbuilder/FirBlock.h"
+#include "modelbuilder/OrderedAdd.h"
 
 namespace CorvanaModelBuilder {
+namespace {
+
+// Complex sums have no NaN order to keep.
+std::complex<double> OrderedAdd(std::complex<double> sum, std::complex<double> term) {
+    return sum + term;
+}
+
+}  // namespace
 
 template <class T, int Variant>
 FIR<T, Variant>::~FIR() {
@@ -117,7 +126,7 @@ bool FIR<T, Variant>::Run() {
                     std::min<std::int64_t>(used - j, static_cast<std::int64_t>(place) + 1);
                 const T* sample = delay + place;
                 for (std::int64_t r = 0; r < run; ++r) {
-                    sum += *tap * *sample;
+                    sum = OrderedAdd(sum, *tap * *sample);
                     tap += interpolation;
                     --sample;
                 }
@@ -161,7 +170,8 @@ bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count) {
     } else {
         for (std::size_t i = 0; i < count; ++i) {
             T sum = T(0);
-            for (std::size_t j = 0; j < taps; ++j) sum += Taps[j] * *(x + (taps - 1) + i - j);
+            for (std::size_t j = 0; j < taps; ++j)
+                sum = OrderedAdd(sum, Taps[j] * *(x + (taps - 1) + i - j));
             out[i] = sum;
         }
     }

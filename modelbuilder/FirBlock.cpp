@@ -4,6 +4,8 @@
 
 #include <atomic>
 
+#include "modelbuilder/OrderedAdd.h"
+
 namespace CorvanaModelBuilder {
 
 // The oracle: the per-sample sum, output after output.
@@ -12,7 +14,8 @@ void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, 
     const double* newest = x + (tapCount - 1);
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;
-        for (std::size_t j = 0; j < tapCount; ++j) sum = sum + taps[j] * *(newest + i - j);
+        for (std::size_t j = 0; j < tapCount; ++j)
+            sum = OrderedAdd(sum, taps[j] * *(newest + i - j));
         y[i] = sum;
     }
 }
@@ -20,30 +23,31 @@ void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, 
 namespace {
 
 constexpr std::size_t kSse2Lanes = 2;
-constexpr std::size_t kSse2Wide = 12 * kSse2Lanes;
+constexpr std::size_t kSse2Wide = 8 * kSse2Lanes;
 
-// Outputs [i, i + kSse2Wide): twelve two-lane sums, explicitly unrolled so that they stay in
-// registers.
+// sum + term lane by lane, sum first in the machine code too (see OrderedAdd).
+inline __m128d AddInOrder(__m128d sum, __m128d term) {
+    __asm__("addpd %1, %0" : "+x"(sum) : "x"(term));
+    return sum;
+}
+
+// Outputs [i, i + kSse2Wide): eight two-lane sums, explicitly unrolled so that they stay in
+// registers (the destructive two-operand multiply needs spare ones).
 void Sse2WideStep(const double* taps, std::size_t tapCount, const double* newest, double* y) {
     __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd(), a2 = _mm_setzero_pd();
     __m128d a3 = _mm_setzero_pd(), a4 = _mm_setzero_pd(), a5 = _mm_setzero_pd();
-    __m128d a6 = _mm_setzero_pd(), a7 = _mm_setzero_pd(), a8 = _mm_setzero_pd();
-    __m128d a9 = _mm_setzero_pd(), a10 = _mm_setzero_pd(), a11 = _mm_setzero_pd();
+    __m128d a6 = _mm_setzero_pd(), a7 = _mm_setzero_pd();
     for (std::size_t j = 0; j < tapCount; ++j) {
         const __m128d t = _mm_set1_pd(taps[j]);
         const double* p = newest - j;
-        a0 = _mm_add_pd(a0, _mm_mul_pd(t, _mm_loadu_pd(p)));
-        a1 = _mm_add_pd(a1, _mm_mul_pd(t, _mm_loadu_pd(p + 2)));
-        a2 = _mm_add_pd(a2, _mm_mul_pd(t, _mm_loadu_pd(p + 4)));
-        a3 = _mm_add_pd(a3, _mm_mul_pd(t, _mm_loadu_pd(p + 6)));
-        a4 = _mm_add_pd(a4, _mm_mul_pd(t, _mm_loadu_pd(p + 8)));
-        a5 = _mm_add_pd(a5, _mm_mul_pd(t, _mm_loadu_pd(p + 10)));
-        a6 = _mm_add_pd(a6, _mm_mul_pd(t, _mm_loadu_pd(p + 12)));
-        a7 = _mm_add_pd(a7, _mm_mul_pd(t, _mm_loadu_pd(p + 14)));
-        a8 = _mm_add_pd(a8, _mm_mul_pd(t, _mm_loadu_pd(p + 16)));
-        a9 = _mm_add_pd(a9, _mm_mul_pd(t, _mm_loadu_pd(p + 18)));
-        a10 = _mm_add_pd(a10, _mm_mul_pd(t, _mm_loadu_pd(p + 20)));
-        a11 = _mm_add_pd(a11, _mm_mul_pd(t, _mm_loadu_pd(p + 22)));
+        a0 = AddInOrder(a0, _mm_mul_pd(t, _mm_loadu_pd(p)));
+        a1 = AddInOrder(a1, _mm_mul_pd(t, _mm_loadu_pd(p + 2)));
+        a2 = AddInOrder(a2, _mm_mul_pd(t, _mm_loadu_pd(p + 4)));
+        a3 = AddInOrder(a3, _mm_mul_pd(t, _mm_loadu_pd(p + 6)));
+        a4 = AddInOrder(a4, _mm_mul_pd(t, _mm_loadu_pd(p + 8)));
+        a5 = AddInOrder(a5, _mm_mul_pd(t, _mm_loadu_pd(p + 10)));
+        a6 = AddInOrder(a6, _mm_mul_pd(t, _mm_loadu_pd(p + 12)));
+        a7 = AddInOrder(a7, _mm_mul_pd(t, _mm_loadu_pd(p + 14)));
     }
     _mm_storeu_pd(y, a0);
     _mm_storeu_pd(y + 2, a1);
@@ -53,10 +57,6 @@ void Sse2WideStep(const double* taps, std::size_t tapCount, const double* newest
     _mm_storeu_pd(y + 10, a5);
     _mm_storeu_pd(y + 12, a6);
     _mm_storeu_pd(y + 14, a7);
-    _mm_storeu_pd(y + 16, a8);
-    _mm_storeu_pd(y + 18, a9);
-    _mm_storeu_pd(y + 20, a10);
-    _mm_storeu_pd(y + 22, a11);
 }
 
 }  // namespace
@@ -69,7 +69,7 @@ void FirBlockSse2(const double* taps, std::size_t tapCount, const double* x, dou
     for (; i + kSse2Lanes <= n; i += kSse2Lanes) {
         __m128d a = _mm_setzero_pd();
         for (std::size_t j = 0; j < tapCount; ++j)
-            a = _mm_add_pd(a, _mm_mul_pd(_mm_set1_pd(taps[j]), _mm_loadu_pd(newest + i - j)));
+            a = AddInOrder(a, _mm_mul_pd(_mm_set1_pd(taps[j]), _mm_loadu_pd(newest + i - j)));
         _mm_storeu_pd(y + i, a);
     }
     if (i < n) FirBlockGeneric(taps, tapCount, x + i, y + i, n - i);

@@ -12,6 +12,13 @@ constexpr std::size_t kAccumulators =
     12;  // independent sums: enough to fill both mul and add pipes
 constexpr std::size_t kWide = kLanes * kAccumulators;
 
+// sum + term lane by lane, with sum as the first operand in the machine code too: when both are
+// NaN, x86 returns the first operand's NaN, and a compiler may swap the operands of an addition.
+inline __m256d AddInOrder(__m256d sum, __m256d term) {
+    __asm__("vaddpd %1, %0, %0" : "+x"(sum) : "x"(term));
+    return sum;
+}
+
 // Outputs [i, i + kWide): twelve four-lane sums, explicitly unrolled so that they stay in
 // registers.
 inline void WideStep(const double* taps, std::size_t tapCount, const double* newest, double* y) {
@@ -22,18 +29,18 @@ inline void WideStep(const double* taps, std::size_t tapCount, const double* new
     for (std::size_t j = 0; j < tapCount; ++j) {
         const __m256d t = _mm256_broadcast_sd(taps + j);
         const double* p = newest - j;
-        a0 = _mm256_add_pd(a0, _mm256_mul_pd(t, _mm256_loadu_pd(p)));
-        a1 = _mm256_add_pd(a1, _mm256_mul_pd(t, _mm256_loadu_pd(p + 4)));
-        a2 = _mm256_add_pd(a2, _mm256_mul_pd(t, _mm256_loadu_pd(p + 8)));
-        a3 = _mm256_add_pd(a3, _mm256_mul_pd(t, _mm256_loadu_pd(p + 12)));
-        a4 = _mm256_add_pd(a4, _mm256_mul_pd(t, _mm256_loadu_pd(p + 16)));
-        a5 = _mm256_add_pd(a5, _mm256_mul_pd(t, _mm256_loadu_pd(p + 20)));
-        a6 = _mm256_add_pd(a6, _mm256_mul_pd(t, _mm256_loadu_pd(p + 24)));
-        a7 = _mm256_add_pd(a7, _mm256_mul_pd(t, _mm256_loadu_pd(p + 28)));
-        a8 = _mm256_add_pd(a8, _mm256_mul_pd(t, _mm256_loadu_pd(p + 32)));
-        a9 = _mm256_add_pd(a9, _mm256_mul_pd(t, _mm256_loadu_pd(p + 36)));
-        a10 = _mm256_add_pd(a10, _mm256_mul_pd(t, _mm256_loadu_pd(p + 40)));
-        a11 = _mm256_add_pd(a11, _mm256_mul_pd(t, _mm256_loadu_pd(p + 44)));
+        a0 = AddInOrder(a0, _mm256_mul_pd(t, _mm256_loadu_pd(p)));
+        a1 = AddInOrder(a1, _mm256_mul_pd(t, _mm256_loadu_pd(p + 4)));
+        a2 = AddInOrder(a2, _mm256_mul_pd(t, _mm256_loadu_pd(p + 8)));
+        a3 = AddInOrder(a3, _mm256_mul_pd(t, _mm256_loadu_pd(p + 12)));
+        a4 = AddInOrder(a4, _mm256_mul_pd(t, _mm256_loadu_pd(p + 16)));
+        a5 = AddInOrder(a5, _mm256_mul_pd(t, _mm256_loadu_pd(p + 20)));
+        a6 = AddInOrder(a6, _mm256_mul_pd(t, _mm256_loadu_pd(p + 24)));
+        a7 = AddInOrder(a7, _mm256_mul_pd(t, _mm256_loadu_pd(p + 28)));
+        a8 = AddInOrder(a8, _mm256_mul_pd(t, _mm256_loadu_pd(p + 32)));
+        a9 = AddInOrder(a9, _mm256_mul_pd(t, _mm256_loadu_pd(p + 36)));
+        a10 = AddInOrder(a10, _mm256_mul_pd(t, _mm256_loadu_pd(p + 40)));
+        a11 = AddInOrder(a11, _mm256_mul_pd(t, _mm256_loadu_pd(p + 44)));
     }
     _mm256_storeu_pd(y, a0);
     _mm256_storeu_pd(y + 4, a1);
@@ -59,16 +66,11 @@ void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, dou
     for (; i + kLanes <= n; i += kLanes) {
         __m256d a = _mm256_setzero_pd();
         for (std::size_t j = 0; j < tapCount; ++j)
-            a = _mm256_add_pd(
+            a = AddInOrder(
                 a, _mm256_mul_pd(_mm256_broadcast_sd(taps + j), _mm256_loadu_pd(newest + i - j)));
         _mm256_storeu_pd(y + i, a);
     }
-    for (; i < n; ++i) {
-        __m128d a = _mm_setzero_pd();
-        for (std::size_t j = 0; j < tapCount; ++j)
-            a = _mm_add_sd(a, _mm_mul_sd(_mm_load_sd(taps + j), _mm_load_sd(newest + i - j)));
-        _mm_store_sd(y + i, a);
-    }
+    if (i < n) FirBlockGeneric(taps, tapCount, x + i, y + i, n - i);
 }
 
 }  // namespace CorvanaModelBuilder

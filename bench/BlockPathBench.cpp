@@ -1,0 +1,216 @@
+// The block paths against the per-sample graphs they replace, side by side in one run, and the
+// FIR kernel against the machine's multiply-add peak. At the end the ratios are printed:
+//   receiver: AMI_Init's work on 5 columns of 65 536 samples at EQ 15;
+//   transmitter: AMI_GetWave's work on 2^20 samples in blocks of 1 000 at SW 1, FG 2;
+//   kernel: cycles per output for 577 taps, against 577 / 8 (two 4-lane multiplies and two
+//   4-lane adds per cycle), with the clock estimated from a chain of dependent integer adds.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "modelbuilder/CircularBuffer.h"
+#include "modelbuilder/FirBlock.h"
+#include "models/rx/KT7MRL40562D9_Rx.h"
+#include "models/tx/KT7MRL40562D9_Tx.h"
+
+namespace {
+
+using CorvanaModelBuilder::AttachSingleElement;
+using CorvanaModelBuilder::FirBlockVariant;
+
+constexpr std::size_t kRows = 65536;
+constexpr std::size_t kColumns = 5;
+constexpr std::size_t kWaveSamples = std::size_t{1} << 20;
+constexpr std::size_t kWaveBlock = 1000;
+constexpr std::size_t kKernelTaps = 577;
+constexpr std::size_t kKernelOutputs = 65536;
+
+std::vector<double> Signal(std::size_t n) {
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = std::sin(0.001 * double(i)) * std::exp(-1e-5 * double(i)) + (i % 32 < 16 ? 1 : -1);
+    return x;
+}
+
+// One sample per Run through the model's ports, as the entry points drive it.
+template <class Model>
+bool RunSamples(Model& model, double* samples, std::size_t count) {
+    double in = 0.0;
+    double out = 0.0;
+    AttachSingleElement(model.Input, &in);
+    AttachSingleElement(model.Output, &out);
+    bool ok = true;
+    for (std::size_t i = 0; i < count && ok; ++i) {
+        in = samples[i];
+        ok = model.Run();
+        samples[i] = out;
+    }
+    return ok;
+}
+
+template <class Model>
+bool RunBlock(Model& model, double* samples, std::size_t count) {
+    double in = 0.0;
+    double out = 0.0;
+    AttachSingleElement(model.Input, &in);
+    AttachSingleElement(model.Output, &out);
+    return model.RunBlock(samples, static_cast<std::int32_t>(count));
+}
+
+template <bool kBlock>
+void BM_Receiver5x65536(benchmark::State& state) {
+    const std::vector<double> input = Signal(kRows * kColumns);
+    for (auto _ : state) {
+        std::vector<double> matrix = input;
+        KT7MRL40562D9_Rx model;
+        for (std::size_t c = 0; c < kColumns; ++c) {
+            double* column = matrix.data() + c * kRows;
+            const bool ok = model.Setup() && model.Initialize() &&
+                            (kBlock ? RunBlock(model, column, kRows)
+                                    : RunSamples(model, column, kRows));
+            if (!ok) state.SkipWithError("the receiver failed");
+            model.Finalize();
+        }
+        benchmark::DoNotOptimize(matrix.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows * kColumns));
+}
+BENCHMARK_TEMPLATE(BM_Receiver5x65536, false)
+    ->Name("Receiver5x65536/PerSampleGraph")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_TEMPLATE(BM_Receiver5x65536, true)
+    ->Name("Receiver5x65536/BlockPath")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+template <bool kBlock>
+void BM_TransmitterWave1M(benchmark::State& state) {
+    const std::vector<double> input = Signal(kWaveSamples);
+    for (auto _ : state) {
+        std::vector<double> wave = input;
+        KT7MRL40562D9_Tx model;
+        if (!model.Setup() || !model.Initialize()) state.SkipWithError("set-up failed");
+        for (std::size_t from = 0; from < kWaveSamples; from += kWaveBlock) {
+            const std::size_t count = std::min(kWaveBlock, kWaveSamples - from);
+            const bool ok = kBlock ? RunBlock(model, wave.data() + from, count)
+                                   : RunSamples(model, wave.data() + from, count);
+            if (!ok) state.SkipWithError("the transmitter failed");
+        }
+        model.Finalize();
+        benchmark::DoNotOptimize(wave.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kWaveSamples));
+}
+BENCHMARK_TEMPLATE(BM_TransmitterWave1M, false)
+    ->Name("TransmitterWave1M/PerSampleGraph")
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_TEMPLATE(BM_TransmitterWave1M, true)
+    ->Name("TransmitterWave1M/BlockPath")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// A chain of dependent integer adds: one per cycle on every x86-64 core, so this is the clock.
+void BM_ClockEstimate(benchmark::State& state) {
+    constexpr std::int64_t kAdds = 1 << 24;
+    for (auto _ : state) {
+        std::uint64_t x = 0;
+        for (std::int64_t i = 0; i < kAdds / 8; ++i) {
+            __asm__ volatile(
+                "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\t"
+                "add $1, %0\n\tadd $1, %0\n\tadd $1, %0\n\tadd $1, %0"
+                : "+r"(x));
+        }
+        benchmark::DoNotOptimize(x);
+    }
+    state.SetItemsProcessed(state.iterations() * kAdds);
+}
+BENCHMARK(BM_ClockEstimate)->Name("ClockEstimate")->UseRealTime();
+
+void BM_Kernel(benchmark::State& state, FirBlockVariant variant) {
+    if (!CorvanaModelBuilder::FirBlockSupported(variant))
+        return state.SkipWithError("this CPU lacks the variant");
+    const auto kernel = CorvanaModelBuilder::FirBlockOf(variant);
+    const std::vector<double> taps = Signal(kKernelTaps);
+    const std::vector<double> x = Signal(kKernelTaps - 1 + kKernelOutputs);
+    std::vector<double> y(kKernelOutputs);
+    for (auto _ : state) {
+        kernel(taps.data(), kKernelTaps, x.data(), y.data(), kKernelOutputs);
+        benchmark::DoNotOptimize(y.data());
+    }
+    state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kKernelOutputs));
+}
+BENCHMARK_CAPTURE(BM_Kernel, Avx2, FirBlockVariant::Avx2)->Name("Kernel577/AVX2")->UseRealTime();
+BENCHMARK_CAPTURE(BM_Kernel, Sse2, FirBlockVariant::Sse2)->Name("Kernel577/SSE2")->UseRealTime();
+BENCHMARK_CAPTURE(BM_Kernel, Generic, FirBlockVariant::Generic)
+    ->Name("Kernel577/Generic")
+    ->UseRealTime();
+
+// The console report, then the ratios computed from the same run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& run : runs) {
+            if (run.error_occurred || run.iterations == 0) continue;
+            // Seconds per item, from the real time of the whole run.
+            const double seconds = run.real_accumulated_time / static_cast<double>(run.iterations);
+            const auto items = run.counters.find("items_per_second");
+            if (items != run.counters.end() && items->second.value > 0)
+                secondsPerItem_[run.benchmark_name()] = 1.0 / items->second.value;
+            else
+                secondsPerItem_[run.benchmark_name()] = seconds;
+        }
+    }
+    void Finalize() override {
+        ConsoleReporter::Finalize();
+        auto ratio = [&](const char* what, const std::string& slow, const std::string& fast) {
+            if (secondsPerItem_.count(slow) && secondsPerItem_.count(fast))
+                std::printf("%s: block path %.0fx the per-sample graph\n", what,
+                            secondsPerItem_[slow] / secondsPerItem_[fast]);
+        };
+        ratio("receiver", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
+              "Receiver5x65536/BlockPath/real_time");
+        ratio("transmitter", "TransmitterWave1M/PerSampleGraph/iterations:1/real_time",
+              "TransmitterWave1M/BlockPath/real_time");
+        const auto clock = secondsPerItem_.find("ClockEstimate/real_time");
+        if (clock == secondsPerItem_.end()) return;
+        std::printf("clock estimate: %.2f GHz\n", 1e-9 / clock->second);
+        const double peak = static_cast<double>(kKernelTaps) / 8.0;
+        for (const char* name : {"AVX2", "SSE2", "Generic"}) {
+            const auto kernel = secondsPerItem_.find(std::string("Kernel577/") + name +
+                                                     "/real_time");
+            if (kernel == secondsPerItem_.end()) continue;
+            const double cycles = kernel->second / clock->second;
+            std::printf("kernel %s: %.1f cycles per output, %.0f%% of the multiply-add peak\n",
+                        name, cycles, 100.0 * peak / cycles);
+        }
+        const auto perSample = secondsPerItem_.find(
+            "Receiver5x65536/PerSampleGraph/iterations:1/real_time");
+        if (perSample != secondsPerItem_.end())
+            std::printf("receiver per-sample graph: %.0f cycles per sample\n",
+                        perSample->second / clock->second);
+    }
+
+private:
+    std::map<std::string, double> secondsPerItem_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
