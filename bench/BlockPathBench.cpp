@@ -33,7 +33,19 @@ constexpr std::size_t kKernelOutputs = 65536;
 std::vector<double> Signal(std::size_t n) {
     std::vector<double> x(n);
     for (std::size_t i = 0; i < n; ++i)
-        x[i] = std::sin(0.001 * double(i)) * std::exp(-1e-5 * double(i)) + (i % 32 < 16 ? 1 : -1);
+        x[i] = std::sin(0.001 * double(i)) * std::exp(-1e-5 * double(i));
+    return x;
+}
+
+// A pseudo-random bit stream of +-1 at 32 samples per bit (PRBS 7), as a host hands AMI_GetWave.
+std::vector<double> BitStream(std::size_t n) {
+    std::vector<double> x(n);
+    unsigned state = 0x7f;
+    for (std::size_t i = 0; i < n; i += 32) {
+        const unsigned bit = ((state >> 6) ^ (state >> 5)) & 1u;
+        state = ((state << 1) | bit) & 0x7fu;
+        for (std::size_t k = i; k < i + 32 && k < n; ++k) x[k] = bit != 0 ? 1.0 : -1.0;
+    }
     return x;
 }
 
@@ -65,14 +77,15 @@ bool RunBlock(Model& model, double* samples, std::size_t count) {
 template <bool kBlock>
 void BM_Receiver5x65536(benchmark::State& state) {
     const std::vector<double> input = Signal(kRows * kColumns);
+    std::vector<double> matrix(kRows * kColumns);
     for (auto _ : state) {
-        std::vector<double> matrix = input;
+        matrix = input;
         KT7MRL40562D9_Rx model;
         for (std::size_t c = 0; c < kColumns; ++c) {
             double* column = matrix.data() + c * kRows;
-            const bool ok = model.Setup() && model.Initialize() &&
-                            (kBlock ? RunBlock(model, column, kRows)
-                                    : RunSamples(model, column, kRows));
+            const bool ok =
+                model.Setup() && model.Initialize() &&
+                (kBlock ? RunBlock(model, column, kRows) : RunSamples(model, column, kRows));
             if (!ok) state.SkipWithError("the receiver failed");
             model.Finalize();
         }
@@ -92,9 +105,10 @@ BENCHMARK_TEMPLATE(BM_Receiver5x65536, true)
 
 template <bool kBlock>
 void BM_TransmitterWave1M(benchmark::State& state) {
-    const std::vector<double> input = Signal(kWaveSamples);
+    const std::vector<double> input = BitStream(kWaveSamples);
+    std::vector<double> wave(kWaveSamples);
     for (auto _ : state) {
-        std::vector<double> wave = input;
+        wave = input;
         KT7MRL40562D9_Tx model;
         if (!model.Setup() || !model.Initialize()) state.SkipWithError("set-up failed");
         for (std::size_t from = 0; from < kWaveSamples; from += kWaveBlock) {
@@ -142,8 +156,9 @@ void BM_Kernel(benchmark::State& state, FirBlockVariant variant) {
     const std::vector<double> taps = Signal(kKernelTaps);
     const std::vector<double> x = Signal(kKernelTaps - 1 + kKernelOutputs);
     std::vector<double> y(kKernelOutputs);
+    std::vector<double> scratch(CorvanaModelBuilder::FirBlockScratchSize(kKernelTaps));
     for (auto _ : state) {
-        kernel(taps.data(), kKernelTaps, x.data(), y.data(), kKernelOutputs);
+        kernel(taps.data(), kKernelTaps, x.data(), y.data(), kKernelOutputs, scratch.data());
         benchmark::DoNotOptimize(y.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kKernelOutputs));
@@ -186,15 +201,15 @@ public:
         std::printf("clock estimate: %.2f GHz\n", 1e-9 / clock->second);
         const double peak = static_cast<double>(kKernelTaps) / 8.0;
         for (const char* name : {"AVX2", "SSE2", "Generic"}) {
-            const auto kernel = secondsPerItem_.find(std::string("Kernel577/") + name +
-                                                     "/real_time");
+            const auto kernel =
+                secondsPerItem_.find(std::string("Kernel577/") + name + "/real_time");
             if (kernel == secondsPerItem_.end()) continue;
             const double cycles = kernel->second / clock->second;
             std::printf("kernel %s: %.1f cycles per output, %.0f%% of the multiply-add peak\n",
                         name, cycles, 100.0 * peak / cycles);
         }
-        const auto perSample = secondsPerItem_.find(
-            "Receiver5x65536/PerSampleGraph/iterations:1/real_time");
+        const auto perSample =
+            secondsPerItem_.find("Receiver5x65536/PerSampleGraph/iterations:1/real_time");
         if (perSample != secondsPerItem_.end())
             std::printf("receiver per-sample graph: %.0f cycles per sample\n",
                         perSample->second / clock->second);

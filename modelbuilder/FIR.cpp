@@ -154,19 +154,31 @@ template <class T, int Variant>
 bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count) {
     if (!BlockReady()) return false;
     if (count == 0) return true;
-    // Linear work: the whole delay line oldest first, then the block. Its last S samples are the
-    // delay line after count firings.
+    // Linear work: the whole delay line oldest first, then the block. Oldest first, the delay line
+    // reads from the place of its oldest sample round to the one before it; after count firings
+    // it holds the last S samples of the work, in the same rotation.
     const std::uint64_t size = DelayLine.Capacity;
     const auto history = static_cast<std::size_t>(size);
     blockWork_.resize(history + count);
     T* const work = blockWork_.data();
-    for (std::size_t k = 0; k < history; ++k) work[k] = DelayLine.Data[PlaceOfAge(history - 1 - k)];
+    const auto rotate = [&](T* ring, std::size_t oldest, T* linear, bool toRing) {
+        const std::size_t head = history - oldest;  // the oldest sample up to the ring's end
+        if (toRing) {
+            std::copy(linear, linear + head, ring + oldest);
+            std::copy(linear + head, linear + history, ring);
+        } else {
+            std::copy(ring + oldest, ring + history, linear);
+            std::copy(ring, ring + oldest, linear + head);
+        }
+    };
+    rotate(DelayLine.Data, static_cast<std::size_t>(PlaceOfAge(size - 1)), work, false);
     std::copy(in, in + count, work + history);
 
     const auto taps = static_cast<std::size_t>(NumTaps);
     const T* x = work + history - (taps - 1);
     if constexpr (std::is_same<T, double>::value) {
-        FirBlock()(Taps, taps, x, out, count);
+        blockScratch_.resize(FirBlockScratchSize(taps));
+        FirBlock()(Taps, taps, x, out, count, blockScratch_.data());
     } else {
         for (std::size_t i = 0; i < count; ++i) {
             T sum = T(0);
@@ -177,8 +189,7 @@ bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count) {
     }
 
     DelayLine.Position = (DelayLine.Position + count) % size;
-    for (std::size_t age = 0; age < history; ++age)
-        DelayLine.Data[PlaceOfAge(age)] = work[history + count - 1 - age];
+    rotate(DelayLine.Data, static_cast<std::size_t>(PlaceOfAge(size - 1)), work + count, true);
     return true;
 }
 

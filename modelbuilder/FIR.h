@@ -51,7 +51,8 @@ private:
     // firings.
     std::uint64_t PlaceOfAge(std::uint64_t age) const;
 
-    std::vector<T> blockWork_;  // history, then the block
+    std::vector<T> blockWork_;     // history, then the block
+    std::vector<T> blockScratch_;  // the kernel's working memory
 };
 
 extern template class FIR<double, 0>;

@@ -9,8 +9,15 @@
 namespace CorvanaModelBuilder {
 
 // The oracle: the per-sample sum, output after output.
+std::size_t FirBlockScratchSize(std::size_t tapCount) {
+    // Four shifted copies of tapCount - 1 + kFirBlockPass samples, each rounded up to whole
+    // vectors plus one, and three more for aligning the first.
+    const std::size_t copy = (tapCount - 1 + kFirBlockPass + 3) / 4 * 4 + 4;
+    return 4 * copy + 3;
+}
+
 void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, double* y,
-                     std::size_t n) {
+                     std::size_t n, double* /*scratch*/) {
     const double* newest = x + (tapCount - 1);
     for (std::size_t i = 0; i < n; ++i) {
         double sum = 0.0;
@@ -62,7 +69,7 @@ void Sse2WideStep(const double* taps, std::size_t tapCount, const double* newest
 }  // namespace
 
 void FirBlockSse2(const double* taps, std::size_t tapCount, const double* x, double* y,
-                  std::size_t n) {
+                  std::size_t n, double* scratch) {
     const double* newest = x + (tapCount - 1);
     std::size_t i = 0;
     for (; i + kSse2Wide <= n; i += kSse2Wide) Sse2WideStep(taps, tapCount, newest + i, y + i);
@@ -72,7 +79,7 @@ void FirBlockSse2(const double* taps, std::size_t tapCount, const double* x, dou
             a = AddInOrder(a, _mm_mul_pd(_mm_set1_pd(taps[j]), _mm_loadu_pd(newest + i - j)));
         _mm_storeu_pd(y + i, a);
     }
-    if (i < n) FirBlockGeneric(taps, tapCount, x + i, y + i, n - i);
+    if (i < n) FirBlockGeneric(taps, tapCount, x + i, y + i, n - i, scratch);
 }
 
 namespace {

@@ -7,19 +7,26 @@ namespace CorvanaModelBuilder {
 // Block FIR, bit-identical to firing the one-in, one-out FIR once per sample.
 // In:  x[0 .. tapCount-2] is the history (oldest first), x[tapCount-1 .. tapCount-2+n] the new
 //      samples; tapCount >= 1.
+//      scratch: FirBlockScratchSize(tapCount) doubles of working memory, any alignment.
 // Out: y[i] = sum over j ascending of taps[j] * x[tapCount-1+i-j], i = 0 .. n-1, each sum
 //      starting from +0.0 with one multiply and one add per term: no fused multiply-add and no
-//      reordering, so every variant gives the same bits. y must not overlap x.
-// Variants vectorize across outputs (one lane per i), never across taps.
+//      reordering, so every variant gives the same bits (NaN signs and payloads included, as long
+//      as no tap is NaN). y must not overlap x or scratch.
+// Variants vectorize across outputs (one lane per i), never across taps. Nothing is allocated.
 using FirBlockFn = void (*)(const double* taps, std::size_t tapCount, const double* x, double* y,
-                            std::size_t n);
+                            std::size_t n, double* scratch);
+
+// Outputs per pass of the AVX2 variant, which keeps four copies of a pass's input, shifted by
+// zero to three samples, so that every vector load is aligned.
+constexpr std::size_t kFirBlockPass = 960;
+std::size_t FirBlockScratchSize(std::size_t tapCount);
 
 void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, double* y,
-                     std::size_t n);
+                     std::size_t n, double* scratch);
 void FirBlockSse2(const double* taps, std::size_t tapCount, const double* x, double* y,
-                  std::size_t n);
+                  std::size_t n, double* scratch);
 void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
-                  std::size_t n);
+                  std::size_t n, double* scratch);
 
 enum class FirBlockVariant { Generic, Sse2, Avx2 };
 

@@ -8,9 +8,8 @@ namespace CorvanaModelBuilder {
 namespace {
 
 constexpr std::size_t kLanes = 4;
-constexpr std::size_t kAccumulators =
-    12;  // independent sums: enough to fill both mul and add pipes
-constexpr std::size_t kWide = kLanes * kAccumulators;
+constexpr std::size_t kWide = kLanes * 12;  // twelve independent sums fill the mul and add pipes
+static_assert(kFirBlockPass % kWide == 0, "a pass is whole wide steps");
 
 // sum + term lane by lane, with sum as the first operand in the machine code too: when both are
 // NaN, x86 returns the first operand's NaN, and a compiler may swap the operands of an addition.
@@ -19,28 +18,31 @@ inline __m256d AddInOrder(__m256d sum, __m256d term) {
     return sum;
 }
 
-// Outputs [i, i + kWide): twelve four-lane sums, explicitly unrolled so that they stay in
-// registers.
-inline void WideStep(const double* taps, std::size_t tapCount, const double* newest, double* y) {
+// Outputs [i, i + kWide) of a pass, from its four shifted copies: copy r holds the pass's input
+// from sample r on, 32-byte aligned, so input q .. q+3 is one aligned load from copy q mod 4.
+// The twelve sums are unrolled by hand so that they stay in registers.
+inline void WideStep(const double* taps, std::size_t tapCount, const double* const* copies,
+                     std::size_t newest, double* y) {
     __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd(), a2 = _mm256_setzero_pd();
     __m256d a3 = _mm256_setzero_pd(), a4 = _mm256_setzero_pd(), a5 = _mm256_setzero_pd();
     __m256d a6 = _mm256_setzero_pd(), a7 = _mm256_setzero_pd(), a8 = _mm256_setzero_pd();
     __m256d a9 = _mm256_setzero_pd(), a10 = _mm256_setzero_pd(), a11 = _mm256_setzero_pd();
     for (std::size_t j = 0; j < tapCount; ++j) {
         const __m256d t = _mm256_broadcast_sd(taps + j);
-        const double* p = newest - j;
-        a0 = AddInOrder(a0, _mm256_mul_pd(t, _mm256_loadu_pd(p)));
-        a1 = AddInOrder(a1, _mm256_mul_pd(t, _mm256_loadu_pd(p + 4)));
-        a2 = AddInOrder(a2, _mm256_mul_pd(t, _mm256_loadu_pd(p + 8)));
-        a3 = AddInOrder(a3, _mm256_mul_pd(t, _mm256_loadu_pd(p + 12)));
-        a4 = AddInOrder(a4, _mm256_mul_pd(t, _mm256_loadu_pd(p + 16)));
-        a5 = AddInOrder(a5, _mm256_mul_pd(t, _mm256_loadu_pd(p + 20)));
-        a6 = AddInOrder(a6, _mm256_mul_pd(t, _mm256_loadu_pd(p + 24)));
-        a7 = AddInOrder(a7, _mm256_mul_pd(t, _mm256_loadu_pd(p + 28)));
-        a8 = AddInOrder(a8, _mm256_mul_pd(t, _mm256_loadu_pd(p + 32)));
-        a9 = AddInOrder(a9, _mm256_mul_pd(t, _mm256_loadu_pd(p + 36)));
-        a10 = AddInOrder(a10, _mm256_mul_pd(t, _mm256_loadu_pd(p + 40)));
-        a11 = AddInOrder(a11, _mm256_mul_pd(t, _mm256_loadu_pd(p + 44)));
+        const std::size_t q = newest - j;
+        const double* p = copies[q & 3] + (q & ~std::size_t{3});
+        a0 = AddInOrder(a0, _mm256_mul_pd(t, _mm256_load_pd(p)));
+        a1 = AddInOrder(a1, _mm256_mul_pd(t, _mm256_load_pd(p + 4)));
+        a2 = AddInOrder(a2, _mm256_mul_pd(t, _mm256_load_pd(p + 8)));
+        a3 = AddInOrder(a3, _mm256_mul_pd(t, _mm256_load_pd(p + 12)));
+        a4 = AddInOrder(a4, _mm256_mul_pd(t, _mm256_load_pd(p + 16)));
+        a5 = AddInOrder(a5, _mm256_mul_pd(t, _mm256_load_pd(p + 20)));
+        a6 = AddInOrder(a6, _mm256_mul_pd(t, _mm256_load_pd(p + 24)));
+        a7 = AddInOrder(a7, _mm256_mul_pd(t, _mm256_load_pd(p + 28)));
+        a8 = AddInOrder(a8, _mm256_mul_pd(t, _mm256_load_pd(p + 32)));
+        a9 = AddInOrder(a9, _mm256_mul_pd(t, _mm256_load_pd(p + 36)));
+        a10 = AddInOrder(a10, _mm256_mul_pd(t, _mm256_load_pd(p + 40)));
+        a11 = AddInOrder(a11, _mm256_mul_pd(t, _mm256_load_pd(p + 44)));
     }
     _mm256_storeu_pd(y, a0);
     _mm256_storeu_pd(y + 4, a1);
@@ -59,18 +61,35 @@ inline void WideStep(const double* taps, std::size_t tapCount, const double* new
 }  // namespace
 
 void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
-                  std::size_t n) {
-    const double* newest = x + (tapCount - 1);  // newest[i] is output i's own input sample
-    std::size_t i = 0;
-    for (; i + kWide <= n; i += kWide) WideStep(taps, tapCount, newest + i, y + i);
-    for (; i + kLanes <= n; i += kLanes) {
+                  std::size_t n, double* scratch) {
+    const std::size_t history = tapCount - 1;
+    const std::size_t copyLength = (FirBlockScratchSize(tapCount) - 3) / 4;
+    double* aligned = scratch;
+    while (reinterpret_cast<std::size_t>(aligned) % 32 != 0) ++aligned;
+    double* copies[4];
+    for (std::size_t r = 0; r < 4; ++r) copies[r] = aligned + r * copyLength;
+
+    std::size_t done = 0;
+    while (n - done >= kWide) {
+        const std::size_t pass =
+            (n - done) < kFirBlockPass ? (n - done) / kWide * kWide : kFirBlockPass;
+        const double* input = x + done;  // the pass reads input[0 .. history + pass - 1]
+        const std::size_t used = history + pass;
+        for (std::size_t r = 0; r < 4; ++r)
+            for (std::size_t k = 0; k + r < used; ++k) copies[r][k] = input[k + r];
+        for (std::size_t i = 0; i < pass; i += kWide)
+            WideStep(taps, tapCount, copies, history + i, y + done + i);
+        done += pass;
+    }
+    const double* newest = x + history;  // newest[i] is output i's own input sample
+    for (; done + kLanes <= n; done += kLanes) {
         __m256d a = _mm256_setzero_pd();
         for (std::size_t j = 0; j < tapCount; ++j)
-            a = AddInOrder(
-                a, _mm256_mul_pd(_mm256_broadcast_sd(taps + j), _mm256_loadu_pd(newest + i - j)));
-        _mm256_storeu_pd(y + i, a);
+            a = AddInOrder(a, _mm256_mul_pd(_mm256_broadcast_sd(taps + j),
+                                            _mm256_loadu_pd(newest + done - j)));
+        _mm256_storeu_pd(y + done, a);
     }
-    if (i < n) FirBlockGeneric(taps, tapCount, x + i, y + i, n - i);
+    if (done < n) FirBlockGeneric(taps, tapCount, x + done, y + done, n - done, scratch);
 }
 
 }  // namespace CorvanaModelBuilder

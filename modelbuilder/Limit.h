@@ -61,19 +61,23 @@ public:
 
 // A soft (atan) limiter followed by a hard (clipping) one, as Run fires them. Where the soft
 // output is sure to lie beyond the hard band, the hard limiter returns exactly its edge, so the
-// atan need not be evaluated. That holds when the soft band is centred on 0, the hard gain is 1
-// and the hard edges lie within 0.9 Scale of 0: for v = x K at or beyond 1.5 Scale the soft
-// output is Scale atan(v / Scale) >= 0.98 Scale (atan(1.5) = 0.9828, and rounding moves it by a
-// few ulp), or Scale pi/2 where it saturates, so strictly beyond the edge; likewise below
-// -1.5 Scale. A NaN fails both comparisons and takes the full formula.
+// atan need not be evaluated. The soft output is Center + Scale atan(d / Scale), d = v - Center,
+// v = x K (or Center +- Scale pi/2 where it saturates), increasing in v. With Center 0, hard gain
+// 1 and hard edges within kReach Scale of 0: for v at or beyond kThreshold Scale the soft output
+// is at least Scale atan(1.001) = 0.785898 Scale, less a few ulp of rounding in the division,
+// the atan and the product, so strictly beyond the edge, and the hard limiter returns the edge
+// itself; likewise below -kThreshold Scale. A NaN fails both comparisons and takes the formula.
 class LimitChain {
 public:
+    static constexpr double kThreshold = 1.001;
+    static constexpr double kReach = 0.78565;  // pi/4 = 0.785398 < kReach < atan(1.001)
+
     LimitChain(const Limit& soft, const Limit& hard) : soft_(soft), hard_(hard) {
-        const double reach = 0.9 * soft.Scale;
-        shortcut_ = soft.Characteristic != 0 && soft.Center == 0.0 && soft.Scale > 0.0 &&
-                    hard.Characteristic == 0 && hard.K == 1.0 && hard.Top <= reach &&
-                    hard.Bottom >= -reach;
-        threshold_ = 1.5 * soft.Scale;
+        const double reach = kReach * soft.Scale;
+        shortcut_ = soft.Characteristic != 0 && soft.Center == 0.0 &&
+                    soft.Scale >= std::numeric_limits<double>::min() && hard.Characteristic == 0 &&
+                    hard.K == 1.0 && hard.Top <= reach && hard.Bottom >= -reach;
+        threshold_ = kThreshold * soft.Scale;
     }
     double Apply(double x) const {
         if (shortcut_) {

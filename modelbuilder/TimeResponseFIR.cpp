@@ -13,9 +13,19 @@ namespace {
 
 // Four-point cubic spline with the end conditions of Forsythe, Malcolm and Moler (the third
 // derivative at each end from the cubic through the four points). The operations and their
-// order are fixed: taps must come out identical to the last bit.
-double FourPointSpline(const double* x, const double* y, double u) {
-    double h[3], b[4], c[4], bc[4], cc[4], dc[4];
+// order are fixed: taps must come out identical to the last bit. Fitting a window once and
+// evaluating it for every tap that falls in it does the same operations as fitting it per tap.
+struct SplineWindow {
+    double x[4], y[4], bc[4], cc[4], dc[4];
+};
+
+SplineWindow FitSpline(const double* x, const double* y) {
+    SplineWindow w;
+    double h[3], b[4], c[4];
+    for (int i = 0; i < 4; ++i) {
+        w.x[i] = x[i];
+        w.y[i] = y[i];
+    }
     for (int i = 0; i < 3; ++i) h[i] = x[i + 1] - x[i];
     b[1] = 2.0 * (h[0] + h[1]);
     b[2] = 2.0 * (h[1] + h[2]);
@@ -37,14 +47,18 @@ double FourPointSpline(const double* x, const double* y, double u) {
     c[3] = c[3] / b[3];
     for (int i = 2; i >= 0; --i) c[i] = (c[i] - h[i] * c[i + 1]) / b[i];
     for (int i = 0; i < 3; ++i) {
-        bc[i] = (y[i + 1] - y[i]) / h[i] - h[i] * (c[i + 1] + 2.0 * c[i]);
-        dc[i] = (c[i + 1] - c[i]) / h[i];
-        cc[i] = 3.0 * c[i];
+        w.bc[i] = (y[i + 1] - y[i]) / h[i] - h[i] * (c[i + 1] + 2.0 * c[i]);
+        w.dc[i] = (c[i + 1] - c[i]) / h[i];
+        w.cc[i] = 3.0 * c[i];
     }
-    bc[3] = (y[3] - y[2]) / h[2] + h[2] * (c[2] + 2.0 * c[3]);
-    cc[3] = 3.0 * c[3];
-    dc[3] = dc[2];
+    w.bc[3] = (y[3] - y[2]) / h[2] + h[2] * (c[2] + 2.0 * c[3]);
+    w.cc[3] = 3.0 * c[3];
+    w.dc[3] = w.dc[2];
+    return w;
+}
 
+double EvaluateSpline(const SplineWindow& w, double u) {
+    const double* x = w.x;
     int i = 0;
     if (!(x[0] <= u && u <= x[1])) {
         int lo = 0;
@@ -56,10 +70,10 @@ double FourPointSpline(const double* x, const double* y, double u) {
         } while (hi > lo + 1);
         i = lo;
     }
-    const double w = u - x[i];
-    double value = bc[i] * w + y[i];
-    value = value + cc[i] * w * w;
-    value = value + dc[i] * w * w * w;
+    const double d = u - x[i];
+    double value = w.bc[i] * d + w.y[i];
+    value = value + w.cc[i] * d * d;
+    value = value + w.dc[i] * d * d * d;
     return value;
 }
 
@@ -214,6 +228,8 @@ std::unique_ptr<double[]> TimeResponseFIR::Resample(const Response& response,
     const double* values = response.values;
     const std::int64_t last = response.numTimes - 1;
     std::int64_t j = 0;
+    std::int64_t fitted = -1;  // the first stamp of the window fitted last
+    SplineWindow window{};
     for (std::int32_t k = 0; k < numTaps; ++k) {
         const double t = static_cast<double>(k) / SampleRate;
         while (j < last && times[j] < t) ++j;  // t only grows: resume where the last tap stopped
@@ -223,7 +239,11 @@ std::unique_ptr<double[]> TimeResponseFIR::Resample(const Response& response,
         }
         const std::int64_t first =
             std::min(std::max<std::int64_t>(j, 1), response.numTimes - 3) - 1;
-        taps[k] = FourPointSpline(times + first, values + first, t);
+        if (first != fitted) {
+            window = FitSpline(times + first, values + first);
+            fitted = first;
+        }
+        taps[k] = EvaluateSpline(window, t);
     }
     return taps;
 }

@@ -27,7 +27,8 @@ std::vector<double> Taps(std::size_t count) {
 std::vector<double> Kernel(FirBlockFn kernel, const std::vector<double>& taps,
                            const std::vector<double>& x, std::size_t n) {
     std::vector<double> y(n, -7.0);
-    kernel(taps.data(), taps.size(), x.data(), y.data(), n);
+    std::vector<double> scratch(FirBlockScratchSize(taps.size()), -5.0);
+    kernel(taps.data(), taps.size(), x.data(), y.data(), n, scratch.data());
     return y;
 }
 

@@ -17,8 +17,8 @@ inline std::string FirstDifference(const std::vector<double>& expected,
         return "sizes " + std::to_string(expected.size()) + " and " + std::to_string(actual.size());
     for (std::size_t i = 0; i < expected.size(); ++i) {
         if (std::memcmp(&expected[i], &actual[i], sizeof(double)) != 0) {
-            return "first difference at " + std::to_string(i) + ": " +
-                   std::to_string(expected[i]) + " vs " + std::to_string(actual[i]);
+            return "first difference at " + std::to_string(i) + ": " + std::to_string(expected[i]) +
+                   " vs " + std::to_string(actual[i]);
         }
     }
     return "";
