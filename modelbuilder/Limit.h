@@ -79,6 +79,10 @@ public:
                     hard.K == 1.0 && hard.Top <= reach && hard.Bottom >= -reach;
         threshold_ = kThreshold * soft.Scale;
     }
+    // Whether the edges are returned without the atan beyond the threshold.
+    bool Shortcut() const { return shortcut_; }
+    double Threshold() const { return threshold_; }
+
     double Apply(double x) const {
         if (shortcut_) {
             const double v = x * soft_.K;

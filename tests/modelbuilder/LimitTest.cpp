@@ -6,6 +6,7 @@
 #include <limits>
 #include <vector>
 
+#include "tests/support/BitCompare.h"
 #include "tests/support/Drive.h"
 #include "tests/support/StderrCapture.h"
 
@@ -127,6 +128,67 @@ TEST(LimitChecks, CheckParametersBringsTheCharacteristicIntoRange) {
     EXPECT_FALSE(limit.CheckParameters());  // not yet initialized: K is an error
     EXPECT_EQ("reset to linear\nK != 0.0\n", capture.Text());
     EXPECT_EQ(0, limit.Characteristic);
+}
+
+// The transmitter's pairs: atan over +-2L, then clipping at +-L.
+void MakePair(Limit& soft, Limit& hard, double level) {
+    soft.Bottom = -2.0 * level;
+    soft.Top = 2.0 * level;
+    soft.Characteristic = 1;
+    hard.Bottom = -level;
+    hard.Top = level;
+    ASSERT_TRUE(soft.Initialize() && hard.Initialize());
+}
+
+// The edge is returned without the atan only where the full formula gives it too: dense sweeps
+// around both thresholds, down to neighbouring doubles, compared bit for bit.
+TEST(LimitChain, ShortcutGivesTheFormulasBitsAroundBothThresholds) {
+    for (double level : {0.45, 0.5}) {
+        SCOPED_TRACE(level);
+        Limit soft;
+        Limit hard;
+        MakePair(soft, hard, level);
+        const LimitChain chain(soft, hard);
+        ASSERT_TRUE(chain.Shortcut());
+        std::vector<double> inputs;
+        for (double sign : {1.0, -1.0}) {
+            const double edge = sign * chain.Threshold();
+            for (int k = -20000; k <= 20000; ++k) inputs.push_back(edge * (1.0 + k * 1e-7));
+            double below = edge;
+            double above = edge;
+            for (int k = 0; k < 64; ++k) {
+                inputs.push_back(below = std::nextafter(below, 0.0));
+                inputs.push_back(above = std::nextafter(above, 2.0 * edge));
+            }
+            inputs.push_back(sign * 1e308);
+            inputs.push_back(sign * std::numeric_limits<double>::infinity());
+        }
+        inputs.push_back(std::numeric_limits<double>::quiet_NaN());
+        std::vector<double> expected;
+        std::vector<double> actual;
+        for (double x : inputs) {
+            expected.push_back(hard.Apply(soft.Apply(x)));
+            actual.push_back(chain.Apply(x));
+        }
+        EXPECT_EQ("", FirstDifference(expected, actual));
+        EXPECT_EQ(level, chain.Apply(chain.Threshold()));  // the shortcut's own answer
+    }
+}
+
+TEST(LimitChain, KeepsTheFormulaWhereTheShortcutIsNotProven) {
+    Limit soft;
+    Limit hard;
+    MakePair(soft, hard, 0.5);
+    soft.Bottom = -0.5;  // off-centre soft band
+    ASSERT_TRUE(soft.Initialize());
+    EXPECT_FALSE(LimitChain(soft, hard).Shortcut());
+    MakePair(soft, hard, 0.5);
+    hard.Top = 0.9;  // hard band reaching past what the soft curve surely exceeds
+    ASSERT_TRUE(hard.Initialize());
+    EXPECT_FALSE(LimitChain(soft, hard).Shortcut());
+    const LimitChain chain(soft, hard);
+    for (double x : {0.7, 0.8, 3.0, -3.0})
+        EXPECT_EQ(hard.Apply(soft.Apply(x)), chain.Apply(x)) << x;
 }
 
 }  // namespace

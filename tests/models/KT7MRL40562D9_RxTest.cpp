@@ -97,17 +97,46 @@ TEST(KT7MRL40562D9_Rx, AUnitImpulseGivesTenTimesTheSelectedTaps) {
     }
 }
 
-TEST(KT7MRL40562D9_Rx, TapCountFollowsTheSampleRate) {
-    const struct {
-        double rate;
-        int taps;
-    } cases[] = {{3.84e11, 577}, {1.92e11, 289}, {1e12, 1501}};
-    for (const auto& c : cases) {
+// The outside oracle for the EQ mapping: a unit step settles at 10 times the last value of the
+// device's own figures for that setting, through both paths.
+TEST(KT7MRL40562D9_Rx, EachEqSettlesAtItsOwnSettingsFinalValue) {
+    for (int eq = 0; eq < 16; ++eq) {
+        SCOPED_TRACE("EQ " + std::to_string(eq));
         KT7MRL40562D9_Rx model;
-        model.rx_samplerate = c.rate;
-        ASSERT_TRUE(model.Setup());
-        for (const auto& fir : model.StepFir) EXPECT_EQ(c.taps, fir.NumTaps) << c.rate;
+        model.EQ = eq;
+        const std::vector<double> step(700, 1.0);
+        const std::vector<double> y = Cycle(model, step);
+        ASSERT_EQ(step.size(), y.size());
+        EXPECT_NEAR(10.0 * kFigures[eq].last, y.back(), 1e-12);
+
+        std::vector<double> block = step;
+        double in = 0.0;
+        double out = 0.0;
+        CorvanaModelBuilder::AttachSingleElement(model.Input, &in);
+        CorvanaModelBuilder::AttachSingleElement(model.Output, &out);
+        ASSERT_TRUE(model.Setup() && model.Initialize());
+        ASSERT_TRUE(model.RunBlock(block.data(), static_cast<std::int32_t>(block.size())));
+        EXPECT_NEAR(10.0 * kFigures[eq].last, block.back(), 1e-12);
+        EXPECT_TRUE(model.Finalize());
     }
+}
+
+// Every connection of the graph gets its own store, counted by the pool, none by hand: 34 between
+// blocks, three for the relays.
+TEST(KT7MRL40562D9_Rx, InitializeWiresEveryConnectionAndFinalizeReleasesThem) {
+    KT7MRL40562D9_Rx model;
+    EXPECT_EQ(0u, model.ConnectionCount());
+    ASSERT_TRUE(model.Setup() && model.Initialize());
+    EXPECT_EQ(37u, model.ConnectionCount());
+    ASSERT_TRUE(model.Initialize());  // rewiring replaces the stores
+    EXPECT_EQ(37u, model.ConnectionCount());
+    EXPECT_EQ(model.InputRelay.Data, model.InputGain.Input.Data);
+    EXPECT_EQ(model.OutputRelay.Data, model.EqMux.Output.Data);
+    EXPECT_EQ(model.ControlRelay.Data, model.EqRound.Output.Data);
+    for (int m = 0; m < 16; ++m)
+        EXPECT_EQ(model.StepFir[m].Output.Data, model.EqMux.Inputs.At(m)->Data);
+    ASSERT_TRUE(model.Finalize());
+    EXPECT_EQ(0u, model.ConnectionCount());
 }
 
 TEST(KT7MRL40562D9_Rx, RepeatedCyclesGiveIdenticalOutputs) {

@@ -122,6 +122,23 @@ TEST(KT7MRL40562D9_Tx, StateCarriesAcrossRunsAndRestartsWithEachCycle) {
     EXPECT_TRUE(model.Finalize());
 }
 
+// 41 connections between blocks and two for the relays, every one with its own store.
+TEST(KT7MRL40562D9_Tx, InitializeWiresEveryConnectionAndFinalizeReleasesThem) {
+    KT7MRL40562D9_Tx model;
+    ASSERT_TRUE(model.Setup() && model.Initialize());
+    EXPECT_EQ(43u, model.ConnectionCount());
+    for (int sw = 0; sw < 2; ++sw) {
+        for (int fg = 0; fg < 4; ++fg) {
+            EXPECT_EQ(model.StepFir[sw][fg].Output.Data, model.SoftLimit[sw][fg].Input.Data);
+            EXPECT_EQ(model.SoftLimit[sw][fg].Output.Data, model.HardLimit[sw][fg].Input.Data);
+            EXPECT_EQ(model.HardLimit[sw][fg].Output.Data,
+                      (sw == 0 ? model.Sw0Mux : model.Sw1Mux).Inputs.At(fg)->Data);
+        }
+    }
+    ASSERT_TRUE(model.Finalize());
+    EXPECT_EQ(0u, model.ConnectionCount());
+}
+
 TEST(KT7MRL40562D9_Tx, BadSampleRateFailsSetupInEveryFilter) {
     KT7MRL40562D9_Tx model;
     model.tx_samplerate = -1.0;
