@@ -1,14 +1,34 @@
 #!/usr/bin/env bash
-# Builds the parameter-parser fuzzer with clang's libFuzzer and runs it for a bounded time
-# (seconds, default 60). Any crash, leak, sanitizer report or timeout fails the run.
+# Builds the fuzz targets with clang's libFuzzer and runs them for a bounded time in all (seconds,
+# default 60), shared equally. Any crash, leak, sanitizer report, difference or timeout fails.
 set -euo pipefail
 cd "$(git rev-parse --show-toplevel)"
 seconds=${1:-60}
 out=build/fuzz
-mkdir -p "$out/corpus"
-clang++ -std=c++17 -O1 -g -ffp-contract=off -fsanitize=fuzzer,address,undefined \
-  -fno-sanitize-recover=all -I. tests/fuzz/AmiParametersFuzz.cpp amiparams/*.cpp \
-  -o "$out/ami_parameters_fuzz"
-"$out/ami_parameters_fuzz" -max_total_time="$seconds" -max_len=4096 -timeout=10 \
-  -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$out/" \
-  "$out/corpus" tests/fuzz/corpus
+mkdir -p "$out"
+flags=(-std=c++17 -O1 -g -ffp-contract=off -fsanitize=fuzzer,address,undefined
+       -fno-sanitize-recover=all -I.)
+models=(models/rx/KT7MRL40562D9_Rx.cpp models/tx/KT7MRL40562D9_Tx.cpp modelbuilder/DFModel.cpp
+        modelbuilder/CircularBuffers.cpp modelbuilder/FIR.cpp modelbuilder/FirBlock.cpp
+        modelbuilder/TimeResponseFIR.cpp modelbuilder/Limit.cpp)
+
+# name, sources...; the corpus is tests/fuzz/<name>_corpus.
+targets=(parameters block_path)
+build() {
+  local name=$1
+  shift
+  clang++ "${flags[@]}" "$@" -o "$out/$name"
+}
+build parameters tests/fuzz/AmiParametersFuzz.cpp amiparams/*.cpp
+clang++ "${flags[@]/-fsanitize=fuzzer,address,undefined/-fsanitize=address,undefined}" -mavx2 \
+  -c modelbuilder/FirBlockAvx2.cpp -o "$out/FirBlockAvx2.o"
+build block_path tests/fuzz/BlockPathFuzz.cpp "${models[@]}" "$out/FirBlockAvx2.o"
+
+share=$(( seconds / ${#targets[@]} ))
+[ "$share" -ge 1 ] || share=1
+for name in "${targets[@]}"; do
+  mkdir -p "$out/${name}_corpus"
+  "$out/$name" -max_total_time="$share" -max_len=16384 -timeout=20 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$out/$name-" "$out/${name}_corpus" \
+    "tests/fuzz/${name}_corpus"
+done

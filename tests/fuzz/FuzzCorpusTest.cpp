@@ -1,5 +1,6 @@
-// Replays the fuzzer's seed corpus through its entry function, so the target keeps compiling
-// and every seed stays harmless in the ordinary builds too.
+// Replays a fuzz target's seed corpus through its entry function, so the target keeps compiling
+// and every seed stays harmless in the ordinary builds too. Built once per target, with the
+// suite named after it.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-TEST(AmiParametersFuzzTarget, EverySeedRunsCleanly) {
+TEST(KT_FUZZ_SUITE, EverySeedRunsCleanly) {
     int seeds = 0;
     for (const auto& file : std::filesystem::directory_iterator(KT_FUZZ_CORPUS)) {
         std::ifstream in(file.path(), std::ios::binary);

@@ -48,16 +48,6 @@ protected:
     }
 };
 
-// Drives RunBlock as the entry points do: the port stores attached, samples filtered in place.
-template <class Model>
-bool Block(Model& model, double* samples, std::size_t count) {
-    double in = 0.0;
-    double out = 0.0;
-    CorvanaModelBuilder::AttachSingleElement(model.Input, &in);
-    CorvanaModelBuilder::AttachSingleElement(model.Output, &out);
-    return model.RunBlock(samples, static_cast<std::int32_t>(count));
-}
-
 TEST_F(BlockPath, ReceiverColumnsEqualThePerSampleGraphForEveryEqAndRate) {
     const std::vector<VariantName> variants = Variants();
     for (double rate : kRates) {
@@ -75,7 +65,7 @@ TEST_F(BlockPath, ReceiverColumnsEqualThePerSampleGraphForEveryEqAndRate) {
                     ASSERT_TRUE(CorvanaModelBuilder::ForceFirBlockVariant(v.variant));
                     std::vector<double> actual = x;
                     ASSERT_TRUE(model.Setup() && model.Initialize());
-                    ASSERT_TRUE(Block(model, actual.data(), actual.size()));
+                    ASSERT_TRUE(RunModelBlock(model, actual.data(), actual.size()));
                     ASSERT_TRUE(model.Finalize());
                     ASSERT_EQ("", FirstDifference(expected, actual));
                 }
@@ -102,26 +92,6 @@ std::vector<std::vector<long>> DrivePatterns(std::size_t total) {
     return patterns;
 }
 
-std::vector<double> Drive(KT7MRL40562D9_Tx& model, std::vector<double> wave,
-                          const std::vector<long>& pattern) {
-    std::size_t done = 0;
-    for (std::size_t k = 0; done < wave.size(); ++k) {
-        const long step = pattern[k % pattern.size()];
-        const auto count = std::min(static_cast<std::size_t>(std::labs(step)), wave.size() - done);
-        if (step >= 0) {
-            EXPECT_TRUE(Block(model, wave.data() + done, count));
-        } else {
-            const std::vector<double> part(
-                wave.begin() + static_cast<std::ptrdiff_t>(done),
-                wave.begin() + static_cast<std::ptrdiff_t>(done + count));
-            const std::vector<double> y = RunModel(model, part);
-            std::copy(y.begin(), y.end(), wave.begin() + static_cast<std::ptrdiff_t>(done));
-        }
-        done += count;
-    }
-    return wave;
-}
-
 TEST_F(BlockPath, TransmitterEqualsThePerSampleGraphHoweverTheWaveIsCut) {
     const std::vector<VariantName> variants = Variants();
     const std::size_t total = 6000;
@@ -144,7 +114,8 @@ TEST_F(BlockPath, TransmitterEqualsThePerSampleGraphHoweverTheWaveIsCut) {
                     for (std::size_t p = 0; p < patterns.size(); ++p) {
                         SCOPED_TRACE(std::string(v.name) + ", pattern " + std::to_string(p));
                         ASSERT_TRUE(model.Setup() && model.Initialize());
-                        const std::vector<double> actual = Drive(model, x, patterns[p]);
+                        std::vector<double> actual = x;
+                        ASSERT_TRUE(DriveInBlocks(model, actual, patterns[p]));
                         ASSERT_TRUE(model.Finalize());
                         ASSERT_EQ("", FirstDifference(expected, actual));
                     }
@@ -164,7 +135,7 @@ TEST_F(BlockPath, DeclinesSelectorsOutOfRangeAndUnreadyModels) {
         model.EQ = eq;
         std::vector<double> y = x;
         ASSERT_TRUE(model.Setup() && model.Initialize());
-        EXPECT_FALSE(Block(model, y.data(), y.size())) << eq;
+        EXPECT_FALSE(RunModelBlock(model, y.data(), y.size())) << eq;
         EXPECT_EQ(x, y);
     }
     for (const auto& [sw, fg] : {std::pair{1, 4}, std::pair{-1, 2}, std::pair{2, 0}}) {
@@ -173,20 +144,20 @@ TEST_F(BlockPath, DeclinesSelectorsOutOfRangeAndUnreadyModels) {
         model.FG = fg;
         std::vector<double> y = x;
         ASSERT_TRUE(model.Setup() && model.Initialize());
-        EXPECT_FALSE(Block(model, y.data(), y.size())) << sw << " " << fg;
+        EXPECT_FALSE(RunModelBlock(model, y.data(), y.size())) << sw << " " << fg;
         EXPECT_EQ(x, y);
     }
     KT7MRL40562D9_Tx tx;
     std::vector<double> y = x;
-    EXPECT_FALSE(Block(tx, y.data(), y.size()));  // never set up
+    EXPECT_FALSE(RunModelBlock(tx, y.data(), y.size()));  // never set up
     ASSERT_TRUE(tx.Setup());
-    EXPECT_FALSE(Block(tx, y.data(), y.size()));  // not initialized
+    EXPECT_FALSE(RunModelBlock(tx, y.data(), y.size()));  // not initialized
     ASSERT_TRUE(tx.Initialize() && tx.Finalize());
-    EXPECT_FALSE(Block(tx, y.data(), y.size()));  // finalized
+    EXPECT_FALSE(RunModelBlock(tx, y.data(), y.size()));  // finalized
     tx.tx_samplerate = 0.0;
     EXPECT_FALSE(tx.Setup());
     tx.Initialize();
-    EXPECT_FALSE(Block(tx, y.data(), y.size()));  // the last Setup failed
+    EXPECT_FALSE(RunModelBlock(tx, y.data(), y.size()));  // the last Setup failed
     EXPECT_EQ(x, y);
     KT7MRL40562D9_Rx rx;
     ASSERT_TRUE(rx.Setup() && rx.Initialize());
