@@ -74,8 +74,9 @@ bool RunBlock(Model& model, double* samples, std::size_t count) {
     return model.RunBlock(samples, static_cast<std::int32_t>(count));
 }
 
-template <bool kBlock>
-void BM_Receiver5x65536(benchmark::State& state) {
+void BM_Receiver5x65536(benchmark::State& state, bool block, FirBlockVariant variant) {
+    if (!CorvanaModelBuilder::ForceFirBlockVariant(variant))
+        return state.SkipWithError("this CPU lacks the variant");
     const std::vector<double> input = Signal(kRows * kColumns);
     std::vector<double> matrix(kRows * kColumns);
     for (auto _ : state) {
@@ -85,21 +86,27 @@ void BM_Receiver5x65536(benchmark::State& state) {
             double* column = matrix.data() + c * kRows;
             const bool ok =
                 model.Setup() && model.Initialize() &&
-                (kBlock ? RunBlock(model, column, kRows) : RunSamples(model, column, kRows));
+                (block ? RunBlock(model, column, kRows) : RunSamples(model, column, kRows));
             if (!ok) state.SkipWithError("the receiver failed");
             model.Finalize();
         }
         benchmark::DoNotOptimize(matrix.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows * kColumns));
+    CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
+        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Sse2);
 }
-BENCHMARK_TEMPLATE(BM_Receiver5x65536, false)
+BENCHMARK_CAPTURE(BM_Receiver5x65536, graph, false, FirBlockVariant::Generic)
     ->Name("Receiver5x65536/PerSampleGraph")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_TEMPLATE(BM_Receiver5x65536, true)
+BENCHMARK_CAPTURE(BM_Receiver5x65536, avx2, true, FirBlockVariant::Avx2)
     ->Name("Receiver5x65536/BlockPath")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Receiver5x65536, sse2, true, FirBlockVariant::Sse2)
+    ->Name("Receiver5x65536/BlockPathSse2")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -194,6 +201,8 @@ public:
         };
         ratio("receiver", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
               "Receiver5x65536/BlockPath/real_time");
+        ratio("receiver, SSE2 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
+              "Receiver5x65536/BlockPathSse2/real_time");
         ratio("transmitter", "TransmitterWave1M/PerSampleGraph/iterations:1/real_time",
               "TransmitterWave1M/BlockPath/real_time");
         const auto clock = secondsPerItem_.find("ClockEstimate/real_time");

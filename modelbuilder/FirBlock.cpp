@@ -30,7 +30,7 @@ void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, 
 namespace {
 
 constexpr std::size_t kSse2Lanes = 2;
-constexpr std::size_t kSse2Wide = 8 * kSse2Lanes;
+constexpr std::size_t kSse2Wide = 12 * kSse2Lanes;
 
 // sum + term lane by lane, sum first in the machine code too (see OrderedAdd).
 inline __m128d AddInOrder(__m128d sum, __m128d term) {
@@ -38,23 +38,28 @@ inline __m128d AddInOrder(__m128d sum, __m128d term) {
     return sum;
 }
 
-// Outputs [i, i + kSse2Wide): eight two-lane sums, explicitly unrolled so that they stay in
-// registers (the destructive two-operand multiply needs spare ones).
+// Outputs [i, i + kSse2Wide): twelve two-lane sums, explicitly unrolled so that they stay in
+// registers.
 void Sse2WideStep(const double* taps, std::size_t tapCount, const double* newest, double* y) {
     __m128d a0 = _mm_setzero_pd(), a1 = _mm_setzero_pd(), a2 = _mm_setzero_pd();
     __m128d a3 = _mm_setzero_pd(), a4 = _mm_setzero_pd(), a5 = _mm_setzero_pd();
-    __m128d a6 = _mm_setzero_pd(), a7 = _mm_setzero_pd();
+    __m128d a6 = _mm_setzero_pd(), a7 = _mm_setzero_pd(), a8 = _mm_setzero_pd();
+    __m128d a9 = _mm_setzero_pd(), a10 = _mm_setzero_pd(), a11 = _mm_setzero_pd();
     for (std::size_t j = 0; j < tapCount; ++j) {
         const __m128d t = _mm_set1_pd(taps[j]);
         const double* p = newest - j;
-        a0 = AddInOrder(a0, _mm_mul_pd(t, _mm_loadu_pd(p)));
-        a1 = AddInOrder(a1, _mm_mul_pd(t, _mm_loadu_pd(p + 2)));
-        a2 = AddInOrder(a2, _mm_mul_pd(t, _mm_loadu_pd(p + 4)));
-        a3 = AddInOrder(a3, _mm_mul_pd(t, _mm_loadu_pd(p + 6)));
-        a4 = AddInOrder(a4, _mm_mul_pd(t, _mm_loadu_pd(p + 8)));
-        a5 = AddInOrder(a5, _mm_mul_pd(t, _mm_loadu_pd(p + 10)));
-        a6 = AddInOrder(a6, _mm_mul_pd(t, _mm_loadu_pd(p + 12)));
-        a7 = AddInOrder(a7, _mm_mul_pd(t, _mm_loadu_pd(p + 14)));
+        a0 = AddInOrder(a0, _mm_mul_pd(_mm_loadu_pd(p), t));
+        a1 = AddInOrder(a1, _mm_mul_pd(_mm_loadu_pd(p + 2), t));
+        a2 = AddInOrder(a2, _mm_mul_pd(_mm_loadu_pd(p + 4), t));
+        a3 = AddInOrder(a3, _mm_mul_pd(_mm_loadu_pd(p + 6), t));
+        a4 = AddInOrder(a4, _mm_mul_pd(_mm_loadu_pd(p + 8), t));
+        a5 = AddInOrder(a5, _mm_mul_pd(_mm_loadu_pd(p + 10), t));
+        a6 = AddInOrder(a6, _mm_mul_pd(_mm_loadu_pd(p + 12), t));
+        a7 = AddInOrder(a7, _mm_mul_pd(_mm_loadu_pd(p + 14), t));
+        a8 = AddInOrder(a8, _mm_mul_pd(_mm_loadu_pd(p + 16), t));
+        a9 = AddInOrder(a9, _mm_mul_pd(_mm_loadu_pd(p + 18), t));
+        a10 = AddInOrder(a10, _mm_mul_pd(_mm_loadu_pd(p + 20), t));
+        a11 = AddInOrder(a11, _mm_mul_pd(_mm_loadu_pd(p + 22), t));
     }
     _mm_storeu_pd(y, a0);
     _mm_storeu_pd(y + 2, a1);
@@ -64,6 +69,10 @@ void Sse2WideStep(const double* taps, std::size_t tapCount, const double* newest
     _mm_storeu_pd(y + 10, a5);
     _mm_storeu_pd(y + 12, a6);
     _mm_storeu_pd(y + 14, a7);
+    _mm_storeu_pd(y + 16, a8);
+    _mm_storeu_pd(y + 18, a9);
+    _mm_storeu_pd(y + 20, a10);
+    _mm_storeu_pd(y + 22, a11);
 }
 
 }  // namespace

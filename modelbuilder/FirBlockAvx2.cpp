@@ -9,7 +9,8 @@ namespace {
 
 constexpr std::size_t kLanes = 4;
 constexpr std::size_t kWide = kLanes * 12;  // twelve independent sums fill the mul and add pipes
-static_assert(kFirBlockPass % kWide == 0, "a pass is whole wide steps");
+static_assert(kFirBlockPass % kWide == 0, "a full pass is whole wide steps");
+constexpr std::size_t kShortest = 16;  // fewer outputs than this are not worth a wide step
 
 // sum + term lane by lane, with sum as the first operand in the machine code too: when both are
 // NaN, x86 returns the first operand's NaN, and a compiler may swap the operands of an addition.
@@ -69,16 +70,29 @@ void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, dou
     double* copies[4];
     for (std::size_t r = 0; r < 4; ++r) copies[r] = aligned + r * copyLength;
 
+    // Passes of whole wide steps. The last may end in a partial step: its input is padded with
+    // zeros and only its real outputs are kept. A short remainder is cheaper four lanes at a time.
     std::size_t done = 0;
-    while (n - done >= kWide) {
-        const std::size_t pass =
-            (n - done) < kFirBlockPass ? (n - done) / kWide * kWide : kFirBlockPass;
+    while (n - done >= kShortest) {
+        const std::size_t pass = n - done < kFirBlockPass ? n - done : kFirBlockPass;
+        const std::size_t steps = (pass + kWide - 1) / kWide;
         const double* input = x + done;  // the pass reads input[0 .. history + pass - 1]
         const std::size_t used = history + pass;
-        for (std::size_t r = 0; r < 4; ++r)
-            for (std::size_t k = 0; k + r < used; ++k) copies[r][k] = input[k + r];
-        for (std::size_t i = 0; i < pass; i += kWide)
-            WideStep(taps, tapCount, copies, history + i, y + done + i);
+        const std::size_t padded = history + steps * kWide;
+        for (std::size_t r = 0; r < 4; ++r) {
+            std::size_t k = 0;
+            for (; k + r < used; ++k) copies[r][k] = input[k + r];
+            for (; k + r < padded; ++k) copies[r][k] = 0.0;
+        }
+        for (std::size_t i = 0; i < pass; i += kWide) {
+            if (pass - i >= kWide) {
+                WideStep(taps, tapCount, copies, history + i, y + done + i);
+            } else {
+                double last[kWide];
+                WideStep(taps, tapCount, copies, history + i, last);
+                for (std::size_t k = 0; k < pass - i; ++k) y[done + i + k] = last[k];
+            }
+        }
         done += pass;
     }
     const double* newest = x + history;  // newest[i] is output i's own input sample

@@ -4,6 +4,9 @@
 
 #include "modelbuilder/NumericConversion.h"
 
+// Element type converters. A ScalarToScalar firing converts Input's current element by its Rule
+// into Output's current element; it never fails and owns nothing. The models use it to turn their
+// selector constants into the multiplexers' integer controls.
 namespace CorvanaModelBuilder {
 
 // The rounding rule: half away from zero, clamped to the 32-bit range, NaN to INT32_MIN.
@@ -21,7 +24,6 @@ public:
     OutBuffer Output;
 };
 
-// Converts Input's current element by Rule into Output's current element. Never fails.
 template <class InBuffer, class OutBuffer, class Rule, class Base>
 class ScalarToScalar : public TypeConverter<InBuffer, OutBuffer, Rule, Base> {
 public:
