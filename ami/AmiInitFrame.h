@@ -1,9 +1,12 @@
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "amiparams/AmiParameters.h"
+#include "models/ModelGraph.h"
 
 // The frame every AMI_Init runs in: reading the model's parameters, making the instance, and
 // handing the handle and the message text back, so that nothing but a result code reaches the
@@ -29,6 +32,30 @@ void ReadAmiParameters(Instance& instance, const char* text, const AmiParameterR
         if (!found) instance.Log(read.warning);
     }
     ReleaseAmiParameters(parameters);
+}
+
+// What the log says about the model's time base; neither sentence changes a result. A rate above
+// the models' bound fails Setup, and the user learns why here. A simulator whose sample interval
+// is not the model's own period gets filters at the wrong time base, which the model cannot mend
+// (it filters at its own rate by design), so it says so.
+template <class Instance>
+void LogTimeBase(Instance& instance, const char* model, const char* parameter, double rate,
+                 double sampleInterval) {
+    using ModelGraph::FormatNumber;
+    const std::string prefix = std::string("The IBIS-AMI model, ") + model;
+    if (std::isfinite(rate) && rate > ModelGraph::kMaxSampleRate) {
+        instance.Log((prefix + ", cannot run at " + parameter + " = " + FormatNumber(rate) +
+                      ": the largest supported sample rate is " +
+                      FormatNumber(ModelGraph::kMaxSampleRate) + " samples per second. ")
+                         .c_str());
+    }
+    if (!(sampleInterval > 0.0) || !std::isfinite(sampleInterval) || !(rate > 0.0)) return;
+    if (std::fabs(rate * sampleInterval - 1.0) <= 1e-6) return;
+    instance.Log((prefix + ", filters at its own " + parameter + " of " + FormatNumber(rate) +
+                  " samples per second, but the simulator's sample_interval is " +
+                  FormatNumber(sampleInterval) + " s (" + FormatNumber(1.0 / sampleInterval) +
+                  " samples per second). Set " + parameter + " to 1/sample_interval. ")
+                     .c_str());
 }
 
 // The end of every AMI_Init: the handle also on failure, msg only for a non-empty log. With no

@@ -26,7 +26,7 @@ constexpr const char* kOutOfMemory =
 }  // namespace
 
 AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
-                         double /*sample_interval*/, double /*bit_time*/, char* AMI_parameters_in,
+                         double sample_interval, double /*bit_time*/, char* AMI_parameters_in,
                          char** /*AMI_parameters_out*/, void** AMI_memory_handle, char** msg) {
     return RunAmiInit<RxInstance>(AMI_memory_handle, msg, kOutOfMemory, [&](RxInstance& instance) {
         KT7MRL40562D9_Rx& model = instance.model;
@@ -40,6 +40,8 @@ AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
              "the AMI_Init arguments.  The model will use the default setting. "},
         };
         ReadAmiParameters(instance, AMI_parameters_in, reads);
+        LogTimeBase(instance, "KT7MRL40562D9_Rx", "rx_samplerate", model.rx_samplerate,
+                    sample_interval);
         const std::int32_t rows = AmiLong(row_size);
         const std::int32_t columns = AmiLong(aggressors);
         if (impulse_matrix == nullptr && rows > 0 && columns >= 0) {

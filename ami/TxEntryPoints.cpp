@@ -51,6 +51,8 @@ AMI_EXPORT long AMI_Init(double* /*impulse_matrix*/, long /*row_size*/, long /*a
              "the AMI_Init arguments.  The model will use the default setting. "},
         };
         ReadAmiParameters(instance, AMI_parameters_in, reads);
+        LogTimeBase(instance, "KT7MRL40562D9_Tx", "tx_samplerate", model.tx_samplerate,
+                    sample_interval);
         instance.AttachPorts();  // kept until AMI_Close
         if (!model.Setup()) {
             instance.Log(kLifecycle.setup);

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <locale>
 #include <memory>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "modelbuilder/CircularBuffer.h"
@@ -81,6 +85,30 @@ inline void ReclaimStepResponse(TimeResponseFIR& fir) {
     fir.ResponseTimeStamps = nullptr;
     fir.ResponseCoefficients = nullptr;
     fir.ResponseFile = nullptr;
+}
+
+// The highest sample rate a model accepts: its filters then hold about 150 000 taps each (1.2 MB),
+// and one Setup stays within tens of megabytes and a fraction of a second. Above it a host's
+// parameter could make one Setup take gigabytes and minutes.
+constexpr double kMaxSampleRate = 1e14;
+
+// A number as the log and stderr show it, whatever locale the host has set.
+inline std::string FormatNumber(double value) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << value;
+    return text.str();
+}
+
+// A finite rate above the bound fails the model's Setup with one line naming the parameter;
+// other unusable rates are left to the filters' own checks and messages.
+inline bool SampleRateWithinBound(DFModel& model, const char* parameter, double rate) {
+    if (!std::isfinite(rate) || rate <= kMaxSampleRate) return true;
+    model.ReportError((std::string(parameter) + " = " + FormatNumber(rate) +
+                       " is above the largest supported sample rate, " +
+                       FormatNumber(kMaxSampleRate) + " samples per second")
+                          .c_str());
+    return false;
 }
 
 // The model's own ports move one sample per firing.

@@ -42,6 +42,11 @@ bool KT7MRL40562D9_Rx::Setup() {
     setUp_ = false;
     initialized_ = false;
     ReleaseResponses();
+    if (!ModelGraph::SampleRateWithinBound(*this, "rx_samplerate", rx_samplerate)) {
+        ModelGraph::DeclareModelPort(Input);
+        ModelGraph::DeclareModelPort(Output);
+        return false;  // no filter is built: that is what the bound protects
+    }
     for (int m = 0; m < kFilterCount; ++m) {
         const RxStepResponses::StepTable& table = RxStepResponses::kTables[m];
         ModelGraph::LendStepResponse(StepFir[m], table.times, table.values, table.count,

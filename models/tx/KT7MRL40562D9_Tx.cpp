@@ -45,6 +45,11 @@ bool KT7MRL40562D9_Tx::Setup() {
     setUp_ = false;
     initialized_ = false;
     ReleaseResponses();
+    if (!ModelGraph::SampleRateWithinBound(*this, "tx_samplerate", tx_samplerate)) {
+        ModelGraph::DeclareModelPort(Input);
+        ModelGraph::DeclareModelPort(Output);
+        return false;  // no filter is built: that is what the bound protects
+    }
     for (int path = 0; path < 8; ++path) OutputLevel[path] = path < 4 ? 0.45 : 0.5;
     SoftLimitFactor = 2.0;
     for (int sw = 0; sw < 2; ++sw) {

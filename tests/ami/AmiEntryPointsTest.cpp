@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ami/AmiExport.h"
+#include "models/ModelGraph.h"
 #include "models/rx/KT7MRL40562D9_Rx.h"
 #include "models/tx/KT7MRL40562D9_Tx.h"
 #include "tests/support/RunModel.h"
@@ -72,12 +73,13 @@ protected:
         ASSERT_NE(nullptr, tx_->handle) << dlerror();
     }
 
-    // A receiver AMI_Init with the given parameters; the handle is closed again.
+    // A receiver AMI_Init with the given parameters; the handle is closed again. No sample
+    // interval is passed (0), so the log holds no time-base sentence.
     long RxInit(std::vector<double>& matrix, long rows, long aggressors, const char* parameters,
-                std::string* message = nullptr) {
+                std::string* message = nullptr, double sampleInterval = 0.0) {
         void* handle = nullptr;
         char* msg = Text("untouched");
-        const long result = rx_->init(matrix.data(), rows, aggressors, 1e-12, 1e-10,
+        const long result = rx_->init(matrix.data(), rows, aggressors, sampleInterval, 1e-10,
                                       Text(parameters), nullptr, &handle, &msg);
         EXPECT_NE(nullptr, handle);
         if (message != nullptr) *message = msg;
@@ -200,12 +202,21 @@ TEST_F(AmiLibraries, ReceiverWithNothingToProcessTouchesNothing) {
 
     void* handle = nullptr;
     char* msg = nullptr;
-    EXPECT_EQ(0, rx_->init(nullptr, 30, 0, 1e-12, 1e-10, Text(parameters), nullptr, &handle, &msg));
+    EXPECT_EQ(
+        0, rx_->init(nullptr, 30, 0, 1.0 / 3e11, 1e-10, Text(parameters), nullptr, &handle, &msg));
     ASSERT_NE(nullptr, msg);
     EXPECT_STREQ("The IBIS-AMI model, KT7MRL40562D9_Rx, received no impulse matrix to process. ",
                  msg);
     EXPECT_EQ(1, rx_->close(handle));
     EXPECT_EQ(1, rx_->close(nullptr));
+
+    // No column pointer is formed for empty columns, so this is no undefined behaviour even in
+    // the sanitizer build.
+    msg = nullptr;
+    EXPECT_EQ(
+        1, rx_->init(nullptr, -1, 1, 1.0 / 3e11, 1e-10, Text(parameters), nullptr, &handle, &msg));
+    EXPECT_EQ(nullptr, msg);
+    EXPECT_EQ(1, rx_->close(handle));
 }
 
 TEST_F(AmiLibraries, NullHandleOrMessagePointersAreNeverWritten) {
@@ -386,6 +397,84 @@ TEST_F(AmiLibraries, InstancesShareNothingInTwoThreadsOrInOne) {
     }
     EXPECT_EQ(expected[0], interleaved[0]);
     EXPECT_EQ(expected[1], interleaved[1]);
+}
+
+// The model filters at its own rate; a simulator at another interval learns so from the log, and
+// the outputs and results stay what they were.
+TEST_F(AmiLibraries, ASampleIntervalOffTheModelsRateIsReportedAndChangesNothing) {
+    for (int samplesPerUi : {8, 12, 16, 32, 64}) {
+        SCOPED_TRACE(samplesPerUi);
+        const double rate = samplesPerUi * 32e9;
+        const std::string parameters =
+            "(KT7MRL40562D9_Rx (rx_samplerate " + std::to_string(rate) + ") (EQ 9))";
+        std::vector<double> matched = Pulse(600, 5);
+        std::vector<double> mismatched = matched;
+        std::string message;
+        EXPECT_EQ(1, RxInit(matched, 300, 1, parameters.c_str(), &message, 1.0 / rate));
+        EXPECT_EQ("untouched", message);  // nothing logged, msg not written
+        EXPECT_EQ(1, RxInit(mismatched, 300, 1, parameters.c_str(), &message, 1e-12));
+        EXPECT_EQ(matched, mismatched);
+        EXPECT_EQ("The IBIS-AMI model, KT7MRL40562D9_Rx, filters at its own rx_samplerate of " +
+                      ModelGraph::FormatNumber(rate) +
+                      " samples per second, but the simulator's sample_interval is 1e-12 s (1e+12 "
+                      "samples per second). Set rx_samplerate to 1/sample_interval. ",
+                  message);
+
+        const std::string txParameters =
+            "(KT7MRL40562D9_Tx (tx_samplerate " + std::to_string(rate) + ") (FG 1) (SW 0))";
+        std::vector<double> waves[2];
+        for (double interval : {1.0 / rate, 1.0 / rate * (1 + 1e-5)}) {
+            void* handle = nullptr;
+            char* msg = nullptr;
+            ASSERT_EQ(1, tx_->init(nullptr, 0, 0, interval, 32e-12, Text(txParameters.c_str()),
+                                   nullptr, &handle, &msg));
+            const bool matches = interval == 1.0 / rate;
+            if (matches) {
+                EXPECT_EQ(nullptr, msg);
+            } else {
+                ASSERT_NE(nullptr, msg);
+                EXPECT_NE(std::string::npos, std::string(msg).find("Set tx_samplerate to "
+                                                                   "1/sample_interval. "));
+            }
+            std::vector<double>& wave = waves[matches ? 0 : 1];
+            wave = Pulse(500, 6);
+            double clock = 0.0;
+            EXPECT_EQ(1, tx_->getWave(wave.data(), 500, &clock, nullptr, handle));
+            EXPECT_EQ(1, tx_->close(handle));
+        }
+        EXPECT_EQ(waves[0], waves[1]);
+    }
+}
+
+// A rate above the bound would make each filter huge; Setup refuses it and says why, in the log
+// and on stderr, before any filter is built.
+TEST_F(AmiLibraries, SampleRatesAboveTheBoundFailSetupWithTheirReason) {
+    std::vector<double> matrix = Pulse(40, 7);
+    const std::vector<double> input = matrix;
+    std::string message;
+    StderrFdCapture capture;
+    EXPECT_EQ(0, RxInit(matrix, 20, 1, "(KT7MRL40562D9_Rx (rx_samplerate 1e17) (EQ 3))", &message));
+    EXPECT_EQ(input, matrix);
+    EXPECT_EQ(
+        "The IBIS-AMI model, KT7MRL40562D9_Rx, cannot run at rx_samplerate = 1e+17: the "
+        "largest supported sample rate is 1e+14 samples per second. Error occurred in "
+        "KT7MRL40562D9_Rx::Setup(). ",
+        message);
+    Tx tx(*tx_, "(KT7MRL40562D9_Tx (FG 1) (SW 1) (tx_samplerate 2e14))", 1e-10, 1.0 / 2e14);
+    EXPECT_EQ(0, tx.result);
+    EXPECT_STREQ(
+        "The IBIS-AMI model, KT7MRL40562D9_Tx, cannot run at tx_samplerate = 2e+14: the "
+        "largest supported sample rate is 1e+14 samples per second. Error occurred in "
+        "KT7MRL40562D9_Tx::Setup(). ",
+        tx.msg);
+    EXPECT_EQ((std::vector<std::string>{
+                  "rx_samplerate = 1e+17 is above the largest supported sample rate, 1e+14 "
+                  "samples per second",
+                  "tx_samplerate = 2e+14 is above the largest supported sample rate, 1e+14 "
+                  "samples per second"}),
+              capture.Lines());
+    std::vector<double> atBound = Pulse(4, 8);
+    EXPECT_EQ(1, RxInit(atBound, 2, 1, "(KT7MRL40562D9_Rx (rx_samplerate 1e14) (EQ 3))"));
 }
 
 }  // namespace
