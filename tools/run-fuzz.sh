@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets with clang's libFuzzer and runs them for a bounded time in all (seconds,
-# default 60), shared equally. Any crash, leak, sanitizer report, difference or timeout fails.
+# default 60), shared equally. Any crash, leak, sanitizer report, difference, input slower than
+# -timeout or run above -rss_limit_mb fails: a parameter that makes one AMI_Init take gigabytes or
+# minutes is a finding.
 set -euo pipefail
 cd "$(git rev-parse --show-toplevel)"
 seconds=${1:-60}
@@ -12,8 +14,8 @@ models=(models/rx/KT7MRL40562D9_Rx.cpp models/tx/KT7MRL40562D9_Tx.cpp modelbuild
         modelbuilder/CircularBuffers.cpp modelbuilder/FIR.cpp modelbuilder/FirBlock.cpp
         modelbuilder/TimeResponseFIR.cpp modelbuilder/Limit.cpp)
 
-# name, sources...; the corpus is tests/fuzz/<name>_corpus.
-targets=(parameters block_path)
+# Each target's corpus is tests/fuzz/<name>_corpus.
+targets=(parameters block_path rx_entry tx_entry)
 build() {
   local name=$1
   shift
@@ -23,12 +25,16 @@ build parameters tests/fuzz/AmiParametersFuzz.cpp amiparams/*.cpp
 clang++ "${flags[@]/-fsanitize=fuzzer,address,undefined/-fsanitize=address,undefined}" -mavx2 \
   -c modelbuilder/FirBlockAvx2.cpp -o "$out/FirBlockAvx2.o"
 build block_path tests/fuzz/BlockPathFuzz.cpp "${models[@]}" "$out/FirBlockAvx2.o"
+build rx_entry tests/fuzz/RxEntryFuzz.cpp ami/RxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
+  "$out/FirBlockAvx2.o"
+build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
+  "$out/FirBlockAvx2.o"
 
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -ge 1 ] || share=1
 for name in "${targets[@]}"; do
   mkdir -p "$out/${name}_corpus"
-  "$out/$name" -max_total_time="$share" -max_len=16384 -timeout=20 -rss_limit_mb=2048 \
+  "$out/$name" -max_total_time="$share" -max_len=16384 -timeout=20 -rss_limit_mb=1024 -malloc_limit_mb=512 \
     -print_final_stats=1 -artifact_prefix="$out/$name-" "$out/${name}_corpus" \
     "tests/fuzz/${name}_corpus"
 done

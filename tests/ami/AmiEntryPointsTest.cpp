@@ -373,11 +373,16 @@ TEST_F(AmiLibraries, InstancesShareNothingInTwoThreadsOrInOne) {
         expected[sw] = Cycle(reference, input);
     }
     std::vector<double> outputs[2] = {input, input};
+    // Each thread also equalizes a matrix with the receiver, which shares nothing either.
+    std::vector<double> matrices[2] = {Pulse(2000, 1), Pulse(2000, 1)};
     auto drive = [&](int sw) {
         Tx tx(*tx_, sw == 0 ? "(KT7MRL40562D9_Tx (SW 0))" : "(KT7MRL40562D9_Tx (SW 1))");
         double clock = 0.0;
         for (size_t from = 0; from < input.size(); from += 100)
             tx.Wave(outputs[sw], from, 100, &clock);
+        void* handle = nullptr;
+        rx_->init(matrices[sw].data(), 1000, 1, 0.0, 0.0, nullptr, nullptr, &handle, nullptr);
+        rx_->close(handle);
     };
     std::thread first(drive, 0);
     std::thread second(drive, 1);
@@ -385,6 +390,8 @@ TEST_F(AmiLibraries, InstancesShareNothingInTwoThreadsOrInOne) {
     second.join();
     EXPECT_EQ(expected[0], outputs[0]);
     EXPECT_EQ(expected[1], outputs[1]);
+    EXPECT_NE(Pulse(2000, 1), matrices[0]);
+    EXPECT_EQ(matrices[0], matrices[1]);
 
     // The same two instances interleaved block by block on one thread.
     std::vector<double> interleaved[2] = {input, input};
