@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +18,13 @@ struct Result {
     std::string output;  // standard output and standard error
 };
 
-Result Amirun(const std::string& arguments) {
+// Runs amirun through the shell: `before` runs first in the same shell (limits, traps), `wrapper`
+// is a command amirun runs under.
+Result Amirun(const std::string& arguments, const std::string& before = "",
+              const std::string& wrapper = "") {
     // The plotting library keeps allocations until exit; the sanitizer build would call them leaks.
-    const std::string command =
-        "ASAN_OPTIONS=detect_leaks=0 '" KT_AMIRUN "' " + arguments + " 2>&1";
+    const std::string command = "bash -c \"" + before + "ASAN_OPTIONS=detect_leaks=0 exec " +
+                                wrapper + "'" KT_AMIRUN "' " + arguments + "\" 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     Result result{-1, ""};
     if (pipe == nullptr) return result;
@@ -138,6 +142,116 @@ TEST_F(AmirunRun, SweepRanksEverySetting) {
     EXPECT_TRUE(Png("KT7MRL40562D9_Tx_sweep_FG.png"));
     const std::string csv = Read(out_ / "KT7MRL40562D9_Tx_sweep_FG.csv");
     EXPECT_EQ(5, std::count(csv.begin(), csv.end(), '\n'));  // header and four settings
+}
+
+}  // namespace
+
+namespace {
+
+// Hostile or mistaken input: each case ends with a clear message and a non-zero exit, never with
+// a hang, a crash or a wrong file. A status of 0 here means "any non-zero status".
+TEST_F(AmirunRun, RefusesHostileInputWithAClearMessage) {
+    fs::create_directories(out_);
+    std::ofstream(out_ / "holes.csv") << "time,value\n0,1\n1e-12,nan\n2e-12,0.5\n";
+    std::ofstream(out_ / "infinite.csv") << "1\n0.5\ninf\n";
+    {
+        std::ofstream nested(out_ / "nested.ami");  // parses, but describes no model
+        for (int i = 0; i < 20000; ++i) nested << "(a ";
+        nested << "(x 1)" << std::string(20000, ')');
+    }
+    {
+        std::ofstream big(out_ / "big.ami");
+        big << "(Big (Model_Specific (a (Usage In) (Type Integer) (Default 1) (Range 1 0 2)";
+        big << std::string(1100000, ' ') << ")))";
+    }
+    const std::string dir = out_.string();
+    const struct {
+        std::string arguments;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"getwave " + kTx + " --block-bits 4611686018427387904", 0,
+         "--block-bits: Value 4611686018427387904 not in range 1 to 10000000"},
+        {"getwave " + kTx + " --bits 20000000", 0, "--bits: Value 20000000 not in range"},
+        {"getwave " + kTx + " --bits 9000000 --bit-rate 1e9", 1,
+         "samples are more than the 50000000 samples amirun handles"},
+        {"sweep " + kRx + " -j 100000", 0, "--jobs: Value 100000 not in range 1 to 256"},
+        {"sweep " + kRx + " -j 0", 0, "--jobs: Value 0 not in range 1 to 256"},
+        {"getwave " + kTx + " --amplitude 1e308", 0, "--amplitude: '1e308' is outside 1e-06 to"},
+        {"getwave " + kTx + " --amplitude nan", 0, "--amplitude: 'nan' is not a finite number"},
+        {"getwave " + kTx + " --amplitude inf", 0, "--amplitude: 'inf' is not a finite number"},
+        {"init " + kRx + " --impulse '" + dir + "/holes.csv'", 1,
+         "holes.csv:3: 'nan' is not a finite number"},
+        {"init " + kRx + " --impulse '" + dir + "/infinite.csv'", 1,
+         "infinite.csv:3: 'inf' is not a finite number"},
+        {"init " + kRx + " --loss nan", 0, "--loss: 'nan' is not a finite number"},
+        {"init " + kRx + " --loss -20", 0, "--loss: '-20' is outside 0 to 100"},
+        {"init " + kRx + " --loss 1e300", 0, "--loss: '1e300' is outside 0 to 100"},
+        {"init " + kRx + " --sample-interval -1", 0, "--sample-interval: '-1' is outside"},
+        {"init " + kRx + " --bit-rate 1e4", 0, "--bit-rate: '1e4' is outside 1e+06 to 1e+13"},
+        {"init " + kRx + " --bit-rate 0", 0, "--bit-rate: '0' is outside"},
+        {"init " + kRx + " --bit-rate 1e6", 1, "amirun needs 2 to 4096"},
+        {"init " + kRx + " --channel-bits 100000", 0, "--channel-bits: Value 100000 not in range"},
+        {"init " + kRx + " --ami '" + dir + "/nested.ami'", 1,
+         "names no model with Reserved_Parameters or Model_Specific parameters"},
+        {"init " + kRx + " --ami '" + dir + "/big.ami'", 1, "larger than 1 MiB, not an .ami file"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments);
+        const Result r = Amirun(c.arguments + Out());
+        if (c.status == 0)
+            EXPECT_NE(0, r.status);
+        else
+            EXPECT_EQ(c.status, r.status);
+        EXPECT_NE(std::string::npos, r.output.find(c.message)) << r.output;
+        EXPECT_LT(r.output.size(), 2000u) << "a message, not a dump";
+    }
+    EXPECT_FALSE(fs::exists(out_ / "KT7MRL40562D9_Tx_wave.csv"));
+}
+
+// A file-size limit stands in for a full disk: the write fails, amirun says so and exits 1, and
+// the file under the output's name is still the previous complete one.
+TEST_F(AmirunRun, AFullDiskIsAnErrorAndKeepsThePreviousFile) {
+    Result r = Amirun("getwave " + kTx + Out() + " --bits 100");
+    ASSERT_EQ(0, r.status) << r.output;
+    const fs::path wave = out_ / "KT7MRL40562D9_Tx_wave.csv";
+    const std::string previous = Read(wave);
+    ASSERT_GT(previous.size(), 1000u);
+    r = Amirun("getwave " + kTx + Out() + " --bits 20000 --block-bits 1000",
+               "ulimit -f 16; trap '' XFSZ; ");
+    EXPECT_EQ(1, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("cannot write")) << r.output;
+    EXPECT_EQ(std::string::npos, r.output.find("wrote "));
+    EXPECT_EQ(previous, Read(wave));
+    for (const auto& entry : fs::directory_iterator(out_))
+        EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp")) << entry.path();
+}
+
+// When the system refuses threads, the sweep runs on the ones it got, and still joins them all.
+TEST_F(AmirunRun, ASweepWithFewerThreadsThanAskedStillFinishes) {
+#if defined(KT_SANITIZE)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
+#endif
+    const Result r =
+        Amirun("sweep " + kRx + Out() + " -j 256 --channel-bits 8", "ulimit -v 400000; ");
+    EXPECT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find(" of 256 threads started")) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("best EQ = "));
+}
+
+// Killed while it works, at whatever point, amirun leaves the previous complete file in place.
+TEST_F(AmirunRun, AnInterruptedRunKeepsThePreviousFile) {
+    Result r = Amirun("getwave " + kTx + Out() + " --bits 2000");
+    ASSERT_EQ(0, r.status) << r.output;
+    const fs::path wave = out_ / "KT7MRL40562D9_Tx_wave.csv";
+    const std::string previous = Read(wave);
+    ASSERT_GT(previous.size(), 1000u);
+    for (const char* after : {"0.3", "1.2"}) {
+        r = Amirun("getwave " + kTx + Out() + " --bits 1000000 --prbs 23", "",
+                   std::string("timeout -s TERM ") + after + " ");
+        EXPECT_NE(0, r.status) << after;
+        EXPECT_EQ(previous, Read(wave)) << after;
+    }
 }
 
 }  // namespace

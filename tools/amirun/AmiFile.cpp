@@ -161,12 +161,20 @@ AmiModelDescription ParseAmiFile(const std::string& text) {
         if (entry.node->name == "Model_Specific") ReadSection(*entry.node, false, model);
     }
     ReleaseAmiParameters(parsed);
+    // A tree that parses but names no model or holds no parameter is no .ami file.
+    if (model.root.empty() || model.parameters.empty())
+        throw AmiFileError("names no model with Reserved_Parameters or Model_Specific parameters");
     return model;
 }
 
 AmiModelDescription ReadAmiFile(const std::string& path) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (!in) throw AmiFileError("cannot read " + path);
+    // .ami files are a few kilobytes; anything this large is not one.
+    constexpr std::streamoff kLargest = 1 << 20;
+    in.seekg(0, std::ios::end);
+    if (in.tellg() > kLargest) throw AmiFileError(path + ": larger than 1 MiB, not an .ami file");
+    in.seekg(0);
     std::ostringstream text;
     text << in.rdbuf();
     try {

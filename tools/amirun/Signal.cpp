@@ -167,12 +167,22 @@ EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std
     const auto spb = static_cast<std::size_t>(std::max(samplesPerBit, 1));
     const std::size_t start = std::min(wave.size(), skipBits * spb);
     if (start == wave.size() || bins < 1) return density;
-    const auto [lo, hi] = std::minmax_element(wave.begin() + long(start), wave.end());
-    const double margin = 0.05 * (*hi - *lo) + 1e-12;
-    density.low = *lo - margin;
-    density.high = *hi + margin;
+    // Only finite samples have a place in the picture; a NaN has no bin.
+    double lo = std::numeric_limits<double>::infinity();
+    double hi = -lo;
+    for (std::size_t n = start; n < wave.size(); ++n)
+        if (std::isfinite(wave[n])) {
+            lo = std::min(lo, wave[n]);
+            hi = std::max(hi, wave[n]);
+        }
+    if (!(hi >= lo)) return density;
+    const double margin = 0.05 * (hi - lo) + 1e-12;
+    density.low = lo - margin;
+    density.high = hi + margin;
+    if (!std::isfinite(density.high - density.low)) return EyeDensity{};
     density.counts.assign(2 * spb, std::vector<double>(static_cast<std::size_t>(bins), 0.0));
     for (std::size_t n = start; n < wave.size(); ++n) {
+        if (!std::isfinite(wave[n])) continue;
         const double at = (wave[n] - density.low) / (density.high - density.low) * bins;
         const auto bin = static_cast<std::size_t>(std::clamp(at, 0.0, double(bins - 1)));
         const std::size_t shift = spb + 2 * spb - std::size_t(center) % (2 * spb);

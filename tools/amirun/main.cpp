@@ -17,6 +17,7 @@
 
 #include "tools/amirun/AmiFile.h"
 #include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Output.h"
 #include "tools/amirun/Plot.h"
 #include "tools/amirun/Signal.h"
 
@@ -24,6 +25,9 @@ namespace fs = std::filesystem;
 using namespace amirun;
 
 namespace {
+
+// More samples than this in one waveform would take gigabytes.
+constexpr double kMaxWaveSamples = 5e7;
 
 struct Common {
     std::string library;
@@ -106,46 +110,98 @@ Run Prepare(const Common& common) {
                   << rate->name << " (" << modelRate << " samples/s, an interval of "
                   << 1.0 / modelRate << " s); the model filters at its own rate\n";
     run.unitInterval = 1.0 / common.bitRate;
-    run.samplesPerBit = std::max(1, int(std::lround(run.unitInterval / run.dt)));
+    // Both are range-checked, so the ratio is finite; the bound keeps the waveforms in memory.
+    const double perBit = run.unitInterval / run.dt;
+    if (!(perBit >= 2.0 && perBit <= 4096.0)) {
+        std::ostringstream why;
+        why << "a unit interval of " << run.unitInterval << " s holds " << perBit
+            << " sample intervals of " << run.dt << " s; amirun needs 2 to 4096";
+        throw AmiError(why.str());
+    }
+    run.samplesPerBit = int(std::lround(perBit));
+    if (std::fabs(perBit - run.samplesPerBit) > 1e-6 * perBit)
+        std::cerr << "warning: a unit interval holds " << perBit
+                  << " samples, not a whole number; amirun uses " << run.samplesPerBit
+                  << " samples per unit interval\n";
     run.prefix = common.prefix.empty() ? run.model.root : common.prefix;
     fs::create_directories(common.outDir);
     return run;
 }
 
-// Columns of numbers separated by commas or whitespace; lines without a number are skipped.
+// Columns of finite numbers separated by commas or whitespace. Lines before the first number
+// that hold none (a header) and blank lines are skipped; any other field that is not a finite
+// number is an error, since dropping it would shift every later sample.
 std::vector<std::vector<double>> ReadColumns(const std::string& path) {
     std::ifstream in(path);
     if (!in) throw AmiFileError("cannot read " + path);
     std::vector<std::vector<double>> columns;
+    std::size_t lineNumber = 0;
     for (std::string line; std::getline(in, line);) {
+        ++lineNumber;
         std::replace(line.begin(), line.end(), ',', ' ');
         std::istringstream fields(line);
         fields.imbue(std::locale::classic());
         std::vector<double> row;
-        for (double value; fields >> value;) row.push_back(value);
-        if (row.empty()) continue;
+        std::string field;
+        bool number = true;
+        while (fields >> field) {
+            std::istringstream parse(field);
+            parse.imbue(std::locale::classic());
+            double value = 0.0;
+            if (!(parse >> value) || !parse.eof() || !std::isfinite(value)) {
+                number = false;
+                if (!columns.empty() || !row.empty())
+                    throw AmiFileError(path + ":" + std::to_string(lineNumber) + ": '" + field +
+                                       "' is not a finite number");
+                break;
+            }
+            row.push_back(value);
+        }
+        if (row.empty()) {
+            if (!number && !columns.empty())
+                throw AmiFileError(path + ":" + std::to_string(lineNumber) + ": not a number");
+            continue;
+        }
         if (columns.empty()) columns.resize(row.size());
         if (row.size() != columns.size()) throw AmiFileError(path + ": rows differ in length");
         for (std::size_t c = 0; c < row.size(); ++c) columns[c].push_back(row[c]);
     }
+    if (in.bad()) throw AmiFileError("cannot read " + path);
     if (columns.empty()) throw AmiFileError(path + ": no numbers");
     return columns;
 }
 
 void WriteCsv(const std::string& path, const std::vector<std::string>& header,
               const std::vector<const std::vector<double>*>& columns, std::size_t step = 1) {
-    std::ofstream out(path);
-    out.imbue(std::locale::classic());
+    AtomicFile file(path);
+    std::ostream& out = file.Text();
     out << std::setprecision(10);
     for (std::size_t c = 0; c < header.size(); ++c) out << (c ? "," : "") << header[c];
     out << '\n';
     std::size_t rows = 0;
     for (const auto* column : columns) rows = std::max(rows, column->size());
-    for (std::size_t r = 0; r < rows; r += step) {
+    for (std::size_t r = 0; r < rows && out; r += step) {
         for (std::size_t c = 0; c < columns.size(); ++c)
             out << (c ? "," : "") << (r < columns[c]->size() ? (*columns[c])[r] : 0.0);
         out << '\n';
     }
+    file.Commit();
+}
+
+// A plot drawn into a temporary file and renamed into place once the plotting library is done.
+template <class Draw>
+void WritePlot(const std::string& path, Draw draw) {
+    AtomicFile file(path);
+    draw(file.TemporaryPath());
+    file.Commit();
+}
+
+// Samples a model returned that no plot or eye can hold.
+void RequireFinite(const std::vector<double>& samples, const std::string& what) {
+    const auto bad =
+        std::count_if(samples.begin(), samples.end(), [](double v) { return !std::isfinite(v); });
+    if (bad > 0)
+        throw AmiError(what + " holds " + std::to_string(bad) + " samples that are not finite");
 }
 
 std::vector<double> Times(std::size_t n, double dt, double scale = 1.0) {
@@ -182,6 +238,7 @@ int Init(const Common& common, const std::string& impulseFile) {
     AmiSession session(library, matrix, long(rows), long(columns.size()) - 1, run.dt,
                        run.unitInterval, parameters);
     std::cout << "message: " << (session.Message().empty() ? "(none)" : session.Message()) << '\n';
+    RequireFinite(matrix, "the impulse matrix AMI_Init returned");
 
     std::vector<std::vector<double>> after(columns.size());
     std::vector<std::string> header{"time_s"};
@@ -220,12 +277,16 @@ int Init(const Common& common, const std::string& impulseFile) {
     }
     const std::vector<double> pulseBefore(pulses[0].begin(), pulses[0].begin() + long(shown));
     const std::vector<double> pulseAfter(pulses[1].begin(), pulses[1].begin() + long(shown));
-    PlotLines(base + "_impulse.png", run.model.root + ": impulse response, column 0", "time (ps)",
-              "impulse x dt",
-              {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
-    PlotLines(base + "_pulse.png", run.model.root + ": pulse response, column 0", "time (ps)",
-              "volts per volt",
-              {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
+    WritePlot(base + "_impulse.png", [&](const std::string& file) {
+        PlotLines(file, run.model.root + ": impulse response, column 0", "time (ps)",
+                  "impulse x dt",
+                  {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
+    });
+    WritePlot(base + "_pulse.png", [&](const std::string& file) {
+        PlotLines(file, run.model.root + ": pulse response, column 0", "time (ps)",
+                  "volts per volt",
+                  {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
+    });
 
     std::cout << "eye before the model: "
               << EyeText(PeakDistortionEye(pulses[0], run.samplesPerBit), run.unitInterval) << '\n'
@@ -244,6 +305,12 @@ int GetWave(const Common& common, int order, long bits, long blockBits, bool cha
     AmiLibrary library(common.library);
     if (!library.HasGetWave()) throw AmiError(common.library + " has no AMI_GetWave");
 
+    // Both are bounded by their options; the product must stay within memory and a 32-bit long.
+    const double samples = double(bits) * double(run.samplesPerBit);
+    if (samples > kMaxWaveSamples)
+        throw AmiError(std::to_string(bits) + " bits of " + std::to_string(run.samplesPerBit) +
+                       " samples are more than the " + std::to_string(long(kMaxWaveSamples)) +
+                       " samples amirun handles");
     Prbs prbs(order);
     std::vector<int> pattern(static_cast<std::size_t>(bits));
     for (int& bit : pattern) bit = prbs.Next();
@@ -256,13 +323,15 @@ int GetWave(const Common& common, int order, long bits, long blockBits, bool cha
                            parameters);
         std::cout << "message: " << (session.Message().empty() ? "(none)" : session.Message())
                   << '\n';
-        const std::size_t block = std::size_t(blockBits) * std::size_t(run.samplesPerBit);
+        const std::size_t block =
+            std::size_t(std::min(blockBits, bits)) * std::size_t(run.samplesPerBit);
         Progress progress("AMI_GetWave", output.size());
         for (std::size_t from = 0; from < output.size(); from += block) {
             session.GetWave(output.data() + from, long(std::min(block, output.size() - from)));
             progress.Update(from + block);
         }
     }
+    RequireFinite(output, "the waveform AMI_GetWave returned");
     if (channel) output = Convolve(output, impulse, run.dt);
 
     const std::string base = (fs::path(common.outDir) / run.prefix).string();
@@ -272,9 +341,11 @@ int GetWave(const Common& common, int order, long bits, long blockBits, bool cha
     const std::size_t skip = std::min<std::size_t>(64, std::size_t(bits) / 4);
     // Up to 32 unit intervals of latency: the model's filters and the channel delay the bits.
     const Eye eye = WaveformEye(output, pattern, run.samplesPerBit, skip, 32);
-    PlotEye(base + "_eye.png",
-            run.model.root + (channel ? ": eye after the channel" : ": output eye"),
-            FoldedDensity(output, run.samplesPerBit, skip, 200, eye.bestPhase), run.unitInterval);
+    WritePlot(base + "_eye.png", [&](const std::string& file) {
+        PlotEye(file, run.model.root + (channel ? ": eye after the channel" : ": output eye"),
+                FoldedDensity(output, run.samplesPerBit, skip, 200, eye.bestPhase),
+                run.unitInterval);
+    });
     std::cout << "eye of the output" << (channel ? " after the channel" : "") << ": "
               << EyeText(eye, run.unitInterval) << '\n'
               << "wrote " << base << "_wave.csv"
@@ -322,8 +393,17 @@ int Sweep(const Common& common, std::string name, int jobs) {
             progress.Update(++done);
         }
     };
+    // As many threads as the system gives, up to jobs; with none, this thread does the work.
     std::vector<std::thread> threads;
-    for (int t = 0; t < std::max(1, jobs); ++t) threads.emplace_back(worker);
+    for (int t = 0; t < jobs; ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error&) {
+            std::cerr << "warning: " << t << " of " << jobs << " threads started\n";
+            break;
+        }
+    }
+    if (threads.empty()) worker();
     for (std::thread& thread : threads) thread.join();
 
     for (std::size_t i = 0; i < settings.size(); ++i)
@@ -349,10 +429,32 @@ int Sweep(const Common& common, std::string name, int jobs) {
     std::vector<double> index(settings.size());
     for (std::size_t i = 0; i < index.size(); ++i) index[i] = std::atof(settings[i].c_str());
     WriteCsv(base + ".csv", {name, "eye_height_V", "eye_width_UI"}, {&index, &heights, &widths});
-    PlotBars(base + ".png", run.model.root + ": eye height per " + name + " setting", name,
-             "eye height (V)", settings, heights, best);
+    WritePlot(base + ".png", [&](const std::string& file) {
+        PlotBars(file, run.model.root + ": eye height per " + name + " setting", name,
+                 "eye height (V)", settings, heights, best);
+    });
     std::cout << "wrote " << base << ".csv, " << base << ".png\n";
     return 0;
+}
+
+// A number option that must be finite and within [low, high]; CLI11's own range lets NaN by.
+CLI::Validator FiniteRange(double low, double high) {
+    std::ostringstream range;
+    range << "finite, " << low << " to " << high;
+    return CLI::Validator(
+        [low, high](std::string& text) -> std::string {
+            std::istringstream parse(text);
+            parse.imbue(std::locale::classic());
+            double value = 0.0;
+            if (!(parse >> value) || !parse.eof()) return "'" + text + "' is not a finite number";
+            if (!std::isfinite(value) || value < low || value > high) {
+                std::ostringstream why;
+                why << "'" << text << "' is outside " << low << " to " << high;
+                return why.str();
+            }
+            return std::string();
+        },
+        range.str());
 }
 
 void AddCommon(CLI::App& command, Common& common) {
@@ -362,13 +464,19 @@ void AddCommon(CLI::App& command, Common& common) {
     command.add_option("--ami", common.amiFile,
                        "its .ami file (default: beside the library, named after it)");
     command.add_option("--set", common.sets, "override a parameter: NAME=VALUE (repeatable)");
-    command.add_option("--sample-interval", common.sampleInterval,
-                       "seconds (default: the model's own sample rate)");
-    command.add_option("--bit-rate", common.bitRate, "bits per second")->capture_default_str();
+    command
+        .add_option("--sample-interval", common.sampleInterval,
+                    "seconds (default: the model's own sample rate)")
+        ->check(FiniteRange(1e-16, 1e-6));
+    command.add_option("--bit-rate", common.bitRate, "bits per second")
+        ->capture_default_str()
+        ->check(FiniteRange(1e6, 1e13));
     command.add_option("--loss", common.lossDb, "built-in channel: loss in dB at Nyquist")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(FiniteRange(0.0, 100.0));
     command.add_option("--channel-bits", common.channelBits, "built-in channel: length in bits")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(CLI::Range(1, 4096));
     command.add_option("--out", common.outDir, "output folder")->capture_default_str();
     command.add_option("--prefix", common.prefix, "output file prefix (default: the model name)");
 }
@@ -378,6 +486,11 @@ void AddCommon(CLI::App& command, Common& common) {
 int main(int argc, char** argv) {
     CLI::App app{"amirun: run an IBIS-AMI model library without a channel simulator"};
     app.require_subcommand(1);
+    app.footer(
+        "Every number option is checked: finite and within the range its help shows.\n"
+        "Output files are written to a temporary file and renamed into place when complete.\n"
+        "Exit status: 0 done; 1 an error while running (the reason on standard error); any\n"
+        "other value: the command line was not understood (the reason on standard error).");
 
     Common common;
     std::string impulseFile;
@@ -399,22 +512,23 @@ int main(int argc, char** argv) {
         ->check(CLI::IsMember({7, 15, 23, 31}))
         ->capture_default_str();
     getwave->add_option("--bits", bits, "number of bits")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Range(1L, 10000000L))
         ->capture_default_str();
     getwave->add_option("--block-bits", blockBits, "bits per AMI_GetWave call")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Range(1L, 10000000L))
         ->capture_default_str();
     getwave->add_flag("--channel", channel, "pass the model's output through the built-in channel");
     getwave->add_option("--amplitude", amplitude, "NRZ levels are +-amplitude volts")
-        ->capture_default_str();
+        ->capture_default_str()
+        ->check(FiniteRange(1e-6, 1e3));
 
     std::string parameter;
-    int jobs = int(std::max(1u, std::thread::hardware_concurrency()));
+    int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
     auto* sweep = app.add_subcommand("sweep", "AMI_Init for every value of one List parameter");
     AddCommon(*sweep, common);
     sweep->add_option("--param", parameter, "the List parameter (default: the model's first)");
     sweep->add_option("-j,--jobs", jobs, "parallel model instances")
-        ->check(CLI::PositiveNumber)
+        ->check(CLI::Range(1, 256))
         ->capture_default_str();
 
     CLI11_PARSE(app, argc, argv);
