@@ -1,7 +1,12 @@
 #pragma once
 
-// The IBIS-AMI entry points, the only symbols the model libraries export.
+// The IBIS-AMI entry points, the only symbols the model libraries export. On Windows a .def file
+// names the exports.
+#if defined(_WIN32)
+#define AMI_EXPORT extern "C"
+#else
 #define AMI_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 AMI_EXPORT long AMI_Init(double* impulse_matrix, long row_size, long aggressors,
                          double sample_interval, double bit_time, char* AMI_parameters_in,

@@ -12,10 +12,19 @@
 namespace {
 
 // Made once and kept for the life of the process; a host may switch its own locale at will.
-locale_t CLocale() {
-    static const locale_t c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+#if defined(_WIN32)
+using CLocaleHandle = _locale_t;
+CLocaleHandle CLocale() {
+    static const CLocaleHandle c = _create_locale(LC_ALL, "C");
     return c;
 }
+#else
+using CLocaleHandle = locale_t;
+CLocaleHandle CLocale() {
+    static const CLocaleHandle c = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+    return c;
+}
+#endif
 
 // Appends name to a matched full path of length `length`: "." first unless that path is
 // empty. Answers whether path continues that way, and the new matched length.
@@ -46,14 +55,22 @@ const AmiParamValue* FirstNumericValue(const AmiParameters& parameters, const ch
 }  // namespace
 
 double AmiStrtod(const char* text, char** end) {
-    const locale_t c = CLocale();
+    const CLocaleHandle c = CLocale();
+#if defined(_WIN32)
+    return c != nullptr ? _strtod_l(text, end, c) : std::strtod(text, end);
+#else
     return c != static_cast<locale_t>(nullptr) ? strtod_l(text, end, c) : std::strtod(text, end);
+#endif
 }
 
 long AmiStrtol(const char* text, char** end) {
-    const locale_t c = CLocale();
+    const CLocaleHandle c = CLocale();
+#if defined(_WIN32)
+    return c != nullptr ? _strtol_l(text, end, 10, c) : std::strtol(text, end, 10);
+#else
     return c != static_cast<locale_t>(nullptr) ? strtol_l(text, end, 10, c)
                                                : std::strtol(text, end, 10);
+#endif
 }
 
 // Depth first in document order with an explicit stack, comparing the path as it is matched

@@ -74,17 +74,46 @@ TEST_F(AmirunRun, InitEqualizesTheBuiltInChannel) {
     EXPECT_EQ(0u, csv.find("time_s,before_0,after_0\n"));
 }
 
-TEST_F(AmirunRun, InitReadsAnImpulseFileAndWarnsOfAForeignSampleInterval) {
+// A sample interval sets the model's rate parameter, so the model filters at the simulation's
+// rate; only a rate that --set pins to another value is warned about.
+TEST_F(AmirunRun, InitReadsAnImpulseFileAtTheGivenSampleInterval) {
     fs::create_directories(out_);
     std::ofstream(out_ / "matrix.csv") << "primary,aggressor\n3.84e11,0\n0,1e10\n0,0\n0,0\n";
-    const Result r = Amirun("init " + kRx + Out() + " --impulse '" +
-                            (out_ / "matrix.csv").string() + "' --sample-interval 1e-12");
+    const std::string impulse = " --impulse '" + (out_ / "matrix.csv").string() + "'";
+    Result r = Amirun("init " + kRx + Out() + impulse + " --sample-interval 1e-12");
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("(rx_samplerate 1000000000000) (EQ 15)"));
+    EXPECT_NE(std::string::npos, r.output.find("message: (none)"));
+    EXPECT_EQ(std::string::npos, r.output.find("differs from"));
+    const std::string csv = Read(out_ / "KT7MRL40562D9_Rx_impulse.csv");
+    EXPECT_EQ(0u, csv.find("time_s,before_0,after_0,before_1,after_1\n"));
+
+    r = Amirun("init " + kRx + Out() + impulse +
+               " --sample-interval 1e-12 --set rx_samplerate=3.84e11");
     ASSERT_EQ(0, r.status) << r.output;
     EXPECT_NE(std::string::npos,
               r.output.find(
                   "warning: the sample interval 1e-12 s differs from the model's rx_samplerate"));
-    const std::string csv = Read(out_ / "KT7MRL40562D9_Rx_impulse.csv");
-    EXPECT_EQ(0u, csv.find("time_s,before_0,after_0,before_1,after_1\n"));
+    EXPECT_NE(std::string::npos, r.output.find("Set rx_samplerate to 1/sample_interval."));
+}
+
+// The kit's .ibs file leads amirun to the library and .ami file of a model for this platform.
+TEST_F(AmirunRun, StartsFromTheIbsFile) {
+    const std::string ibs = " --ibs '" KT_AMI_DIR "/KT7MRL40562D9.ibs'";
+    Result r =
+        Amirun("init" + ibs + " --model KT7MRL40562D9_Rx --channel-bits 8 --set EQ=3" + Out());
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos,
+              r.output.find("(KT7MRL40562D9_Rx (rx_samplerate 3.84e11) (EQ 3))"));
+    r = Amirun("getwave" + ibs + " --model KT7MRL40562D9_Tx --bits 100" + Out());
+    ASSERT_EQ(0, r.status) << r.output;
+    r = Amirun("init" + ibs + " --model KT7MRL40562D9" + Out());
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos,
+              r.output.find("no [Model] KT7MRL40562D9; it has KT7MRL40562D9_Tx, KT7MRL40562D9_Rx"));
+    r = Amirun("init" + ibs + Out());
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("--ibs needs --model NAME"));
 }
 
 TEST_F(AmirunRun, ParameterErrorsComeBeforeTheLibraryIsLoaded) {

@@ -17,6 +17,7 @@
 
 #include "tools/amirun/AmiFile.h"
 #include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/IbisFile.h"
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Plot.h"
 #include "tools/amirun/Signal.h"
@@ -32,6 +33,8 @@ constexpr double kMaxWaveSamples = 5e7;
 struct Common {
     std::string library;
     std::string amiFile;
+    std::string ibsFile;
+    std::string ibsModel;
     std::vector<std::string> sets;
     double sampleInterval = 0.0;
     double bitRate = 32e9;
@@ -87,7 +90,23 @@ std::string DefaultAmiFile(const std::string& library) {
     return (path.parent_path() / (stem + ".ami")).string();
 }
 
-Run Prepare(const Common& common) {
+// The library and .ami file: given, or found through the .ibs file for this platform.
+void ResolveModel(Common& common) {
+    if (!common.ibsFile.empty()) {
+        if (common.ibsModel.empty()) throw AmiFileError("--ibs needs --model NAME");
+        if (!common.library.empty()) throw AmiFileError("give either a library or --ibs, not both");
+        const IbisExecutable found = FindExecutable(ReadIbisFile(common.ibsFile), common.ibsFile,
+                                                    common.ibsModel, HostPlatform());
+        common.library = found.library;
+        if (common.amiFile.empty()) common.amiFile = found.amiFile;
+    }
+    if (common.library.empty()) throw AmiFileError("no model library: give one, or --ibs");
+    if (!fs::is_regular_file(common.library))
+        throw AmiFileError("no such library: " + common.library);
+}
+
+Run Prepare(Common& common) {
+    ResolveModel(common);
     Run run;
     run.model =
         ReadAmiFile(common.amiFile.empty() ? DefaultAmiFile(common.library) : common.amiFile);
@@ -97,6 +116,17 @@ Run Prepare(const Common& common) {
         if (equals == std::string::npos || equals == 0)
             throw AmiFileError("--set takes NAME=VALUE, not '" + set + "'");
         overrides.emplace_back(set.substr(0, equals), set.substr(equals + 1));
+    }
+    // The model must filter at the simulation's rate: a --sample-interval sets its rate
+    // parameter, unless --set gives that itself.
+    const AmiParameterSpec* rateSpec = run.model.SampleRateParameter();
+    if (rateSpec != nullptr && common.sampleInterval > 0.0 &&
+        std::none_of(overrides.begin(), overrides.end(),
+                     [&](const auto& o) { return o.first == rateSpec->name; })) {
+        std::ostringstream rate;
+        rate.imbue(std::locale::classic());
+        rate << std::setprecision(17) << 1.0 / common.sampleInterval;
+        overrides.emplace_back(rateSpec->name, rate.str());
     }
     run.values = ResolveValues(run.model, overrides);
     const AmiParameterSpec* rate = run.model.SampleRateParameter();
@@ -223,7 +253,7 @@ std::vector<double> Channel(const Common& common, const Run& run) {
     return LossyLineImpulse(common.lossDb, common.bitRate, run.dt, length);
 }
 
-int Init(const Common& common, const std::string& impulseFile) {
+int Init(Common& common, const std::string& impulseFile) {
     Run run = Prepare(common);
     std::vector<std::vector<double>> columns =
         impulseFile.empty() ? std::vector<std::vector<double>>{Channel(common, run)}
@@ -296,8 +326,7 @@ int Init(const Common& common, const std::string& impulseFile) {
     return 0;
 }
 
-int GetWave(const Common& common, int order, long bits, long blockBits, bool channel,
-            double amplitude) {
+int GetWave(Common& common, int order, long bits, long blockBits, bool channel, double amplitude) {
     Run run = Prepare(common);
     std::vector<double> impulse = Channel(common, run);
     const std::string parameters = BuildParameterString(run.model, run.values);
@@ -354,7 +383,7 @@ int GetWave(const Common& common, int order, long bits, long blockBits, bool cha
     return 0;
 }
 
-int Sweep(const Common& common, std::string name, int jobs) {
+int Sweep(Common& common, std::string name, int jobs) {
     Run run = Prepare(common);
     if (name.empty())
         for (const AmiParameterSpec& param : run.model.parameters)
@@ -458,15 +487,20 @@ CLI::Validator FiniteRange(double low, double high) {
 }
 
 void AddCommon(CLI::App& command, Common& common) {
-    command.add_option("library", common.library, "IBIS-AMI model library (.so)")
-        ->required()
+    command.add_option("library", common.library, "IBIS-AMI model library (.so)");
+    command
+        .add_option("--ibs", common.ibsFile,
+                    "instead of a library: an .ibs file; its [Algorithmic Model] of --model "
+                    "names the library and .ami file for this platform")
         ->check(CLI::ExistingFile);
+    command.add_option("--model", common.ibsModel, "the [Model] of the --ibs file");
     command.add_option("--ami", common.amiFile,
                        "its .ami file (default: beside the library, named after it)");
     command.add_option("--set", common.sets, "override a parameter: NAME=VALUE (repeatable)");
     command
         .add_option("--sample-interval", common.sampleInterval,
-                    "seconds (default: the model's own sample rate)")
+                    "seconds; also sets the model's sample-rate parameter to its inverse unless "
+                    "--set gives that (default: the model's own sample rate)")
         ->check(FiniteRange(1e-16, 1e-6));
     command.add_option("--bit-rate", common.bitRate, "bits per second")
         ->capture_default_str()
