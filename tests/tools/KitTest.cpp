@@ -1,5 +1,6 @@
 // The installed model kit, read as a packaging auditor and a simulator would read it.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -37,7 +38,9 @@ std::string Bytes(const fs::path& path) {
 class Kit : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        dir_ = new fs::path(fs::path(::testing::TempDir()) / "kt_kit");
+        // One per process: ctest runs the tests of this suite side by side.
+        dir_ = new fs::path(fs::path(::testing::TempDir()) /
+                            ("kt_kit_" + std::to_string(static_cast<long>(getpid()))));
         fs::remove_all(*dir_);
         log_ = new std::string(Shell("'" KT_CMAKE_COMMAND "' --install '" KT_BINARY_DIR
                                      "' --prefix '" +
