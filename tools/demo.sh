@@ -3,7 +3,7 @@
 # defaults and the built-in channel. Plots and CSV files land in out/; a summary is printed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-tools/install-deps.sh
+tools/install-deps.sh main
 cmake --preset ci >/dev/null
 cmake --build --preset ci --target amirun KT7MRL40562D9_Rx_x64 KT7MRL40562D9_Tx_x64 >/dev/null
 amirun=build/ci/tools/amirun/amirun

@@ -1,9 +1,20 @@
 #!/usr/bin/env bash
-# Installs, from Debian's packages, whatever the build, the tests and amirun need and the machine
-# lacks. Does nothing (and needs no network) when everything is there.
+# Installs, from Debian's packages, whatever the machine lacks for one purpose, and nothing more:
+#   main  the build and amirun (the README's main job)                        [default]
+#   test  main, plus the test and benchmark libraries, the Windows cross compiler and Wine
+#   ci    test, plus clang with its fuzzing runtime
+# Does nothing (and needs no network) when everything is there.
 set -euo pipefail
-packages=(cmake g++ make pkg-config libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
-          clang-format libcli11-dev libplplot-dev plplot-driver-cairo locales binutils)
+purpose=${1:-main}
+packages=(cmake g++ make pkg-config libcli11-dev libplplot-dev plplot-driver-cairo locales binutils)
+case "$purpose" in
+  main) ;;
+  test|ci)
+    packages+=(libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64 wine64)
+    [ "$purpose" = ci ] && packages+=(clang libclang-rt-14-dev)
+    ;;
+  *) echo "usage: $0 [main|test|ci]" >&2; exit 2 ;;
+esac
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")

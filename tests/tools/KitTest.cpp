@@ -132,7 +132,7 @@ TEST_F(Kit, IbsFileIsCompleteAndNamesTheKitsFiles) {
                   std::find(ibis.keywords.begin(), ibis.keywords.end(), keyword))
             << keyword;
     ASSERT_EQ(2u, ibis.models.size());
-    const bool windowsBuilt = fs::exists(KT_WINDOWS_BUILD_DIR "/ami/KT7MRL40562D9_Rx_x64.dll");
+    const bool windowsBuilt = fs::exists(KT_WINDOWS_BUILD_DIR "/ami/kit/KT7MRL40562D9_Rx_x64.dll");
     for (const amirun::IbisModel& model : ibis.models) {
         SCOPED_TRACE(model.name);
         EXPECT_EQ(model.name == "KT7MRL40562D9_Tx" ? "Output" : "Input", model.type);
