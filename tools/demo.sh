@@ -14,7 +14,7 @@ mkdir -p out
 "$amirun" init "$rx" --out out > out/rx_init.txt
 "$amirun" sweep "$rx" --out out > out/rx_sweep.txt
 "$amirun" getwave "$tx" --out out > out/tx_getwave.txt
-"$amirun" getwave "$tx" --out out --prefix KT7MRL40562D9_Tx_channel --channel > out/tx_channel.txt
+"$amirun" getwave "$tx" --out out --prefix KT7MRL40562D9_Tx_channel --through-channel > out/tx_channel.txt
 
 echo "KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s):"
 echo "  receiver, EQ 15:  $(grep 'eye before' out/rx_init.txt)"

@@ -70,8 +70,7 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
     }
 }
 
-void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
-             double unitInterval) {
+void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density) {
     if (density.counts.empty()) return;
     const auto nx = PLINT(density.counts.size());
     const auto ny = PLINT(density.counts.front().size());
@@ -84,10 +83,10 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
         }
     std::vector<const PLFLT*> rows;
     for (const auto& column : scaled) rows.push_back(column.data());
-    const double span = 2.0 * unitInterval * 1e12;
+    const double span = 2.0;  // two unit intervals
     Page page(file);
     plenv(0.0, span, density.low, density.high, 0, 0);
-    pllab("time (ps)", "voltage (V)", title.c_str());
+    pllab("time (UI)", "voltage (V)", title.c_str());
     // White where nothing passes, deepening to dark blue where the waveform is densest.
     const PLFLT position[3] = {0.0, 0.15, 1.0};
     const PLFLT red[3] = {1.0, 0.55, 0.05};

@@ -17,9 +17,9 @@ struct Series {
 void PlotLines(const std::string& file, const std::string& title, const std::string& xLabel,
                const std::string& yLabel, const std::vector<Series>& series);
 
-// Density image of a folded waveform over two unit intervals.
-void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
-             double unitInterval);
+// Density image over two unit intervals, the time axis in unit intervals, on a log scale so that
+// rare traces stay visible.
+void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density);
 
 // Bars of one value per setting, the best one marked.
 void PlotBars(const std::string& file, const std::string& title, const std::string& xLabel,

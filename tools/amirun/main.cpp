@@ -17,10 +17,12 @@
 
 #include "tools/amirun/AmiFile.h"
 #include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Channel.h"
 #include "tools/amirun/IbisFile.h"
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Plot.h"
 #include "tools/amirun/Signal.h"
+#include "tools/amirun/StatEye.h"
 
 namespace fs = std::filesystem;
 using namespace amirun;
@@ -42,7 +44,38 @@ struct Common {
     int channelBits = 64;
     std::string outDir = "out";
     std::string prefix;
+    std::string channelFile;
+    std::string channelFormat = "auto";
+    bool step = false;
+    std::string ports = "1,3,2,4";
+    bool strict = false;
+    std::string json;
 };
+
+// Raised by --strict when the model fell back to a default; its own exit status.
+struct StrictFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+constexpr int kStrictExit = 3;
+
+// The model's message about parameters it could not read. A model that names itself other than
+// the .ami file's root was given the wrong .ami file: an error. A default it fell back to is
+// warned of, and an error with --strict.
+void CheckMessage(const Common& common, const std::string& message, const std::string& root) {
+    const std::string intro = "The IBIS-AMI model, ";
+    const auto named = message.find(intro);
+    if (named != std::string::npos) {
+        const auto from = named + intro.size();
+        const std::string model = message.substr(from, message.find(',', from) - from);
+        if (model != root)
+            throw AmiFileError("the .ami file describes " + root + ", but the library is " + model +
+                               ": " + message);
+    }
+    if (message.find("use the default setting") == std::string::npos) return;
+    if (common.strict)
+        throw StrictFailure("the model used a default setting (--strict): " + message);
+    std::cerr << "warning: the model used a default setting: " << message << '\n';
+}
 
 // Everything a run needs, resolved before the library is loaded.
 struct Run {
@@ -153,7 +186,17 @@ Run Prepare(Common& common) {
         std::cerr << "warning: a unit interval holds " << perBit
                   << " samples, not a whole number; amirun uses " << run.samplesPerBit
                   << " samples per unit interval\n";
-    run.prefix = common.prefix.empty() ? run.model.root : common.prefix;
+    // Settings in the file names, so that runs with other --set values do not overwrite them.
+    run.prefix = common.prefix;
+    if (run.prefix.empty()) {
+        run.prefix = run.model.root;
+        for (const std::string& set : common.sets) {
+            std::string part = "_" + set;
+            for (char& c : part)
+                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
+            run.prefix += part;
+        }
+    }
     fs::create_directories(common.outDir);
     return run;
 }
@@ -241,6 +284,7 @@ std::vector<double> Times(std::size_t n, double dt, double scale = 1.0) {
 }
 
 std::string EyeText(const Eye& eye, double unitInterval) {
+    if (!(eye.height > 0.0)) return "closed";
     std::ostringstream text;
     text << std::fixed << std::setprecision(4) << "height " << eye.height << " V, width "
          << std::setprecision(3) << eye.width << " UI (" << std::setprecision(1)
@@ -248,16 +292,83 @@ std::string EyeText(const Eye& eye, double unitInterval) {
     return text.str();
 }
 
-std::vector<double> Channel(const Common& common, const Run& run) {
+// The channel's impulse responses at the model's interval: from --channel, or the built-in line.
+std::vector<std::vector<double>> ChannelColumns(const Common& common, const Run& run) {
     const std::size_t length = std::size_t(common.channelBits) * std::size_t(run.samplesPerBit);
-    return LossyLineImpulse(common.lossDb, common.bitRate, run.dt, length);
+    if (common.channelFile.empty())
+        return {LossyLineImpulse(common.lossDb, common.bitRate, run.dt, length)};
+    ChannelOptions options;
+    const std::map<std::string, ChannelFormat> formats{{"auto", ChannelFormat::Auto},
+                                                       {"values", ChannelFormat::Values},
+                                                       {"time", ChannelFormat::Time},
+                                                       {"touchstone", ChannelFormat::Touchstone}};
+    options.format = formats.at(common.channelFormat);
+    options.step = common.step;
+    options.dt = run.dt;
+    options.length = length;
+    options.ports.clear();
+    std::istringstream ports(common.ports);
+    for (std::string port; std::getline(ports, port, ',');)
+        options.ports.push_back(std::atoi(port.c_str()));
+    std::vector<int> sorted = options.ports;
+    std::sort(sorted.begin(), sorted.end());
+    if (sorted != std::vector<int>{1, 2, 3, 4})
+        throw AmiFileError("--ports takes the four ports in+, in-, out+, out-, such as 1,3,2,4");
+    return ReadChannel(common.channelFile, options);
+}
+
+std::vector<double> Channel(const Common& common, const Run& run) {
+    return ChannelColumns(common, run).front();
+}
+
+// The summary of a run for scripts: numbers, settings and files, as one JSON object.
+class Summary {
+public:
+    void Number(const std::string& key, double value) {
+        std::ostringstream text;
+        text.imbue(std::locale::classic());
+        text << std::setprecision(10) << value;
+        Add(key, std::isfinite(value) ? text.str() : "null");
+    }
+    void Text(const std::string& key, const std::string& value) { Add(key, Quoted(value)); }
+    void Object(const std::string& key, const Summary& inner) { Add(key, inner.Json()); }
+    std::string Json() const { return "{" + body_ + "}"; }
+    void Write(const std::string& path) const {
+        if (path.empty()) return;
+        AtomicFile file(path);
+        file.Text() << Json() << '\n';
+        file.Commit();
+    }
+
+private:
+    static std::string Quoted(const std::string& value) {
+        std::string out = "\"";
+        for (char c : value) {
+            if (c == '"' || c == '\\') out += '\\';
+            if (static_cast<unsigned char>(c) < 0x20) continue;
+            out += c;
+        }
+        return out + "\"";
+    }
+    void Add(const std::string& key, const std::string& json) {
+        body_ += (body_.empty() ? "" : ",") + Quoted(key) + ":" + json;
+    }
+    std::string body_;
+};
+
+Summary EyeSummary(const Eye& eye, double unitInterval) {
+    Summary summary;
+    summary.Number("height_V", eye.height);
+    summary.Number("width_UI", eye.width);
+    summary.Number("width_ps", eye.width * unitInterval * 1e12);
+    summary.Text("state", eye.height > 0.0 ? "open" : "closed");
+    return summary;
 }
 
 int Init(Common& common, const std::string& impulseFile) {
     Run run = Prepare(common);
     std::vector<std::vector<double>> columns =
-        impulseFile.empty() ? std::vector<std::vector<double>>{Channel(common, run)}
-                            : ReadColumns(impulseFile);
+        impulseFile.empty() ? ChannelColumns(common, run) : ReadColumns(impulseFile);
     const std::size_t rows = columns.front().size();
     std::vector<double> matrix;
     for (const auto& column : columns) matrix.insert(matrix.end(), column.begin(), column.end());
@@ -268,6 +379,7 @@ int Init(Common& common, const std::string& impulseFile) {
     AmiSession session(library, matrix, long(rows), long(columns.size()) - 1, run.dt,
                        run.unitInterval, parameters);
     std::cout << "message: " << (session.Message().empty() ? "(none)" : session.Message()) << '\n';
+    CheckMessage(common, session.Message(), run.model.root);
     RequireFinite(matrix, "the impulse matrix AMI_Init returned");
 
     std::vector<std::vector<double>> after(columns.size());
@@ -318,12 +430,33 @@ int Init(Common& common, const std::string& impulseFile) {
                   {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
     });
 
-    std::cout << "eye before the model: "
-              << EyeText(PeakDistortionEye(pulses[0], run.samplesPerBit), run.unitInterval) << '\n'
-              << "eye after the model:  "
-              << EyeText(PeakDistortionEye(pulses[1], run.samplesPerBit), run.unitInterval) << '\n'
+    const Eye eyeBefore = PeakDistortionEye(pulses[0], run.samplesPerBit);
+    const Eye eyeAfter = PeakDistortionEye(pulses[1], run.samplesPerBit);
+    std::cout << "eye before the model: " << EyeText(eyeBefore, run.unitInterval) << '\n'
+              << "eye after the model:  " << EyeText(eyeAfter, run.unitInterval) << '\n'
               << "wrote " << base << "_impulse.csv, _pulse.csv, _impulse.png, _pulse.png\n";
+    Summary summary;
+    summary.Text("command", "init");
+    summary.Text("parameters", parameters);
+    summary.Object("eye_before", EyeSummary(eyeBefore, run.unitInterval));
+    summary.Object("eye_after", EyeSummary(eyeAfter, run.unitInterval));
+    summary.Write(common.json);
     return 0;
+}
+
+// A density eye of traces: the waveform upsampled by linear interpolation between its samples,
+// so that each trace is drawn as segments rather than as separate dots, then folded.
+EyeDensity TraceDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
+                        int center) {
+    constexpr int kUp = 8;
+    const std::size_t keep = std::size_t(samplesPerBit) * 4000;  // the last 4000 bits suffice
+    const std::size_t from = wave.size() > keep ? wave.size() - keep : 0;
+    const std::size_t start = std::max(from, skipBits * std::size_t(samplesPerBit));
+    std::vector<double> fine;
+    for (std::size_t n = start - start % std::size_t(samplesPerBit); n + 1 < wave.size(); ++n)
+        for (int k = 0; k < kUp; ++k)
+            fine.push_back(wave[n] + (wave[n + 1] - wave[n]) * double(k) / kUp);
+    return FoldedDensity(fine, samplesPerBit * kUp, 0, 240, center * kUp);
 }
 
 int GetWave(Common& common, int order, long bits, long blockBits, bool channel, double amplitude) {
@@ -352,6 +485,7 @@ int GetWave(Common& common, int order, long bits, long blockBits, bool channel, 
                            parameters);
         std::cout << "message: " << (session.Message().empty() ? "(none)" : session.Message())
                   << '\n';
+        CheckMessage(common, session.Message(), run.model.root);
         const std::size_t block =
             std::size_t(std::min(blockBits, bits)) * std::size_t(run.samplesPerBit);
         Progress progress("AMI_GetWave", output.size());
@@ -365,22 +499,55 @@ int GetWave(Common& common, int order, long bits, long blockBits, bool channel, 
 
     const std::string base = (fs::path(common.outDir) / run.prefix).string();
     const std::vector<double> time = Times(output.size(), run.dt);
-    const std::size_t step = std::max<std::size_t>(1, output.size() / 200000);
+    // Thinned for size, never below 16 samples per unit interval.
+    const std::size_t step = std::max<std::size_t>(
+        1, std::min(output.size() / 200000, std::size_t(run.samplesPerBit) / 16));
     WriteCsv(base + "_wave.csv", {"time_s", "input", "output"}, {&time, &input, &output}, step);
     const std::size_t skip = std::min<std::size_t>(64, std::size_t(bits) / 4);
     // Up to 32 unit intervals of latency: the model's filters and the channel delay the bits.
     const Eye eye = WaveformEye(output, pattern, run.samplesPerBit, skip, 32);
     WritePlot(base + "_eye.png", [&](const std::string& file) {
-        PlotEye(file, run.model.root + (channel ? ": eye after the channel" : ": output eye"),
-                FoldedDensity(output, run.samplesPerBit, skip, 200, eye.bestPhase),
-                run.unitInterval);
+        PlotEye(file,
+                run.prefix + (channel ? ": eye after the channel, " : ": output eye, ") +
+                    EyeText(eye, run.unitInterval),
+                TraceDensity(output, run.samplesPerBit, skip, eye.bestPhase));
     });
     std::cout << "eye of the output" << (channel ? " after the channel" : "") << ": "
               << EyeText(eye, run.unitInterval) << '\n'
               << "wrote " << base << "_wave.csv"
               << (step > 1 ? " (every " + std::to_string(step) + "th sample)" : "") << ", " << base
               << "_eye.png\n";
+    Summary summary;
+    summary.Text("command", "getwave");
+    summary.Text("parameters", parameters);
+    summary.Object(channel ? "eye_after_channel" : "eye", EyeSummary(eye, run.unitInterval));
+    summary.Write(common.json);
     return 0;
+}
+
+// The eye of `bits` PRBS bits through AMI_GetWave and the channel.
+Eye GetWaveEye(const AmiLibrary& library, const Run& run, const std::string& parameters,
+               const std::vector<double>& impulse, std::vector<double>* waveOut = nullptr,
+               std::vector<int>* bitsOut = nullptr, long bits = 4000, double amplitude = 0.5) {
+    Prbs prbs(15);
+    std::vector<int> pattern(static_cast<std::size_t>(bits));
+    for (int& bit : pattern) bit = prbs.Next();
+    std::vector<double> wave = NrzWaveform(pattern, run.samplesPerBit, amplitude);
+    {
+        std::vector<double> matrix = impulse;
+        AmiSession session(library, matrix, long(matrix.size()), 0, run.dt, run.unitInterval,
+                           parameters);
+        const std::size_t block = std::size_t(run.samplesPerBit) * 1024;
+        for (std::size_t from = 0; from < wave.size(); from += block)
+            session.GetWave(wave.data() + from, long(std::min(block, wave.size() - from)));
+    }
+    RequireFinite(wave, "the waveform AMI_GetWave returned");
+    std::vector<double> received = Convolve(wave, impulse, run.dt);
+    const Eye eye = WaveformEye(received, pattern, run.samplesPerBit,
+                                std::min<std::size_t>(64, pattern.size() / 4), 64);
+    if (waveOut != nullptr) *waveOut = std::move(received);
+    if (bitsOut != nullptr) *bitsOut = std::move(pattern);
+    return eye;
 }
 
 int Sweep(Common& common, std::string name, int jobs) {
@@ -401,6 +568,12 @@ int Sweep(Common& common, std::string name, int jobs) {
     const std::vector<double> before = PulseFromImpulse(impulse, run.samplesPerBit, run.dt);
     AmiLibrary library(common.library);
 
+    // A model whose AMI_Init returns no impulse is swept through AMI_GetWave and the channel.
+    const bool byGetWave = !run.model.ReservedFlag("Init_Returns_Impulse", true) &&
+                           run.model.ReservedFlag("GetWave_Exists", false);
+    if (byGetWave && !library.HasGetWave())
+        throw AmiError(common.library + ": its .ami file promises AMI_GetWave, which it lacks");
+    if (byGetWave) std::cout << "sweeping through AMI_GetWave: its AMI_Init returns no impulse\n";
     const std::vector<std::string>& settings = param->list;
     std::vector<Eye> eyes(settings.size());
     std::vector<std::string> errors(settings.size());
@@ -411,11 +584,16 @@ int Sweep(Common& common, std::string name, int jobs) {
             try {
                 auto values = run.values;
                 values[name] = settings[i];
-                std::vector<double> matrix = impulse;
-                AmiSession session(library, matrix, long(matrix.size()), 0, run.dt,
-                                   run.unitInterval, BuildParameterString(run.model, values));
-                eyes[i] = PeakDistortionEye(PulseFromImpulse(matrix, run.samplesPerBit, run.dt),
-                                            run.samplesPerBit);
+                const std::string parameters = BuildParameterString(run.model, values);
+                if (byGetWave) {
+                    eyes[i] = GetWaveEye(library, run, parameters, impulse);
+                } else {
+                    std::vector<double> matrix = impulse;
+                    AmiSession session(library, matrix, long(matrix.size()), 0, run.dt,
+                                       run.unitInterval, parameters);
+                    eyes[i] = PeakDistortionEye(PulseFromImpulse(matrix, run.samplesPerBit, run.dt),
+                                                run.samplesPerBit);
+                }
             } catch (const std::exception& error) {
                 errors[i] = error.what();
             }
@@ -454,6 +632,12 @@ int Sweep(Common& common, std::string name, int jobs) {
         widths.push_back(eyes[i].width);
     }
     std::cout << "best " << name << " = " << settings[best] << '\n';
+    Summary summary;
+    summary.Text("command", "sweep");
+    summary.Text("parameter", name);
+    summary.Text("best", settings[best]);
+    summary.Object("best_eye", EyeSummary(eyes[best], run.unitInterval));
+    summary.Write(common.json);
     const std::string base = (fs::path(common.outDir) / run.prefix).string() + "_sweep_" + name;
     std::vector<double> index(settings.size());
     for (std::size_t i = 0; i < index.size(); ++i) index[i] = std::atof(settings[i].c_str());
@@ -463,6 +647,172 @@ int Sweep(Common& common, std::string name, int jobs) {
                  "eye height (V)", settings, heights, best);
     });
     std::cout << "wrote " << base << ".csv, " << base << ".png\n";
+    return 0;
+}
+
+struct LinkModels {
+    std::string tx, txAmi, rx, rxAmi;
+    std::vector<std::string> txSets, rxSets;
+};
+
+// The IBIS-AMI flows on one channel. Statistical: the channel's impulse responses through the
+// transmitter (its AMI_Init when it returns an impulse, else its response to a small step through
+// AMI_GetWave, where its limiters are linear) and the receiver's AMI_Init, then the statistical
+// eye and bathtub of the pulse responses, crosstalk included. Bit by bit: PRBS bits through the
+// transmitter's AMI_GetWave, convolved with the receiver-equalized channel.
+int Link(Common& common, const LinkModels& models, long bits, double amplitude, double targetBer) {
+    Common txCommon = common;
+    txCommon.library = models.tx;
+    txCommon.amiFile = models.txAmi;
+    txCommon.sets = models.txSets;
+    Common rxCommon = common;
+    rxCommon.library = models.rx;
+    rxCommon.amiFile = models.rxAmi;
+    rxCommon.sets = models.rxSets;
+    const Run tx = Prepare(txCommon);
+    const Run rx = Prepare(rxCommon);
+    if (tx.dt != rx.dt)
+        throw AmiError("the two models run at different sample rates; give --sample-interval");
+    const Run& run = rx;
+    const std::vector<std::vector<double>> channel = ChannelColumns(common, run);
+    const std::string txParameters = BuildParameterString(tx.model, tx.values);
+    const std::string rxParameters = BuildParameterString(rx.model, rx.values);
+    std::cout << "transmitter: " << txParameters << "\nreceiver:    " << rxParameters << '\n';
+    AmiLibrary txLibrary(txCommon.library);
+    AmiLibrary rxLibrary(rxCommon.library);
+    const std::size_t rows = channel.front().size();
+
+    // The transmitter's share of the statistical flow.
+    std::vector<std::vector<double>> shaped = channel;
+    std::string txFlow;
+    if (tx.model.ReservedFlag("Init_Returns_Impulse", false)) {
+        std::vector<double> matrix;
+        for (const auto& column : channel)
+            matrix.insert(matrix.end(), column.begin(), column.end());
+        AmiSession session(txLibrary, matrix, long(rows), long(channel.size()) - 1, run.dt,
+                           run.unitInterval, txParameters);
+        CheckMessage(common, session.Message(), tx.model.root);
+        for (std::size_t c = 0; c < channel.size(); ++c)
+            shaped[c].assign(matrix.begin() + long(c * rows),
+                             matrix.begin() + long((c + 1) * rows));
+        txFlow = "AMI_Init";
+    } else if (txLibrary.HasGetWave()) {
+        constexpr double kProbe = 1e-3;  // small enough for the limiters to stay linear
+        std::vector<double> step(rows, kProbe);
+        std::vector<double> unused(channel.front());
+        AmiSession session(txLibrary, unused, long(rows), 0, run.dt, run.unitInterval,
+                           txParameters);
+        CheckMessage(common, session.Message(), tx.model.root);
+        session.GetWave(step.data(), long(step.size()));
+        std::vector<double> response(rows);
+        for (std::size_t n = 0; n < rows; ++n)
+            response[n] = (step[n] - (n > 0 ? step[n - 1] : 0.0)) / kProbe / run.dt;
+        for (auto& column : shaped) column = Convolve(column, response, run.dt);
+        txFlow = "AMI_GetWave on a small step (linearized)";
+    } else {
+        throw AmiError(models.tx + " has neither an AMI_Init impulse nor AMI_GetWave");
+    }
+    std::vector<double> matrix;
+    for (const auto& column : shaped) matrix.insert(matrix.end(), column.begin(), column.end());
+    {
+        AmiSession session(rxLibrary, matrix, long(rows), long(shaped.size()) - 1, run.dt,
+                           run.unitInterval, rxParameters);
+        CheckMessage(common, session.Message(), run.model.root);
+    }
+    RequireFinite(matrix, "the impulse matrix the receiver's AMI_Init returned");
+    std::vector<std::vector<double>> pulses;
+    for (std::size_t c = 0; c < shaped.size(); ++c)
+        pulses.push_back(
+            PulseFromImpulse(std::vector<double>(matrix.begin() + long(c * rows),
+                                                 matrix.begin() + long((c + 1) * rows)),
+                             run.samplesPerBit, run.dt));
+    const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
+    const StatisticalEye stat =
+        ComputeStatisticalEye(pulses.front(), aggressors, run.samplesPerBit, targetBer);
+
+    // Bit by bit: the transmitter's waveform through the receiver-equalized channel.
+    std::vector<double> equalized = channel.front();
+    {
+        AmiSession session(rxLibrary, equalized, long(rows), 0, run.dt, run.unitInterval,
+                           rxParameters);
+    }
+    std::vector<double> received;
+    std::vector<int> pattern;
+    Eye bitEye{};
+    if (txLibrary.HasGetWave()) {
+        bitEye = GetWaveEye(txLibrary, tx, txParameters, equalized, &received, &pattern, bits,
+                            amplitude);
+    }
+
+    const double swing = 2.0 * amplitude;  // the statistical eye is for 1 V; scale it alike
+    std::ostringstream statText;
+    statText << std::fixed << std::setprecision(4);
+    if (stat.height > 0.0)
+        statText << "height " << stat.height * swing << " V, width " << std::setprecision(3)
+                 << stat.width << " UI";
+    else
+        statText << "closed";
+    statText << std::defaultfloat << " at BER " << targetBer;
+    std::cout << "transmitter in the statistical flow: " << txFlow << '\n'
+              << "statistical eye: " << statText.str() << '\n'
+              << "bit-by-bit eye:  "
+              << (txLibrary.HasGetWave() ? EyeText(bitEye, run.unitInterval) : "(no AMI_GetWave)")
+              << '\n';
+
+    const std::string base =
+        (fs::path(common.outDir) /
+         (common.prefix.empty() ? tx.prefix + "__" + rx.prefix : common.prefix))
+            .string();
+    // The bathtub: BER against the sampling phase, in unit intervals from the best phase.
+    std::vector<double> phase, logBer;
+    for (int k = 0; k < run.samplesPerBit; ++k) {
+        phase.push_back(double(k) / run.samplesPerBit - 0.5);
+        logBer.push_back(std::log10(std::max(stat.ber[std::size_t(k)], 1e-30)));
+    }
+    WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&phase, &logBer});
+    WritePlot(base + "_bathtub.png", [&](const std::string& file) {
+        PlotLines(file, "bathtub: " + tx.model.root + " -> channel -> " + rx.model.root,
+                  "sampling phase (UI)", "log10 BER", {{"statistical", phase, logBer}});
+    });
+    // Two unit intervals with the best phase in the middle, probabilities gathered into 200
+    // voltage rows and scaled so that 1e-12 is the faintest shade.
+    EyeDensity statDensity;
+    statDensity.low = stat.low * swing;
+    statDensity.high = stat.high * swing;
+    const int spb = run.samplesPerBit;
+    for (int j = 0; j < 2 * spb; ++j) {
+        const auto& column = stat.density[std::size_t((stat.bestPhase + j) % spb)];
+        std::vector<double> voltages(200, 0.0);
+        for (std::size_t i = 0; i < column.size(); ++i)
+            voltages[std::min<std::size_t>(199, i * 200 / column.size())] += column[i] * 1e12;
+        statDensity.counts.push_back(voltages);
+    }
+    WritePlot(base + "_stat_eye.png", [&](const std::string& file) {
+        PlotEye(file, "statistical eye: " + statText.str(), statDensity);
+    });
+    if (!received.empty()) {
+        WritePlot(base + "_link_eye.png", [&](const std::string& file) {
+            PlotEye(file, "bit-by-bit eye: " + EyeText(bitEye, run.unitInterval),
+                    TraceDensity(received, run.samplesPerBit, 64, bitEye.bestPhase));
+        });
+    }
+    Summary summary;
+    summary.Text("command", "link");
+    summary.Text("transmitter", txParameters);
+    summary.Text("receiver", rxParameters);
+    summary.Text("transmitter_statistical_flow", txFlow);
+    Summary statSummary;
+    statSummary.Number("height_V", stat.height * swing);
+    statSummary.Number("width_UI", stat.width);
+    statSummary.Number("target_BER", targetBer);
+    statSummary.Number("BER_at_best_phase", stat.ber[std::size_t(stat.bestPhase)]);
+    statSummary.Text("state", stat.height > 0.0 ? "open" : "closed");
+    summary.Object("statistical_eye", statSummary);
+    if (!received.empty()) summary.Object("bit_by_bit_eye", EyeSummary(bitEye, run.unitInterval));
+    summary.Number("crosstalk_aggressors", double(aggressors.size()));
+    summary.Write(common.json);
+    std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"
+              << (received.empty() ? "" : ", _link_eye.png") << '\n';
     return 0;
 }
 
@@ -511,6 +861,23 @@ void AddCommon(CLI::App& command, Common& common) {
     command.add_option("--channel-bits", common.channelBits, "built-in channel: length in bits")
         ->capture_default_str()
         ->check(CLI::Range(1, 4096));
+    command
+        .add_option("--channel", common.channelFile,
+                    "channel file: bare impulse columns at the model's interval (1/s), a time "
+                    "column (s, or the unit its header names) with an impulse (1/s) or step "
+                    "response, or a Touchstone .s2p/.s4p file (default: a built-in line)")
+        ->check(CLI::ExistingFile);
+    command.add_option("--channel-format", common.channelFormat, "how to read --channel")
+        ->check(CLI::IsMember({"auto", "values", "time", "touchstone"}))
+        ->capture_default_str();
+    command.add_flag("--step", common.step, "the --channel time form holds a step response");
+    command
+        .add_option("--ports", common.ports,
+                    ".s4p ports as in+,in-,out+,out- for the differential Sdd21")
+        ->capture_default_str();
+    command.add_flag("--strict", common.strict,
+                     "a parameter the model could not read (it used its default) is an error");
+    command.add_option("--json", common.json, "also write a JSON summary to this file");
     command.add_option("--out", common.outDir, "output folder")->capture_default_str();
     command.add_option("--prefix", common.prefix, "output file prefix (default: the model name)");
 }
@@ -523,8 +890,9 @@ int main(int argc, char** argv) {
     app.footer(
         "Every number option is checked: finite and within the range its help shows.\n"
         "Output files are written to a temporary file and renamed into place when complete.\n"
-        "Exit status: 0 done; 1 an error while running (the reason on standard error); any\n"
-        "other value: the command line was not understood (the reason on standard error).");
+        "Exit status: 0 done; 1 an error while running (the reason on standard error); 3 with\n"
+        "--strict, the model used a default for a parameter it could not read; any other value:\n"
+        "the command line was not understood (the reason on standard error).");
 
     Common common;
     std::string impulseFile;
@@ -551,7 +919,7 @@ int main(int argc, char** argv) {
     getwave->add_option("--block-bits", blockBits, "bits per AMI_GetWave call")
         ->check(CLI::Range(1L, 10000000L))
         ->capture_default_str();
-    getwave->add_flag("--channel", channel, "pass the model's output through the built-in channel");
+    getwave->add_flag("--through-channel", channel, "pass the model's output through the channel");
     getwave->add_option("--amplitude", amplitude, "NRZ levels are +-amplitude volts")
         ->capture_default_str()
         ->check(FiniteRange(1e-6, 1e3));
@@ -565,11 +933,44 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
 
+    LinkModels models;
+    long linkBits = 20000;
+    double linkAmplitude = 0.5;
+    double targetBer = 1e-12;
+    auto* link = app.add_subcommand(
+        "link", "a transmitter and a receiver on one channel: statistical and bit-by-bit eyes");
+    AddCommon(*link, common);
+    link->remove_option(link->get_option("library"));
+    link->remove_option(link->get_option("--ibs"));
+    link->remove_option(link->get_option("--model"));
+    link->remove_option(link->get_option("--ami"));
+    link->remove_option(link->get_option("--set"));
+    link->add_option("tx", models.tx, "transmitter library")->required()->check(CLI::ExistingFile);
+    link->add_option("rx", models.rx, "receiver library")->required()->check(CLI::ExistingFile);
+    link->add_option("--tx-ami", models.txAmi, "the transmitter's .ami file");
+    link->add_option("--rx-ami", models.rxAmi, "the receiver's .ami file");
+    link->add_option("--tx-set", models.txSets, "a transmitter parameter: NAME=VALUE");
+    link->add_option("--rx-set", models.rxSets, "a receiver parameter: NAME=VALUE");
+    link->add_option("--bits", linkBits, "bit-by-bit: number of PRBS15 bits")
+        ->check(CLI::Range(100L, 1000000L))
+        ->capture_default_str();
+    link->add_option("--amplitude", linkAmplitude, "bit-by-bit: NRZ levels are +-amplitude volts")
+        ->check(FiniteRange(1e-6, 1e3))
+        ->capture_default_str();
+    link->add_option("--ber", targetBer, "statistical eye: the target bit error ratio")
+        ->check(FiniteRange(1e-30, 1e-3))
+        ->capture_default_str();
+
+    app.set_version_flag("--version", "amirun 1.1.0");
     CLI11_PARSE(app, argc, argv);
     try {
         if (init->parsed()) return Init(common, impulseFile);
         if (getwave->parsed()) return GetWave(common, order, bits, blockBits, channel, amplitude);
+        if (link->parsed()) return Link(common, models, linkBits, linkAmplitude, targetBer);
         return Sweep(common, parameter, jobs);
+    } catch (const StrictFailure& error) {
+        std::cerr << "amirun: error: " << error.what() << '\n';
+        return kStrictExit;
     } catch (const std::exception& error) {
         std::cerr << "amirun: error: " << error.what() << '\n';
         return 1;
