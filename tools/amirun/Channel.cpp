@@ -74,20 +74,32 @@ Table ReadTable(const std::string& path, const std::string& text) {
     return table;
 }
 
-// The seconds of one unit of the time column, from the header's first field: "time_ns", "t (ps)".
+// The seconds of one unit of the time column, from the header: "time_ns", "t [ps]".
 double TimeUnit(const std::string& header) {
+    const std::string text = Lower(header);
+    for (const auto& [unit, scale] :
+         {std::pair<const char*, double>{"ps", 1e-12}, {"ns", 1e-9}, {"us", 1e-6}, {"ms", 1e-3}}) {
+        const auto at = text.find(unit);
+        if (at == std::string::npos) continue;
+        const bool before = at == 0 || !std::isalpha(static_cast<unsigned char>(text[at - 1]));
+        const bool after =
+            at + 2 >= text.size() || !std::isalpha(static_cast<unsigned char>(text[at + 2]));
+        if (before && after) return scale;
+    }
+    return 1.0;
+}
+
+// A header whose first column names time.
+bool NamesTime(const std::string& header) {
     std::istringstream fields(Lower(header));
     std::string first;
-    fields >> first;
-    for (const auto& [unit, scale] :
-         {std::pair<const char*, double>{"ps", 1e-12}, {"ns", 1e-9}, {"us", 1e-6}, {"ms", 1e-3}})
-        if (first.find(unit) != std::string::npos) return scale;
-    return 1.0;
+    return static_cast<bool>(fields >> first) && first[0] == 't';
 }
 
 // A time form: strictly ascending stamps; looks like seconds of a response, not sample values.
 bool LooksTimed(const Table& table) {
     if (table.rows.front().size() < 2 || table.rows.size() < 4) return false;
+    if (NamesTime(table.header)) return true;  // then its stamps must ascend, or it is an error
     for (std::size_t i = 1; i < table.rows.size(); ++i)
         if (!(table.rows[i][0] > table.rows[i - 1][0])) return false;
     return table.rows.front()[0] >= 0.0 && table.rows.back()[0] * TimeUnit(table.header) < 1e-3;
@@ -115,9 +127,15 @@ std::vector<double> Resample(const std::vector<double>& times, const std::vector
             if (i + 1 < values.size()) sum += values[i] * (times[i + 1] - times[i]);
         }
     }
+    // After the last stamp a step holds; an impulse sample holds for one more interval.
+    const double lastInterval = times.size() > 1 ? times.back() - times[times.size() - 2] : 0.0;
+    const double end = step ? stepAt.back() : stepAt.back() + values.back() * lastInterval;
     auto at = [&](double t) {
-        if (t <= times.front()) return step ? 0.0 : 0.0;
-        if (t >= times.back()) return stepAt.back();
+        if (t <= times.front()) return 0.0;
+        if (t >= times.back()) {
+            if (step || t >= times.back() + lastInterval) return end;
+            return stepAt.back() + values.back() * (t - times.back());
+        }
         const auto upper = std::upper_bound(times.begin(), times.end(), t) - times.begin();
         const auto i = static_cast<std::size_t>(upper - 1);
         const double w = (t - times[i]) / (times[i + 1] - times[i]);

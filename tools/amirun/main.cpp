@@ -191,10 +191,12 @@ Run Prepare(Common& common) {
     if (run.prefix.empty()) {
         run.prefix = run.model.root;
         for (const std::string& set : common.sets) {
-            std::string part = "_" + set;
-            for (char& c : part)
-                if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-') c = '_';
-            run.prefix += part;
+            run.prefix += '_';
+            for (char c : set) {
+                if (c == '=') continue;  // EQ=9 becomes _EQ9
+                run.prefix +=
+                    std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+            }
         }
     }
     fs::create_directories(common.outDir);
