@@ -38,7 +38,9 @@ double WorstDifference(const std::vector<double>& a, const std::vector<double>& 
 class ChannelFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) / "kt_channels";
+        dir_ = fs::path(::testing::TempDir()) /
+               ("kt_channels_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::create_directories(dir_);
     }
     void TearDown() override { fs::remove_all(dir_); }
