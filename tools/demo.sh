@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs amirun on both models with their
-# defaults and the built-in channel. Plots and CSV files land in out/; a summary is printed.
+# The main job: installs what is missing, builds, and runs amirun on the whole link (the
+# transmitter, a built-in 20 dB channel at 32 Gb/s, the receiver), then on each model alone.
+# Plots, CSV files and JSON summaries land in out/; the summary below is read from the JSON.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh main
@@ -11,15 +12,37 @@ rx=build/ci/ami/KT7MRL40562D9_Rx_x64.so
 tx=build/ci/ami/KT7MRL40562D9_Tx_x64.so
 mkdir -p out
 
-"$amirun" init "$rx" --out out > out/rx_init.txt
-"$amirun" sweep "$rx" --out out > out/rx_sweep.txt
-"$amirun" getwave "$tx" --out out > out/tx_getwave.txt
-"$amirun" getwave "$tx" --out out --prefix KT7MRL40562D9_Tx_channel --through-channel > out/tx_channel.txt
+# One value of a flat JSON summary: field OBJECT KEY FILE (OBJECT may be empty).
+field() {
+  local text
+  text=$(tr -d '\n' < "$3")
+  if [ -n "$1" ]; then
+    text=${text#*\"$1\":}
+    text=${text%%\}*}
+  fi
+  sed -E 's/.*"'"$2"'":("([^"]*)"|([^,}]*)).*/\2\3/' <<< "$text"
+}
 
-echo "KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s):"
-echo "  receiver, EQ 15:  $(grep 'eye before' out/rx_init.txt)"
-echo "                    $(grep 'eye after' out/rx_init.txt)"
-echo "  receiver sweep:   $(grep '^best' out/rx_sweep.txt) ($(grep '<- best' out/rx_sweep.txt | awk '{print "eye height " $2 " V, width " $3 " UI"}'))"
-echo "  transmitter:      $(grep 'eye of the output:' out/tx_getwave.txt)"
-echo "                    $(grep 'after the channel' out/tx_channel.txt)"
-echo "  files:            $(ls out | grep -c -E '\.(png|csv)$') plots and CSV files in out/"
+"$amirun" sweep "$rx" --out out --json out/rx_sweep.json > out/rx_sweep.txt
+eq=$(field "" best out/rx_sweep.json)
+"$amirun" link "$tx" "$rx" --rx-set EQ="$eq" --out out --json out/link.json > out/link.txt
+"$amirun" init "$rx" --set EQ="$eq" --out out --json out/rx_init.json > out/rx_init.txt
+"$amirun" getwave "$tx" --out out --json out/tx_getwave.json > out/tx_getwave.txt
+
+printf 'KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s):\n'
+printf '  best receiver setting:  EQ %s (of the sweep over all 16)\n' "$eq"
+printf '  link, statistical eye:  height %s V, width %s UI at BER %s (%s)\n' \
+  "$(field statistical_eye height_V out/link.json)" "$(field statistical_eye width_UI out/link.json)" \
+  "$(field statistical_eye target_BER out/link.json)" "$(field statistical_eye state out/link.json)"
+printf '  link, bit by bit:       height %s V, width %s UI (%s)\n' \
+  "$(field bit_by_bit_eye height_V out/link.json)" "$(field bit_by_bit_eye width_UI out/link.json)" \
+  "$(field bit_by_bit_eye state out/link.json)"
+# A closed eye is reported as closed, not as a negative height.
+eye() {
+  if [ "$(field "$1" state "$2")" = open ]; then echo "$(field "$1" height_V "$2") V"; else echo closed; fi
+}
+printf '  receiver alone:         eye %s before the model, %s after it\n' \
+  "$(eye eye_before out/rx_init.json)" "$(eye eye_after out/rx_init.json)"
+printf '  transmitter alone:      output eye %s\n' "$(eye eye out/tx_getwave.json)"
+printf '  files:                  %s plots, CSV and JSON files in out/\n' \
+  "$(ls out | grep -c -E '\.(png|csv|json)$')"

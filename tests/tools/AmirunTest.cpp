@@ -285,3 +285,71 @@ TEST_F(AmirunRun, AnInterruptedRunKeepsThePreviousFile) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string JsonNumber(const std::string& json, const std::string& object, const std::string& key) {
+    const auto at = json.find("\"" + key + "\":", json.find("\"" + object + "\""));
+    if (at == std::string::npos) return "";
+    const auto from = at + key.size() + 3;
+    return json.substr(from, json.find_first_of(",}", from) - from);
+}
+
+// Both flows on one link: the statistical eye at a BER that 20 000 bits can show and the
+// bit-by-bit eye of those bits agree, and the summary says so for scripts.
+TEST_F(AmirunRun, LinkGivesMatchingStatisticalAndBitByBitEyes) {
+    const Result r = Amirun("link " + kTx + " " + kRx + Out() +
+                            " --rx-set EQ=9 --tx-set FG=0 --amplitude 0.01 --bits 20000 --ber 1e-5"
+                            " --json '" +
+                            (out_ / "link.json").string() + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    const std::string json = Read(out_ / "link.json");
+    const double stat = std::stod(JsonNumber(json, "statistical_eye", "height_V"));
+    const double bits = std::stod(JsonNumber(json, "bit_by_bit_eye", "height_V"));
+    EXPECT_GT(stat, 0.0) << json;
+    EXPECT_NEAR(stat, bits, 0.25 * bits) << json;
+    EXPECT_NE(std::string::npos, json.find("\"transmitter_statistical_flow\":\"AMI_GetWave"));
+    const std::string prefix = "KT7MRL40562D9_Tx_FG0__KT7MRL40562D9_Rx_EQ9";
+    EXPECT_TRUE(Png(prefix + "_stat_eye.png"));
+    EXPECT_TRUE(Png(prefix + "_link_eye.png"));
+    EXPECT_TRUE(Png(prefix + "_bathtub.png"));
+    EXPECT_NE(std::string::npos, Read(out_ / (prefix + "_bathtub.csv")).find("phase_UI,log10_BER"));
+}
+
+TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
+    fs::create_directories(out_);
+    std::string ami = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    ami.erase(ami.find("(EQ (Usage In)"),
+              ami.find("(Description", ami.find("(EQ (Usage In)")) - ami.find("(EQ (Usage In)"));
+    ami.erase(ami.find("(Description \"Equalizer"),
+              ami.find("))", ami.find("(Description \"Equalizer")) + 2 -
+                  ami.find("(Description \"Equalizer"));
+    std::ofstream(out_ / "no_eq.ami") << ami;
+    const std::string noEq = " --ami '" + (out_ / "no_eq.ami").string() + "' --channel-bits 8";
+
+    Result r = Amirun("init " + kRx + Out() + noEq);
+    EXPECT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("warning: the model used a default setting"));
+    r = Amirun("init " + kRx + Out() + noEq + " --strict");
+    EXPECT_EQ(3, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("the model used a default setting (--strict)"));
+
+    r = Amirun("init " + kRx + Out() + " --ami '" KT_IBIS_DIR "/KT7MRL40562D9_Tx.ami'");
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("the .ami file describes KT7MRL40562D9_Tx, but the "
+                                               "library is KT7MRL40562D9_Rx"));
+
+    r = Amirun("sweep " + kTx + Out() + " --channel-bits 8 --param FG -j 2");
+    EXPECT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("sweeping through AMI_GetWave"));
+
+    r = Amirun("init " + kRx + Out() + " --bit-rate 3.3e10 --channel-bits 8");
+    EXPECT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("not a whole number; amirun uses 12 samples"));
+
+    r = Amirun("--version");
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("amirun 1.1.0"));
+}
+
+}  // namespace
