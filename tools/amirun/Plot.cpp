@@ -85,8 +85,9 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
     for (const auto& column : scaled) rows.push_back(column.data());
     const double span = 2.0;  // two unit intervals
     Page page(file);
-    plenv(0.0, span, density.low, density.high, 0, 0);
-    pllab("time (UI)", "voltage (V)", title.c_str());
+    pladv(0);
+    plvpor(0.10, 0.80, 0.12, 0.90);  // room on the right for the colour bar
+    plwind(0.0, span, density.low, density.high);
     // White where nothing passes, deepening to dark blue where the waveform is densest.
     const PLFLT position[3] = {0.0, 0.15, 1.0};
     const PLFLT red[3] = {1.0, 0.55, 0.05};
@@ -95,6 +96,22 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
     plscmap1l(1, 3, position, red, green, blue, nullptr);
     plimage(rows.data(), nx, ny, 0.0, span, density.low, density.high, 0.0, top, 0.0, span,
             density.low, density.high);
+    plcol0(15);
+    plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
+    pllab("time (UI)", "voltage (V)", title.c_str());
+    // The colour bar: the shade of each density, on the same log scale as the image.
+    PLFLT barWidth = 0.0, barHeight = 0.0;
+    const PLINT labelOptions[] = {PL_COLORBAR_LABEL_RIGHT};
+    const char* const labels[] = {"log10(1 + density)"};
+    const char* const axisOptions[] = {"bcvtm"};
+    const PLFLT ticks[] = {0.0};
+    const PLINT subTicks[] = {0};
+    const PLINT valueCounts[] = {2};
+    const PLFLT range[] = {0.0, top > 0.0 ? top : 1.0};
+    const PLFLT* const values[] = {range};
+    plcolorbar(&barWidth, &barHeight, PL_COLORBAR_IMAGE, PL_POSITION_RIGHT, 0.03, 0.0, 0.04, 1.0, 0,
+               15, 1, 0.0, 0.0, 0, 0.0, 1, labelOptions, labels, 1, axisOptions, ticks, subTicks,
+               valueCounts, values);
 }
 
 void PlotBars(const std::string& file, const std::string& title, const std::string& xLabel,
