@@ -6,8 +6,7 @@
 # Does nothing (and needs no network) when everything is there.
 set -euo pipefail
 purpose=${1:-main}
-packages=(cmake g++ make pkg-config libcli11-dev libfftw3-dev libplplot-dev plplot-driver-cairo locales
-          binutils)
+packages=(cmake g++ make pkg-config libcli11-dev libfftw3-dev gnuplot-nox locales binutils)
 case "$purpose" in
   main) ;;
   test|ci)

@@ -1,139 +1,144 @@
 #include "tools/amirun/Plot.h"
 
-#include <plplot/plplot.h>
-
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iomanip>
 #include <limits>
+#include <locale>
+#include <sstream>
 
+#include "tools/amirun/Output.h"
+
+// Plots are drawn by gnuplot (Debian's gnuplot-nox, no display needed). Each PNG gets its script
+// beside it, `<name>.gp`, with the data inline: run `gnuplot <name>.gp` after editing it to redraw
+// the picture.
 namespace amirun {
 namespace {
 
-// One PNG page: PLplot's cairo driver, white background, 1000 x 700 pixels.
-class Page {
-public:
-    explicit Page(const std::string& file) {
-        plsdev("pngcairo");
-        plsfnam(file.c_str());
-        plspage(0.0, 0.0, 1000, 700, 0, 0);
-        plscolbg(255, 255, 255);
-        plscol0(15, 0, 0, 0);  // axes and labels in black
-        plinit();
-        plcol0(15);  // black on the white background
+std::string Quoted(const std::string& text) {
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') out += '\\';
+        out += c;
     }
-    ~Page() { plend(); }
-    Page(const Page&) = delete;
-    Page& operator=(const Page&) = delete;
-};
-
-void Range(const std::vector<double>& values, double& low, double& high) {
-    for (double v : values)
-        if (std::isfinite(v)) {
-            low = std::min(low, v);
-            high = std::max(high, v);
-        }
+    return out + "\"";
 }
 
-void Pad(double& low, double& high) {
-    if (!(high > low)) {
-        low -= 1.0;
-        high += 1.0;
+// A script and its data for one PNG. Draw writes the script beside the PNG and runs it into a
+// temporary file, renamed into place once gnuplot has succeeded.
+class Script {
+public:
+    Script() {
+        text_.imbue(std::locale::classic());
+        text_ << std::setprecision(10);
     }
-    const double margin = 0.05 * (high - low);
-    low -= margin;
-    high += margin;
+    std::ostream& Text() { return text_; }
+    void Draw(const std::string& finalFile) {
+        const std::string scriptPath = finalFile + ".gp";
+        std::ostringstream script;
+        script << "# Redraw with: gnuplot " << Quoted(scriptPath) << "\n"
+               << "if (!exists(\"out\")) out = " << Quoted(finalFile) << "\n"
+               << "set terminal pngcairo size 1000,700 font \"sans,12\"\n"
+               << "set output out\n"
+               << text_.str();
+        AtomicFile saved(scriptPath);
+        saved.Text() << script.str();
+        saved.Commit();
+        AtomicFile png(finalFile);
+        const std::string command = "gnuplot -e " + Quoted("out='" + png.TemporaryPath() + "'") +
+                                    " " + Quoted(scriptPath) + " 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (pipe == nullptr) throw OutputError("cannot run gnuplot for " + finalFile);
+        std::string messages;
+        char buffer[512];
+        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+            messages.append(buffer, n);
+        const int status = pclose(pipe);
+        if (status != 0)
+            throw OutputError("gnuplot could not draw " + finalFile +
+                              (messages.find("not found") != std::string::npos
+                                   ? " (install gnuplot-nox)"
+                                   : ": " + messages));
+        png.Commit();
+    }
+
+private:
+    std::ostringstream text_;
+};
+
+void Header(std::ostream& out, const std::string& title, const std::string& xLabel,
+            const std::string& yLabel) {
+    out << "set title " << Quoted(title) << "\nset xlabel " << Quoted(xLabel) << "\nset ylabel "
+        << Quoted(yLabel) << "\nset grid\n";
 }
 
 }  // namespace
 
 void PlotLines(const std::string& file, const std::string& title, const std::string& xLabel,
                const std::string& yLabel, const std::vector<Series>& series) {
-    double xLow = std::numeric_limits<double>::infinity(), xHigh = -xLow;
-    double yLow = xLow, yHigh = -xLow;
-    for (const Series& s : series) {
-        Range(s.x, xLow, xHigh);
-        Range(s.y, yLow, yHigh);
-    }
-    if (!std::isfinite(xLow)) return;
-    if (!(xHigh > xLow)) xHigh = xLow + 1.0;
-    Pad(yLow, yHigh);
-    Page page(file);
-    plenv(xLow, xHigh, yLow, yHigh, 0, 1);
-    pllab(xLabel.c_str(), yLabel.c_str(), title.c_str());
-    const PLINT colours[] = {1, 9, 3, 13, 8, 12};
+    Script script;
+    std::ostream& out = script.Text();
+    Header(out, title, xLabel, yLabel);
+    out << "set key top right\n";
     for (std::size_t i = 0; i < series.size(); ++i) {
+        out << "$s" << i << " << EOD\n";
         const Series& s = series[i];
-        plcol0(colours[i % 6]);
-        plwidth(2.0);
-        plline(PLINT(std::min(s.x.size(), s.y.size())), s.x.data(), s.y.data());
-        plmtex("t", -1.5 - 1.5 * double(i), 0.97, 1.0, s.label.c_str());
+        for (std::size_t k = 0; k < std::min(s.x.size(), s.y.size()); ++k)
+            if (std::isfinite(s.x[k]) && std::isfinite(s.y[k]))
+                out << s.x[k] << ' ' << s.y[k] << '\n';
+        out << "EOD\n";
     }
+    out << "plot ";
+    for (std::size_t i = 0; i < series.size(); ++i)
+        out << (i ? ", " : "") << "$s" << i << " using 1:2 with lines lw 2 title "
+            << Quoted(series[i].label);
+    out << '\n';
+    script.Draw(file);
 }
 
 void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density) {
     if (density.counts.empty()) return;
-    const auto nx = PLINT(density.counts.size());
-    const auto ny = PLINT(density.counts.front().size());
-    std::vector<std::vector<double>> scaled(density.counts);
-    double top = 0.0;
-    for (auto& column : scaled)
-        for (double& c : column) {
-            c = std::log10(1.0 + c);  // log density: rare transitions stay visible
-            top = std::max(top, c);
+    const std::size_t nx = density.counts.size();
+    const std::size_t ny = density.counts.front().size();
+    Script script;
+    std::ostream& out = script.Text();
+    Header(out, title, "time (UI)", "voltage (V)");
+    out << "unset grid\nset xrange [0:2]\nset yrange [" << density.low << ":" << density.high
+        << "]\n"
+        // White where nothing passes, deepening to dark blue where the waveform is densest.
+        << "set palette defined (0 '#ffffff', 0.15 '#8cbfff', 1 '#0d1a73')\n"
+        << "set cblabel \"log10(1 + density)\"\nset cbrange [0:*]\n$eye << EOD\n";
+    // Log density, so that rare traces stay visible.
+    for (std::size_t i = 0; i < nx; ++i) {
+        for (std::size_t j = 0; j < ny; ++j) {
+            const double x = (double(i) + 0.5) * 2.0 / double(nx);
+            const double y =
+                density.low + (double(j) + 0.5) * (density.high - density.low) / double(ny);
+            out << x << ' ' << y << ' ' << std::log10(1.0 + density.counts[i][j]) << '\n';
         }
-    std::vector<const PLFLT*> rows;
-    for (const auto& column : scaled) rows.push_back(column.data());
-    const double span = 2.0;  // two unit intervals
-    Page page(file);
-    pladv(0);
-    plvpor(0.10, 0.80, 0.12, 0.90);  // room on the right for the colour bar
-    plwind(0.0, span, density.low, density.high);
-    // White where nothing passes, deepening to dark blue where the waveform is densest.
-    const PLFLT position[3] = {0.0, 0.15, 1.0};
-    const PLFLT red[3] = {1.0, 0.55, 0.05};
-    const PLFLT green[3] = {1.0, 0.75, 0.1};
-    const PLFLT blue[3] = {1.0, 1.0, 0.45};
-    plscmap1l(1, 3, position, red, green, blue, nullptr);
-    plimage(rows.data(), nx, ny, 0.0, span, density.low, density.high, 0.0, top, 0.0, span,
-            density.low, density.high);
-    plcol0(15);
-    plbox("bcnst", 0.0, 0, "bcnstv", 0.0, 0);
-    pllab("time (UI)", "voltage (V)", title.c_str());
-    // The colour bar: the shade of each density, on the same log scale as the image.
-    PLFLT barWidth = 0.0, barHeight = 0.0;
-    const PLINT labelOptions[] = {PL_COLORBAR_LABEL_RIGHT};
-    const char* const labels[] = {"log10(1 + density)"};
-    const char* const axisOptions[] = {"bcvtm"};
-    const PLFLT ticks[] = {0.0};
-    const PLINT subTicks[] = {0};
-    const PLINT valueCounts[] = {2};
-    const PLFLT range[] = {0.0, top > 0.0 ? top : 1.0};
-    const PLFLT* const values[] = {range};
-    plcolorbar(&barWidth, &barHeight, PL_COLORBAR_IMAGE, PL_POSITION_RIGHT, 0.03, 0.0, 0.04, 1.0, 0,
-               15, 1, 0.0, 0.0, 0, 0.0, 1, labelOptions, labels, 1, axisOptions, ticks, subTicks,
-               valueCounts, values);
+        out << '\n';
+    }
+    out << "EOD\nplot $eye using 1:2:3 with image notitle\n";
+    script.Draw(file);
 }
 
 void PlotBars(const std::string& file, const std::string& title, const std::string& xLabel,
               const std::string& yLabel, const std::vector<std::string>& names,
               const std::vector<double>& values, std::size_t best) {
     if (values.empty()) return;
-    double low = 0.0, high = 0.0;
-    Range(values, low, high);
-    Pad(low, high);
-    Page page(file);
-    plenv(-0.5, double(values.size()) - 0.5, low, high, 0, 0);
-    pllab(xLabel.c_str(), yLabel.c_str(), title.c_str());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        if (!std::isfinite(values[i])) continue;
-        const double x0 = double(i) - 0.35, x1 = double(i) + 0.35;
-        PLFLT xs[4] = {x0, x0, x1, x1};
-        PLFLT ys[4] = {0.0, values[i], values[i], 0.0};
-        plcol0(i == best ? 3 : 9);
-        plfill(4, xs, ys);
-        plcol0(15);
-        plptex(double(i), high - 0.04 * (high - low), 0.0, 0.0, 0.5, names[i].c_str());
-    }
+    Script script;
+    std::ostream& out = script.Text();
+    Header(out, title, xLabel, yLabel);
+    out << "set style fill solid 0.8\nset boxwidth 0.7\nset key top left\n$bars << EOD\n";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out << i << ' ' << Quoted(names[i]) << ' ' << (std::isfinite(values[i]) ? values[i] : 0.0)
+            << ' ' << (i == best ? 1 : 0) << '\n';
+    out << "EOD\nplot $bars using 1:($4 == 0 ? $3 : NaN):xtic(2) with boxes lc rgb '#4a7fd4' "
+           "title 'setting', $bars using 1:($4 == 1 ? $3 : NaN) with boxes lc rgb '#2a9d3a' "
+           "title 'best'\n";
+    script.Draw(file);
 }
 
 }  // namespace amirun

@@ -13,6 +13,9 @@ struct Series {
     std::vector<double> y;
 };
 
+// PNG plots drawn by gnuplot, each with its editable script beside it (<file>.gp, the data
+// inline), written whole or not at all; OutputError when gnuplot is missing or fails.
+
 // Line plot of several series into a PNG file.
 void PlotLines(const std::string& file, const std::string& title, const std::string& xLabel,
                const std::string& yLabel, const std::vector<Series>& series);

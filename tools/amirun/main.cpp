@@ -263,12 +263,10 @@ void WriteCsv(const std::string& path, const std::vector<std::string>& header,
     file.Commit();
 }
 
-// A plot drawn into a temporary file and renamed into place once the plotting library is done.
+// A plot; the plotting functions write it whole or not at all, beside its gnuplot script.
 template <class Draw>
 void WritePlot(const std::string& path, Draw draw) {
-    AtomicFile file(path);
-    draw(file.TemporaryPath());
-    file.Commit();
+    draw(path);
 }
 
 // Samples a model returned that no plot or eye can hold.
