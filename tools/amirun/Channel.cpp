@@ -351,6 +351,29 @@ std::vector<double> ImpulseFromResponse(const std::vector<double>& frequencies,
     return h;
 }
 
+void MagnitudeResponse(const std::vector<double>& impulse, double dt, double highest,
+                       std::vector<double>& frequencies, std::vector<double>& decibels) {
+    std::size_t n = 1024;
+    while (n < 4 * impulse.size()) n *= 2;
+    double* samples = fftw_alloc_real(n);
+    fftw_complex* spectrum = fftw_alloc_complex(n / 2 + 1);
+    fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), samples, spectrum, FFTW_ESTIMATE);
+    for (std::size_t i = 0; i < n; ++i) samples[i] = i < impulse.size() ? impulse[i] * dt : 0.0;
+    fftw_execute(plan);
+    frequencies.clear();
+    decibels.clear();
+    for (std::size_t k = 0; k <= n / 2; ++k) {
+        const double f = double(k) / (double(n) * dt);
+        if (f > highest) break;
+        frequencies.push_back(f);
+        decibels.push_back(20.0 *
+                           std::log10(std::max(std::hypot(spectrum[k][0], spectrum[k][1]), 1e-15)));
+    }
+    fftw_destroy_plan(plan);
+    fftw_free(spectrum);
+    fftw_free(samples);
+}
+
 std::vector<std::vector<double>> ReadChannel(const std::string& path,
                                              const ChannelOptions& options) {
     std::ifstream in(path, std::ios::binary);

@@ -52,4 +52,9 @@ std::vector<double> ImpulseFromResponse(const std::vector<double>& frequencies,
                                         const std::vector<std::pair<double, double>>& response,
                                         double dt, std::size_t length);
 
+// |H(f)| in dB of an impulse response sampled every dt (in 1/s), at frequencies up to
+// `highest`, on the grid of its zero-padded transform.
+void MagnitudeResponse(const std::vector<double>& impulse, double dt, double highest,
+                       std::vector<double>& frequencies, std::vector<double>& decibels);
+
 }  // namespace amirun

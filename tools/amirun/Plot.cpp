@@ -40,7 +40,7 @@ public:
         std::ostringstream script;
         script << "# Redraw with: gnuplot " << Quoted(scriptPath) << "\n"
                << "if (!exists(\"out\")) out = " << Quoted(finalFile) << "\n"
-               << "set terminal pngcairo size 1000,700 font \"sans,12\"\n"
+               << "set terminal pngcairo size 1000,700 font \"sans,12\" noenhanced\n"
                << "set output out\n"
                << text_.str();
         AtomicFile saved(scriptPath);
@@ -81,7 +81,7 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
     Script script;
     std::ostream& out = script.Text();
     Header(out, title, xLabel, yLabel);
-    out << "set key top right\n";
+    out << (series.size() > 6 ? "set key outside right\n" : "set key top right\n");
     for (std::size_t i = 0; i < series.size(); ++i) {
         out << "$s" << i << " << EOD\n";
         const Series& s = series[i];

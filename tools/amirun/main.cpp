@@ -646,6 +646,46 @@ int Sweep(Common& common, std::string name, int jobs) {
         PlotBars(file, run.model.root + ": eye height per " + name + " setting", name,
                  "eye height (V)", settings, heights, best);
     });
+    if (!byGetWave) {
+        // Each setting's own response: |H(f)| up to twice the Nyquist frequency of the bit rate,
+        // and the step response, from AMI_Init on a unit impulse.
+        std::vector<Series> gains, steps;
+        const std::size_t length = std::size_t(run.samplesPerBit) * 96;  // all of the response
+        double peaking = -1e300;
+        std::string mostPeaking;
+        for (const std::string& setting : settings) {
+            auto values = run.values;
+            values[name] = setting;
+            std::vector<double> unit(length, 0.0);
+            unit[0] = 1.0 / run.dt;
+            AmiSession session(library, unit, long(length), 0, run.dt, run.unitInterval,
+                               BuildParameterString(run.model, values));
+            Series gain{name + " " + setting, {}, {}};
+            MagnitudeResponse(unit, run.dt, 1.0 / run.unitInterval, gain.x, gain.y);
+            const double top = *std::max_element(gain.y.begin(), gain.y.end());
+            if (top - gain.y.front() > peaking) {
+                peaking = top - gain.y.front();
+                mostPeaking = setting;
+            }
+            for (double& f : gain.x) f *= 1e-9;
+            Series step{name + " " + setting, Times(length, run.dt, 1.0 / run.unitInterval), {}};
+            double sum = 0.0;
+            for (double h : unit) step.y.push_back(sum += h * run.dt);
+            gains.push_back(std::move(gain));
+            steps.push_back(std::move(step));
+        }
+        WritePlot(base + "_frequency_response.png", [&](const std::string& file) {
+            PlotLines(file, run.model.root + ": |H(f)| of every " + name + " setting",
+                      "frequency (GHz)", "|H| (dB)", gains);
+        });
+        WritePlot(base + "_step_response.png", [&](const std::string& file) {
+            PlotLines(file, run.model.root + ": step response of every " + name + " setting",
+                      "time (UI)", "output per unit input step", steps);
+        });
+        std::cout << "most peaking: " << name << " " << mostPeaking << " (" << std::fixed
+                  << std::setprecision(1) << peaking << " dB above DC)\n"
+                  << "wrote " << base << "_frequency_response.png, _step_response.png\n";
+    }
     std::cout << "wrote " << base << ".csv, " << base << ".png\n";
     return 0;
 }
