@@ -17,6 +17,7 @@
 #include "modelbuilder/FirBlock.h"
 #include "models/rx/KT7MRL40562D9_Rx.h"
 #include "models/tx/KT7MRL40562D9_Tx.h"
+#include "tests/support/RunModel.h"
 
 namespace {
 
@@ -65,15 +66,6 @@ bool RunSamples(Model& model, double* samples, std::size_t count) {
     return ok;
 }
 
-template <class Model>
-bool RunBlock(Model& model, double* samples, std::size_t count) {
-    double in = 0.0;
-    double out = 0.0;
-    AttachSingleElement(model.Input, &in);
-    AttachSingleElement(model.Output, &out);
-    return model.RunBlock(samples, static_cast<std::int32_t>(count));
-}
-
 void BM_Receiver5x65536(benchmark::State& state, bool block, FirBlockVariant variant) {
     if (!CorvanaModelBuilder::ForceFirBlockVariant(variant))
         return state.SkipWithError("this CPU lacks the variant");
@@ -86,7 +78,7 @@ void BM_Receiver5x65536(benchmark::State& state, bool block, FirBlockVariant var
             double* column = matrix.data() + c * kRows;
             const bool ok =
                 model.Setup() && model.Initialize() &&
-                (block ? RunBlock(model, column, kRows) : RunSamples(model, column, kRows));
+                (block ? RunModelBlock(model, column, kRows) : RunSamples(model, column, kRows));
             if (!ok) state.SkipWithError("the receiver failed");
             model.Finalize();
         }
@@ -120,7 +112,7 @@ void BM_TransmitterWave1M(benchmark::State& state) {
         if (!model.Setup() || !model.Initialize()) state.SkipWithError("set-up failed");
         for (std::size_t from = 0; from < kWaveSamples; from += kWaveBlock) {
             const std::size_t count = std::min(kWaveBlock, kWaveSamples - from);
-            const bool ok = kBlock ? RunBlock(model, wave.data() + from, count)
+            const bool ok = kBlock ? RunModelBlock(model, wave.data() + from, count)
                                    : RunSamples(model, wave.data() + from, count);
             if (!ok) state.SkipWithError("the transmitter failed");
         }
