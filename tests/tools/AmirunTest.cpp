@@ -6,8 +6,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <string>
+#include <vector>
+
+#include "tools/amirun/Signal.h"
 
 namespace {
 
@@ -314,6 +318,35 @@ TEST_F(AmirunRun, LinkGivesMatchingStatisticalAndBitByBitEyes) {
     EXPECT_TRUE(Png(prefix + "_link_eye.png"));
     EXPECT_TRUE(Png(prefix + "_bathtub.png"));
     EXPECT_NE(std::string::npos, Read(out_ / (prefix + "_bathtub.csv")).find("phase_UI,log10_BER"));
+}
+
+// An aggressor column adds its crosstalk to the statistical eye, which closes by as much.
+TEST_F(AmirunRun, LinkCountsTheAggressorsCrosstalk) {
+    fs::create_directories(out_);
+    const std::vector<double> h = amirun::LossyLineImpulse(20.0, 32e9, 1.0 / 3.84e11, 64 * 12);
+    {
+        std::ofstream columns(out_ / "with_aggressor.txt");
+        columns << std::setprecision(17);
+        for (double v : h) columns << v << ' ' << 0.01 * v << '\n';
+    }
+    const std::string common = "link " + kTx + " " + kRx + Out() + " --rx-set EQ=9 --bits 2000";
+    Result r = Amirun(common + " --prefix alone --json '" + (out_ / "alone.json").string() + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    r = Amirun(common + " --prefix xt --channel '" + (out_ / "with_aggressor.txt").string() +
+               "' --json '" + (out_ / "xt.json").string() + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    const std::string alone = Read(out_ / "alone.json");
+    const std::string xt = Read(out_ / "xt.json");
+    EXPECT_NE(std::string::npos, xt.find("\"crosstalk_aggressors\":1,"));
+    EXPECT_NE(std::string::npos, alone.find("\"crosstalk_aggressors\":0,"));
+    const double crosstalk = std::stod(xt.substr(xt.find("\"crosstalk_worst_V\":") + 20));
+    EXPECT_GT(crosstalk, 0.001);
+    // The aggressor's worst sum narrows the eye from both sides at most; at 1e-12 its rarest
+    // patterns need not all count, so by less than that.
+    const double before = std::stod(JsonNumber(alone, "statistical_eye", "height_V"));
+    const double after = std::stod(JsonNumber(xt, "statistical_eye", "height_V"));
+    EXPECT_LT(after, before - 0.5 * crosstalk) << alone << "\n" << xt;
+    EXPECT_GE(after, before - 2.0 * crosstalk - 1e-4) << alone << "\n" << xt;
 }
 
 TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {

@@ -420,13 +420,11 @@ int Init(Common& common, const std::string& impulseFile) {
     const std::vector<double> pulseBefore(pulses[0].begin(), pulses[0].begin() + long(shown));
     const std::vector<double> pulseAfter(pulses[1].begin(), pulses[1].begin() + long(shown));
     WritePlot(base + "_impulse.png", [&](const std::string& file) {
-        PlotLines(file, run.model.root + ": impulse response, column 0", "time (ps)",
-                  "impulse x dt",
+        PlotLines(file, run.prefix + ": impulse response, column 0", "time (ps)", "impulse x dt",
                   {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
     });
     WritePlot(base + "_pulse.png", [&](const std::string& file) {
-        PlotLines(file, run.model.root + ": pulse response, column 0", "time (ps)",
-                  "volts per volt",
+        PlotLines(file, run.prefix + ": pulse response, column 0", "time (ps)", "volts per volt",
                   {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
     });
 
@@ -643,8 +641,8 @@ int Sweep(Common& common, std::string name, int jobs) {
     for (std::size_t i = 0; i < index.size(); ++i) index[i] = std::atof(settings[i].c_str());
     WriteCsv(base + ".csv", {name, "eye_height_V", "eye_width_UI"}, {&index, &heights, &widths});
     WritePlot(base + ".png", [&](const std::string& file) {
-        PlotBars(file, run.model.root + ": eye height per " + name + " setting", name,
-                 "eye height (V)", settings, heights, best);
+        PlotBars(file, run.prefix + ": eye height per " + name + " setting", name, "eye height (V)",
+                 settings, heights, best);
     });
     if (!byGetWave) {
         // Each setting's own response: |H(f)| up to twice the Nyquist frequency of the bit rate,
@@ -769,6 +767,20 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
     const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
     const StatisticalEye stat =
         ComputeStatisticalEye(pulses.front(), aggressors, run.samplesPerBit, targetBer);
+    // Crosstalk: the worst sum each aggressor can add at the sampling phase, for the same swing.
+    std::vector<double> crosstalk;
+    {
+        const long spb = run.samplesPerBit;
+        const long peak = long(std::max_element(pulses.front().begin(), pulses.front().end()) -
+                               pulses.front().begin());
+        const long main = peak - spb / 2 + stat.bestPhase;
+        for (const auto& aggressor : aggressors) {
+            double worst = 0.0;
+            for (long k = ((main % spb) + spb) % spb; k < long(aggressor.size()); k += spb)
+                worst += 0.5 * std::fabs(aggressor[std::size_t(k)]);
+            crosstalk.push_back(worst * 2.0 * amplitude);
+        }
+    }
 
     // Bit by bit: the transmitter's waveform through the receiver-equalized channel.
     std::vector<double> equalized = channel.front();
@@ -798,6 +810,10 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
               << "bit-by-bit eye:  "
               << (txLibrary.HasGetWave() ? EyeText(bitEye, run.unitInterval) : "(no AMI_GetWave)")
               << '\n';
+    for (std::size_t a = 0; a < crosstalk.size(); ++a)
+        std::cout << "crosstalk of aggressor " << a + 1 << ": up to " << crosstalk[a]
+                  << " V at the sampling phase (in the statistical eye; the bit-by-bit eye has "
+                     "none)\n";
 
     const std::string base =
         (fs::path(common.outDir) /
@@ -850,6 +866,9 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
     summary.Object("statistical_eye", statSummary);
     if (!received.empty()) summary.Object("bit_by_bit_eye", EyeSummary(bitEye, run.unitInterval));
     summary.Number("crosstalk_aggressors", double(aggressors.size()));
+    double worstCrosstalk = 0.0;
+    for (double c : crosstalk) worstCrosstalk += c;
+    summary.Number("crosstalk_worst_V", worstCrosstalk);
     summary.Write(common.json);
     std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"
               << (received.empty() ? "" : ", _link_eye.png") << '\n';
