@@ -85,13 +85,18 @@ void BM_Receiver5x65536(benchmark::State& state, bool block, FirBlockVariant var
         benchmark::DoNotOptimize(matrix.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows * kColumns));
-    CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
+    CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx512) ||
+        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
         CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Sse2);
 }
 BENCHMARK_CAPTURE(BM_Receiver5x65536, graph, false, FirBlockVariant::Generic)
     ->Name("Receiver5x65536/PerSampleGraph")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_Receiver5x65536, avx512, true, FirBlockVariant::Avx512)
+    ->Name("Receiver5x65536/BlockPathAvx512")
+    ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Receiver5x65536, avx2, true, FirBlockVariant::Avx2)
     ->Name("Receiver5x65536/BlockPath")
@@ -162,6 +167,9 @@ void BM_Kernel(benchmark::State& state, FirBlockVariant variant) {
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kKernelOutputs));
 }
+BENCHMARK_CAPTURE(BM_Kernel, Avx512, FirBlockVariant::Avx512)
+    ->Name("Kernel577/AVX512")
+    ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Kernel, Avx2, FirBlockVariant::Avx2)->Name("Kernel577/AVX2")->UseRealTime();
 BENCHMARK_CAPTURE(BM_Kernel, Sse2, FirBlockVariant::Sse2)->Name("Kernel577/SSE2")->UseRealTime();
 BENCHMARK_CAPTURE(BM_Kernel, Generic, FirBlockVariant::Generic)
@@ -191,17 +199,19 @@ public:
                 std::printf("%s: block path %.0fx the per-sample graph\n", what,
                             secondsPerItem_[slow] / secondsPerItem_[fast]);
         };
-        ratio("receiver", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
+        ratio("receiver, AVX2 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
               "Receiver5x65536/BlockPath/real_time");
+        ratio("receiver, AVX-512 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
+              "Receiver5x65536/BlockPathAvx512/real_time");
         ratio("receiver, SSE2 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
               "Receiver5x65536/BlockPathSse2/real_time");
-        ratio("transmitter", "TransmitterWave1M/PerSampleGraph/iterations:1/real_time",
+        ratio("transmitter, best kernel", "TransmitterWave1M/PerSampleGraph/iterations:1/real_time",
               "TransmitterWave1M/BlockPath/real_time");
         const auto clock = secondsPerItem_.find("ClockEstimate/real_time");
         if (clock == secondsPerItem_.end()) return;
         std::printf("clock estimate: %.2f GHz\n", 1e-9 / clock->second);
         const double peak = static_cast<double>(kKernelTaps) / 8.0;
-        for (const char* name : {"AVX2", "SSE2", "Generic"}) {
+        for (const char* name : {"AVX512", "AVX2", "SSE2", "Generic"}) {
             const auto kernel =
                 secondsPerItem_.find(std::string("Kernel577/") + name + "/real_time");
             if (kernel == secondsPerItem_.end()) continue;

@@ -9,11 +9,14 @@
 namespace CorvanaModelBuilder {
 
 // The oracle: the per-sample sum, output after output.
+// A pass's input, tapCount - 1 + kFirBlockPass samples, rounded up to whole 8-lane vectors plus
+// one: every copy starts 64-byte aligned when the first does.
+std::size_t FirBlockCopyLength(std::size_t tapCount) {
+    return (tapCount - 1 + kFirBlockPass + 7) / 8 * 8 + 8;
+}
+
 std::size_t FirBlockScratchSize(std::size_t tapCount) {
-    // Four shifted copies of tapCount - 1 + kFirBlockPass samples, each rounded up to whole
-    // vectors plus one, and three more for aligning the first.
-    const std::size_t copy = (tapCount - 1 + kFirBlockPass + 3) / 4 * 4 + 4;
-    return 4 * copy + 3;
+    return kFirBlockCopies * FirBlockCopyLength(tapCount) + 7;
 }
 
 void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, double* y,
@@ -103,13 +106,16 @@ std::atomic<FirBlockFn>& InUse() {
 }  // namespace
 
 bool FirBlockSupported(FirBlockVariant variant) {
-    if (variant != FirBlockVariant::Avx2) return true;  // SSE2 is the x86-64 baseline
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") != 0;
+    __builtin_cpu_init();  // the checks include the operating system's support for the registers
+    if (variant == FirBlockVariant::Avx2) return __builtin_cpu_supports("avx2") != 0;
+    if (variant == FirBlockVariant::Avx512) return __builtin_cpu_supports("avx512f") != 0;
+    return true;  // SSE2 is the x86-64 baseline
 }
 
 FirBlockFn FirBlockOf(FirBlockVariant variant) {
     switch (variant) {
+        case FirBlockVariant::Avx512:
+            return FirBlockAvx512;
         case FirBlockVariant::Avx2:
             return FirBlockAvx2;
         case FirBlockVariant::Sse2:

@@ -16,9 +16,13 @@ namespace CorvanaModelBuilder {
 using FirBlockFn = void (*)(const double* taps, std::size_t tapCount, const double* x, double* y,
                             std::size_t n, double* scratch);
 
-// Outputs per pass of the AVX2 variant, which keeps four copies of a pass's input, shifted by
-// zero to three samples, so that every vector load is aligned.
+// Outputs per pass of the AVX2 and AVX-512 variants, which keep copies of a pass's input shifted
+// by zero to three (seven) samples, so that every vector load is aligned. The scratch holds
+// kFirBlockCopies copies of FirBlockCopyLength(tapCount) doubles, after up to seven doubles
+// that align the first to 64 bytes.
 constexpr std::size_t kFirBlockPass = 960;
+constexpr std::size_t kFirBlockCopies = 8;
+std::size_t FirBlockCopyLength(std::size_t tapCount);
 std::size_t FirBlockScratchSize(std::size_t tapCount);
 
 void FirBlockGeneric(const double* taps, std::size_t tapCount, const double* x, double* y,
@@ -27,8 +31,10 @@ void FirBlockSse2(const double* taps, std::size_t tapCount, const double* x, dou
                   std::size_t n, double* scratch);
 void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
                   std::size_t n, double* scratch);
+void FirBlockAvx512(const double* taps, std::size_t tapCount, const double* x, double* y,
+                    std::size_t n, double* scratch);
 
-enum class FirBlockVariant { Generic, Sse2, Avx2 };
+enum class FirBlockVariant { Generic, Sse2, Avx2, Avx512 };
 
 // The variant in use: the best this CPU runs, chosen once, unless a test forced another.
 FirBlockFn FirBlock();

@@ -64,9 +64,9 @@ inline void WideStep(const double* taps, std::size_t tapCount, const double* con
 void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
                   std::size_t n, double* scratch) {
     const std::size_t history = tapCount - 1;
-    const std::size_t copyLength = (FirBlockScratchSize(tapCount) - 3) / 4;
+    const std::size_t copyLength = FirBlockCopyLength(tapCount);
     double* aligned = scratch;
-    while (reinterpret_cast<std::size_t>(aligned) % 32 != 0) ++aligned;
+    while (reinterpret_cast<std::size_t>(aligned) % 64 != 0) ++aligned;
     double* copies[4];
     for (std::size_t r = 0; r < 4; ++r) copies[r] = aligned + r * copyLength;
 

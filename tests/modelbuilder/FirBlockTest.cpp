@@ -16,7 +16,9 @@ struct Variant {
     const char* name;
     FirBlockVariant variant;
 };
-const Variant kVariants[] = {{"SSE2", FirBlockVariant::Sse2}, {"AVX2", FirBlockVariant::Avx2}};
+const Variant kVariants[] = {{"SSE2", FirBlockVariant::Sse2},
+                             {"AVX2", FirBlockVariant::Avx2},
+                             {"AVX512", FirBlockVariant::Avx512}};
 const std::size_t kTapCounts[] = {1, 2, 3, 7, 16, 193, 577};
 const std::size_t kSizes[] = {0, 1, 7, 8, 9, 1000, 1024, 65536};
 

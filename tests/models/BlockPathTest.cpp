@@ -26,13 +26,15 @@ struct VariantName {
 };
 const VariantName kVariants[] = {{FirBlockVariant::Generic, "generic"},
                                  {FirBlockVariant::Sse2, "SSE2"},
-                                 {FirBlockVariant::Avx2, "AVX2"}};
+                                 {FirBlockVariant::Avx2, "AVX2"},
+                                 {FirBlockVariant::Avx512, "AVX-512"}};
 
 // Each test forces the kernel variants in turn and puts the best one back.
 class BlockPath : public ::testing::Test {
 protected:
     ~BlockPath() override {
-        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
+        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx512) ||
+            CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
             CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Sse2);
     }
     // The variants this CPU runs; the others are named once as skipped.
