@@ -26,7 +26,7 @@ struct Result {
 // is a command amirun runs under.
 Result Amirun(const std::string& arguments, const std::string& before = "",
               const std::string& wrapper = "") {
-    // The plotting library keeps allocations until exit; the sanitizer build would call them leaks.
+    // amirun leaves what it loaded in place at exit; leaks are the library tests' business.
     const std::string command = "bash -c \"" + before + "ASAN_OPTIONS=detect_leaks=0 exec " +
                                 wrapper + "'" KT_AMIRUN "' " + arguments + "\" 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
