@@ -22,13 +22,18 @@ build() {
   clang++ "${flags[@]}" "$@" -o "$out/$name"
 }
 build parameters tests/fuzz/AmiParametersFuzz.cpp amiparams/*.cpp
-clang++ "${flags[@]/-fsanitize=fuzzer,address,undefined/-fsanitize=address,undefined}" -mavx2 \
-  -c modelbuilder/FirBlockAvx2.cpp -o "$out/FirBlockAvx2.o"
-build block_path tests/fuzz/BlockPathFuzz.cpp "${models[@]}" "$out/FirBlockAvx2.o"
+# The vector kernels, each with its own instruction set, as in the libraries.
+kernels=()
+for kernel in Avx2:-mavx2 Avx512:-mavx512f; do
+  clang++ "${flags[@]/-fsanitize=fuzzer,address,undefined/-fsanitize=address,undefined}" \
+    "${kernel#*:}" -c "modelbuilder/FirBlock${kernel%%:*}.cpp" -o "$out/FirBlock${kernel%%:*}.o"
+  kernels+=("$out/FirBlock${kernel%%:*}.o")
+done
+build block_path tests/fuzz/BlockPathFuzz.cpp "${models[@]}" "${kernels[@]}"
 build rx_entry tests/fuzz/RxEntryFuzz.cpp ami/RxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
-  "$out/FirBlockAvx2.o"
+  "${kernels[@]}"
 build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
-  "$out/FirBlockAvx2.o"
+  "${kernels[@]}"
 
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -ge 1 ] || share=1
