@@ -98,7 +98,8 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
     script.Draw(file);
 }
 
-void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density) {
+void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
+             const std::string& scale) {
     if (density.counts.empty()) return;
     const std::size_t nx = density.counts.size();
     const std::size_t ny = density.counts.front().size();
@@ -109,7 +110,7 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
         << "]\n"
         // White where nothing passes, deepening to dark blue where the waveform is densest.
         << "set palette defined (0 '#ffffff', 0.15 '#8cbfff', 1 '#0d1a73')\n"
-        << "set cblabel \"log10(1 + density)\"\nset cbrange [0:*]\n$eye << EOD\n";
+        << "set cblabel " << Quoted(scale) << "\nset cbrange [0:*]\n$eye << EOD\n";
     // Log density, so that rare traces stay visible.
     for (std::size_t i = 0; i < nx; ++i) {
         for (std::size_t j = 0; j < ny; ++j) {

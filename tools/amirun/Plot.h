@@ -22,7 +22,8 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
 
 // Density image over two unit intervals, the time axis in unit intervals, on a log scale so that
 // rare traces stay visible.
-void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density);
+void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
+             const std::string& scale = "log10(1 + density)");
 
 // Bars of one value per setting, the best one marked.
 void PlotBars(const std::string& file, const std::string& title, const std::string& xLabel,

@@ -828,7 +828,8 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
     WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&phase, &logBer});
     WritePlot(base + "_bathtub.png", [&](const std::string& file) {
         PlotLines(file, "bathtub: " + tx.model.root + " -> channel -> " + rx.model.root,
-                  "sampling phase (UI)", "log10 BER", {{"statistical", phase, logBer}});
+                  "sampling phase (UI)", "log10 BER (-30: below 1e-30)",
+                  {{"statistical", phase, logBer}});
     });
     // Two unit intervals with the best phase in the middle, probabilities gathered into 200
     // voltage rows and scaled so that 1e-12 is the faintest shade.
@@ -844,7 +845,8 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
         statDensity.counts.push_back(voltages);
     }
     WritePlot(base + "_stat_eye.png", [&](const std::string& file) {
-        PlotEye(file, "statistical eye: " + statText.str(), statDensity);
+        PlotEye(file, "statistical eye: " + statText.str(), statDensity,
+                "log10(1 + 1e12 x probability)");
     });
     if (!received.empty()) {
         WritePlot(base + "_link_eye.png", [&](const std::string& file) {
