@@ -9,8 +9,6 @@ namespace {
 
 constexpr std::size_t kLanes = 4;
 constexpr std::size_t kWide = kLanes * 12;  // twelve independent sums fill the mul and add pipes
-static_assert(kFirBlockPass % kWide == 0, "a full pass is whole wide steps");
-constexpr std::size_t kShortest = 16;  // fewer outputs than this are not worth a wide step
 
 // sum + term lane by lane, with sum as the first operand in the machine code too: when both are
 // NaN, x86 returns the first operand's NaN, and a compiler may swap the operands of an addition.
@@ -63,47 +61,7 @@ inline void WideStep(const double* taps, std::size_t tapCount, const double* con
 
 void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
                   std::size_t n, double* scratch) {
-    const std::size_t history = tapCount - 1;
-    const std::size_t copyLength = FirBlockCopyLength(tapCount);
-    double* aligned = scratch;
-    while (reinterpret_cast<std::size_t>(aligned) % 64 != 0) ++aligned;
-    double* copies[4];
-    for (std::size_t r = 0; r < 4; ++r) copies[r] = aligned + r * copyLength;
-
-    // Passes of whole wide steps. The last may end in a partial step: its input is padded with
-    // zeros and only its real outputs are kept. A short remainder is cheaper four lanes at a time.
-    std::size_t done = 0;
-    while (n - done >= kShortest) {
-        const std::size_t pass = n - done < kFirBlockPass ? n - done : kFirBlockPass;
-        const std::size_t steps = (pass + kWide - 1) / kWide;
-        const double* input = x + done;  // the pass reads input[0 .. history + pass - 1]
-        const std::size_t used = history + pass;
-        const std::size_t padded = history + steps * kWide;
-        for (std::size_t r = 0; r < 4; ++r) {
-            std::size_t k = 0;
-            for (; k + r < used; ++k) copies[r][k] = input[k + r];
-            for (; k + r < padded; ++k) copies[r][k] = 0.0;
-        }
-        for (std::size_t i = 0; i < pass; i += kWide) {
-            if (pass - i >= kWide) {
-                WideStep(taps, tapCount, copies, history + i, y + done + i);
-            } else {
-                double last[kWide];
-                WideStep(taps, tapCount, copies, history + i, last);
-                for (std::size_t k = 0; k < pass - i; ++k) y[done + i + k] = last[k];
-            }
-        }
-        done += pass;
-    }
-    const double* newest = x + history;  // newest[i] is output i's own input sample
-    for (; done + kLanes <= n; done += kLanes) {
-        __m256d a = _mm256_setzero_pd();
-        for (std::size_t j = 0; j < tapCount; ++j)
-            a = AddInOrder(a, _mm256_mul_pd(_mm256_broadcast_sd(taps + j),
-                                            _mm256_loadu_pd(newest + done - j)));
-        _mm256_storeu_pd(y + done, a);
-    }
-    if (done < n) FirBlockGeneric(taps, tapCount, x + done, y + done, n - done, scratch);
+    RunAlignedPasses<kLanes, kWide>(taps, tapCount, x, y, n, scratch, WideStep);
 }
 
 }  // namespace CorvanaModelBuilder
