@@ -42,10 +42,10 @@ TEST_P(FirBlockVariants, MatchTheGenericKernelBitForBit) {
     if (!FirBlockSupported(variant.variant))
         GTEST_SKIP() << variant.name << " needs a CPU feature this one lacks";
     const std::vector<double> taps = Taps(tapCount);
-    for (bool special : {false, true}) {
-        SCOPED_TRACE(special ? "with special values" : "plain");
+    for (bool awkward : {false, true}) {
+        SCOPED_TRACE(awkward ? "with awkward values" : "plain");
         const std::vector<double> x =
-            TestSamples(tapCount - 1 + n, static_cast<std::uint32_t>(n), special);
+            TestSamples(tapCount - 1 + n, static_cast<std::uint32_t>(n), awkward);
         const auto expected = Kernel(FirBlockGeneric, taps, x, n);
         const auto actual = Kernel(FirBlockOf(variant.variant), taps, x, n);
         ASSERT_EQ("", FirstDifference(expected, actual));

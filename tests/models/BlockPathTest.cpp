@@ -53,11 +53,11 @@ protected:
 TEST_F(BlockPath, ReceiverColumnsEqualThePerSampleGraphForEveryEqAndRate) {
     const std::vector<VariantName> variants = Variants();
     for (double rate : kRates) {
-        for (bool special : {false, true}) {
-            const std::vector<double> x = TestSamples(1700, 5u, special);
+        for (bool awkward : {false, true}) {
+            const std::vector<double> x = TestSamples(1700, 5u, awkward);
             for (int eq = 0; eq < 16; ++eq) {
                 SCOPED_TRACE("rate " + std::to_string(rate) + ", EQ " + std::to_string(eq) +
-                             (special ? ", special values" : ""));
+                             (awkward ? ", awkward values" : ""));
                 KT7MRL40562D9_Rx model;
                 model.rx_samplerate = rate;
                 model.EQ = eq;
@@ -99,13 +99,14 @@ TEST_F(BlockPath, TransmitterEqualsThePerSampleGraphHoweverTheWaveIsCut) {
     const std::size_t total = 6000;
     const auto patterns = DrivePatterns(total);
     for (double rate : kRates) {
-        for (bool special : {false, true}) {
+        for (bool awkward : {false, true}) {
             // Bits of +-1 at 24 samples per bit, with noise that crosses the limiters' knees.
-            std::vector<double> x = TestSamples(total, 9u, special);
+            std::vector<double> x = TestSamples(total, 9u, awkward);
             for (std::size_t i = 0; i < total; ++i) x[i] += (i / 24 * 2654435761u) % 2 ? 1 : -1;
             for (int path = 0; path < 8; ++path) {
                 SCOPED_TRACE("rate " + std::to_string(rate) + ", SW " + std::to_string(path / 4) +
-                             ", FG " + std::to_string(path % 4) + (special ? ", special" : ""));
+                             ", FG " + std::to_string(path % 4) +
+                             (awkward ? ", awkward values" : ""));
                 KT7MRL40562D9_Tx model;
                 model.tx_samplerate = rate;
                 model.SW = path / 4;

@@ -24,26 +24,26 @@ inline std::string FirstDifference(const std::vector<double>& expected,
     return "";
 }
 
-// Random samples in [-1, 1) with the awkward values sprinkled in when `special` is set: signed
+// Random samples in [-1, 1) with the awkward values sprinkled in when `awkward` is set: signed
 // zeros, subnormals, infinities, NaN and values near the largest double.
-inline std::vector<double> TestSamples(std::size_t n, std::uint32_t seed, bool special) {
+inline std::vector<double> TestSamples(std::size_t n, std::uint32_t seed, bool awkward) {
     std::mt19937 random(seed);
     std::uniform_real_distribution<double> uniform(-1.0, 1.0);
     std::vector<double> x(n);
     for (double& v : x) v = uniform(random);
-    if (special && n > 0) {
-        const double awkward[] = {0.0,
-                                  -0.0,
-                                  std::numeric_limits<double>::denorm_min(),
-                                  -4.9e-320,
-                                  std::numeric_limits<double>::infinity(),
-                                  -std::numeric_limits<double>::infinity(),
-                                  std::numeric_limits<double>::quiet_NaN(),
-                                  1e308,
-                                  -1e308};
+    if (awkward && n > 0) {
+        const double values[] = {0.0,
+                                 -0.0,
+                                 std::numeric_limits<double>::denorm_min(),
+                                 -4.9e-320,
+                                 std::numeric_limits<double>::infinity(),
+                                 -std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN(),
+                                 1e308,
+                                 -1e308};
         std::uniform_int_distribution<std::size_t> place(0, n - 1);
         for (std::size_t k = 0; k < n / 97 + 1; ++k)
-            x[place(random)] = awkward[k % (sizeof awkward / sizeof awkward[0])];
+            x[place(random)] = values[k % (sizeof values / sizeof values[0])];
     }
     return x;
 }
