@@ -43,7 +43,7 @@ void LogTimeBase(Instance& instance, const char* model, const char* parameter, d
                  double sampleInterval) {
     using ModelGraph::FormatNumber;
     const std::string prefix = std::string("The IBIS-AMI model, ") + model;
-    if (std::isfinite(rate) && rate > ModelGraph::kMaxSampleRate) {
+    if (ModelGraph::AboveSampleRateBound(rate)) {
         instance.Log((prefix + ", cannot run at " + parameter + " = " + FormatNumber(rate) +
                       ": the largest supported sample rate is " +
                       FormatNumber(ModelGraph::kMaxSampleRate) + " samples per second. ")

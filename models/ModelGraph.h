@@ -41,7 +41,6 @@ public:
     }
     void Release() { stores_.clear(); }
     std::size_t Count() const { return stores_.size(); }
-    const T* At(std::size_t index) const { return stores_.at(index).get(); }
 
 private:
     std::vector<std::unique_ptr<T>> stores_;
@@ -100,10 +99,15 @@ inline std::string FormatNumber(double value) {
     return text.str();
 }
 
-// A finite rate above the bound fails the model's Setup with one line naming the parameter;
-// other unusable rates are left to the filters' own checks and messages.
+// Only a finite rate can be above the bound; other unusable rates are left to the filters' own
+// checks and messages.
+inline bool AboveSampleRateBound(double rate) {
+    return std::isfinite(rate) && rate > kMaxSampleRate;
+}
+
+// A rate above the bound fails the model's Setup with one line naming the parameter.
 inline bool SampleRateWithinBound(DFModel& model, const char* parameter, double rate) {
-    if (!std::isfinite(rate) || rate <= kMaxSampleRate) return true;
+    if (!AboveSampleRateBound(rate)) return true;
     model.ReportError((std::string(parameter) + " = " + FormatNumber(rate) +
                        " is above the largest supported sample rate, " +
                        FormatNumber(kMaxSampleRate) + " samples per second")

@@ -174,13 +174,10 @@ std::vector<std::vector<double>> ReadTimed(const std::string& path, const Table&
     return columns;
 }
 
-std::vector<std::vector<double>> ReadValues(const Table& table, const ChannelOptions& options) {
+// Already at the model's interval: taken whole.
+std::vector<std::vector<double>> ReadValues(const Table& table) {
     std::vector<std::vector<double>> columns;
-    for (std::size_t c = 0; c < table.rows.front().size(); ++c) {
-        std::vector<double> column = Column(table, c);
-        if (options.length > 0) column.resize(std::min(column.size(), options.length));
-        columns.push_back(column);
-    }
+    for (std::size_t c = 0; c < table.rows.front().size(); ++c) columns.push_back(Column(table, c));
     return columns;
 }
 
@@ -316,7 +313,7 @@ std::vector<double> ImpulseFromResponse(const std::vector<double>& frequencies,
     // Extrapolate the phase to DC along its first slope, then shift it to start at zero there.
     const double slope = (phase[1] - phase[0]) / (frequencies[1] - frequencies[0]);
     const double phaseAtDc = phase[0] - slope * frequencies[0];
-    fftw_complex* spectrum = fftw_alloc_complex(n / 2 + 1);
+    fftw_complex* bins = fftw_alloc_complex(n / 2 + 1);
     double* impulse = fftw_alloc_real(n);
     const double top = std::min(fmax, nyquist);
     const double taperFrom = 0.8 * top;
@@ -338,15 +335,15 @@ std::vector<double> ImpulseFromResponse(const std::vector<double>& frequencies,
         if (f > taperFrom && f < top)
             m *= 0.5 * (1.0 + std::cos(kPi * (f - taperFrom) / (top - taperFrom)));
         p -= phaseAtDc;
-        spectrum[k][0] = m * std::cos(p);
-        spectrum[k][1] = k == 0 || k == n / 2 ? 0.0 : m * std::sin(p);
+        bins[k][0] = m * std::cos(p);
+        bins[k][1] = k == 0 || k == n / 2 ? 0.0 : m * std::sin(p);
     }
-    fftw_plan plan = fftw_plan_dft_c2r_1d(static_cast<int>(n), spectrum, impulse, FFTW_ESTIMATE);
+    fftw_plan plan = fftw_plan_dft_c2r_1d(static_cast<int>(n), bins, impulse, FFTW_ESTIMATE);
     fftw_execute(plan);
     std::vector<double> h(length);
     for (std::size_t i = 0; i < length && i < n; ++i) h[i] = impulse[i] * df;
     fftw_destroy_plan(plan);
-    fftw_free(spectrum);
+    fftw_free(bins);
     fftw_free(impulse);
     return h;
 }
@@ -356,8 +353,8 @@ void MagnitudeResponse(const std::vector<double>& impulse, double dt, double hig
     std::size_t n = 1024;
     while (n < 4 * impulse.size()) n *= 2;
     double* samples = fftw_alloc_real(n);
-    fftw_complex* spectrum = fftw_alloc_complex(n / 2 + 1);
-    fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), samples, spectrum, FFTW_ESTIMATE);
+    fftw_complex* bins = fftw_alloc_complex(n / 2 + 1);
+    fftw_plan plan = fftw_plan_dft_r2c_1d(static_cast<int>(n), samples, bins, FFTW_ESTIMATE);
     for (std::size_t i = 0; i < n; ++i) samples[i] = i < impulse.size() ? impulse[i] * dt : 0.0;
     fftw_execute(plan);
     frequencies.clear();
@@ -366,11 +363,10 @@ void MagnitudeResponse(const std::vector<double>& impulse, double dt, double hig
         const double f = double(k) / (double(n) * dt);
         if (f > highest) break;
         frequencies.push_back(f);
-        decibels.push_back(20.0 *
-                           std::log10(std::max(std::hypot(spectrum[k][0], spectrum[k][1]), 1e-15)));
+        decibels.push_back(20.0 * std::log10(std::max(std::hypot(bins[k][0], bins[k][1]), 1e-15)));
     }
     fftw_destroy_plan(plan);
-    fftw_free(spectrum);
+    fftw_free(bins);
     fftw_free(samples);
 }
 
@@ -414,8 +410,7 @@ std::vector<std::vector<double>> ReadChannel(const std::string& path,
     const Table table = ReadTable(path, text);
     if (format == ChannelFormat::Auto)
         format = LooksTimed(table) ? ChannelFormat::Time : ChannelFormat::Values;
-    return format == ChannelFormat::Time ? ReadTimed(path, table, options)
-                                         : ReadValues(table, options);
+    return format == ChannelFormat::Time ? ReadTimed(path, table, options) : ReadValues(table);
 }
 
 }  // namespace amirun

@@ -13,7 +13,7 @@ namespace amirun {
 // any further columns aggressors.
 //
 // Forms, detected or chosen:
-//   values      columns of impulse samples already at dt (one column per aggressor);
+//   values      columns of impulse samples already at dt (one column per aggressor), taken whole;
 //   time        a time column in seconds (or in the unit a header names: s, ms, us, ns, ps) and
 //               one or more value columns: an impulse response in 1/s, or a step response
 //               (dimensionless), told apart by its settling or chosen by `step`; any spacing;

@@ -152,14 +152,14 @@ Run Prepare(Common& common) {
     }
     // The model must filter at the simulation's rate: a --sample-interval sets its rate
     // parameter, unless --set gives that itself.
-    const AmiParameterSpec* rateSpec = run.model.SampleRateParameter();
-    if (rateSpec != nullptr && common.sampleInterval > 0.0 &&
+    const AmiParameterSpec* rateParameter = run.model.SampleRateParameter();
+    if (rateParameter != nullptr && common.sampleInterval > 0.0 &&
         std::none_of(overrides.begin(), overrides.end(),
-                     [&](const auto& o) { return o.first == rateSpec->name; })) {
+                     [&](const auto& o) { return o.first == rateParameter->name; })) {
         std::ostringstream rate;
         rate.imbue(std::locale::classic());
         rate << std::setprecision(17) << 1.0 / common.sampleInterval;
-        overrides.emplace_back(rateSpec->name, rate.str());
+        overrides.emplace_back(rateParameter->name, rate.str());
     }
     run.values = ResolveValues(run.model, overrides);
     const AmiParameterSpec* rate = run.model.SampleRateParameter();
@@ -203,49 +203,6 @@ Run Prepare(Common& common) {
     return run;
 }
 
-// Columns of finite numbers separated by commas or whitespace. Lines before the first number
-// that hold none (a header) and blank lines are skipped; any other field that is not a finite
-// number is an error, since dropping it would shift every later sample.
-std::vector<std::vector<double>> ReadColumns(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw AmiFileError("cannot read " + path);
-    std::vector<std::vector<double>> columns;
-    std::size_t lineNumber = 0;
-    for (std::string line; std::getline(in, line);) {
-        ++lineNumber;
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream fields(line);
-        fields.imbue(std::locale::classic());
-        std::vector<double> row;
-        std::string field;
-        bool number = true;
-        while (fields >> field) {
-            std::istringstream parse(field);
-            parse.imbue(std::locale::classic());
-            double value = 0.0;
-            if (!(parse >> value) || !parse.eof() || !std::isfinite(value)) {
-                number = false;
-                if (!columns.empty() || !row.empty())
-                    throw AmiFileError(path + ":" + std::to_string(lineNumber) + ": '" + field +
-                                       "' is not a finite number");
-                break;
-            }
-            row.push_back(value);
-        }
-        if (row.empty()) {
-            if (!number && !columns.empty())
-                throw AmiFileError(path + ":" + std::to_string(lineNumber) + ": not a number");
-            continue;
-        }
-        if (columns.empty()) columns.resize(row.size());
-        if (row.size() != columns.size()) throw AmiFileError(path + ": rows differ in length");
-        for (std::size_t c = 0; c < row.size(); ++c) columns[c].push_back(row[c]);
-    }
-    if (in.bad()) throw AmiFileError("cannot read " + path);
-    if (columns.empty()) throw AmiFileError(path + ": no numbers");
-    return columns;
-}
-
 void WriteCsv(const std::string& path, const std::vector<std::string>& header,
               const std::vector<const std::vector<double>*>& columns, std::size_t step = 1) {
     AtomicFile file(path);
@@ -261,12 +218,6 @@ void WriteCsv(const std::string& path, const std::vector<std::string>& header,
         out << '\n';
     }
     file.Commit();
-}
-
-// A plot; the plotting functions write it whole or not at all, beside its gnuplot script.
-template <class Draw>
-void WritePlot(const std::string& path, Draw draw) {
-    draw(path);
 }
 
 // Samples a model returned that no plot or eye can hold.
@@ -365,10 +316,9 @@ Summary EyeSummary(const Eye& eye, double unitInterval) {
     return summary;
 }
 
-int Init(Common& common, const std::string& impulseFile) {
+int Init(Common& common) {
     Run run = Prepare(common);
-    std::vector<std::vector<double>> columns =
-        impulseFile.empty() ? ChannelColumns(common, run) : ReadColumns(impulseFile);
+    std::vector<std::vector<double>> columns = ChannelColumns(common, run);
     const std::size_t rows = columns.front().size();
     std::vector<double> matrix;
     for (const auto& column : columns) matrix.insert(matrix.end(), column.begin(), column.end());
@@ -419,14 +369,12 @@ int Init(Common& common, const std::string& impulseFile) {
     }
     const std::vector<double> pulseBefore(pulses[0].begin(), pulses[0].begin() + long(shown));
     const std::vector<double> pulseAfter(pulses[1].begin(), pulses[1].begin() + long(shown));
-    WritePlot(base + "_impulse.png", [&](const std::string& file) {
-        PlotLines(file, run.prefix + ": impulse response, column 0", "time (ps)", "impulse x dt",
-                  {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
-    });
-    WritePlot(base + "_pulse.png", [&](const std::string& file) {
-        PlotLines(file, run.prefix + ": pulse response, column 0", "time (ps)", "volts per volt",
-                  {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
-    });
+    PlotLines(base + "_impulse.png", run.prefix + ": impulse response, column 0", "time (ps)",
+              "impulse x dt",
+              {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
+    PlotLines(base + "_pulse.png", run.prefix + ": pulse response, column 0", "time (ps)",
+              "volts per volt",
+              {{"before the model", ps, pulseBefore}, {"after the model", ps, pulseAfter}});
 
     const Eye eyeBefore = PeakDistortionEye(pulses[0], run.samplesPerBit);
     const Eye eyeAfter = PeakDistortionEye(pulses[1], run.samplesPerBit);
@@ -504,12 +452,10 @@ int GetWave(Common& common, int order, long bits, long blockBits, bool channel, 
     const std::size_t skip = std::min<std::size_t>(64, std::size_t(bits) / 4);
     // Up to 32 unit intervals of latency: the model's filters and the channel delay the bits.
     const Eye eye = WaveformEye(output, pattern, run.samplesPerBit, skip, 32);
-    WritePlot(base + "_eye.png", [&](const std::string& file) {
-        PlotEye(file,
-                run.prefix + (channel ? ": eye after the channel, " : ": output eye, ") +
-                    EyeText(eye, run.unitInterval),
-                TraceDensity(output, run.samplesPerBit, skip, eye.bestPhase));
-    });
+    PlotEye(base + "_eye.png",
+            run.prefix + (channel ? ": eye after the channel, " : ": output eye, ") +
+                EyeText(eye, run.unitInterval),
+            TraceDensity(output, run.samplesPerBit, skip, eye.bestPhase));
     std::cout << "eye of the output" << (channel ? " after the channel" : "") << ": "
               << EyeText(eye, run.unitInterval) << '\n'
               << "wrote " << base << "_wave.csv"
@@ -640,10 +586,8 @@ int Sweep(Common& common, std::string name, int jobs) {
     std::vector<double> index(settings.size());
     for (std::size_t i = 0; i < index.size(); ++i) index[i] = std::atof(settings[i].c_str());
     WriteCsv(base + ".csv", {name, "eye_height_V", "eye_width_UI"}, {&index, &heights, &widths});
-    WritePlot(base + ".png", [&](const std::string& file) {
-        PlotBars(file, run.prefix + ": eye height per " + name + " setting", name, "eye height (V)",
-                 settings, heights, best);
-    });
+    PlotBars(base + ".png", run.prefix + ": eye height per " + name + " setting", name,
+             "eye height (V)", settings, heights, best);
     if (!byGetWave) {
         // Each setting's own response: |H(f)| up to twice the Nyquist frequency of the bit rate,
         // and the step response, from AMI_Init on a unit impulse.
@@ -672,14 +616,12 @@ int Sweep(Common& common, std::string name, int jobs) {
             gains.push_back(std::move(gain));
             steps.push_back(std::move(step));
         }
-        WritePlot(base + "_frequency_response.png", [&](const std::string& file) {
-            PlotLines(file, run.model.root + ": |H(f)| of every " + name + " setting",
-                      "frequency (GHz)", "|H| (dB)", gains);
-        });
-        WritePlot(base + "_step_response.png", [&](const std::string& file) {
-            PlotLines(file, run.model.root + ": step response of every " + name + " setting",
-                      "time (UI)", "output per unit input step", steps);
-        });
+        PlotLines(base + "_frequency_response.png",
+                  run.model.root + ": |H(f)| of every " + name + " setting", "frequency (GHz)",
+                  "|H| (dB)", gains);
+        PlotLines(base + "_step_response.png",
+                  run.model.root + ": step response of every " + name + " setting", "time (UI)",
+                  "output per unit input step", steps);
         std::cout << "most peaking: " << name << " " << mostPeaking << " (" << std::fixed
                   << std::setprecision(1) << peaking << " dB above DC)\n"
                   << "wrote " << base << "_frequency_response.png, _step_response.png\n";
@@ -826,11 +768,9 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
         logBer.push_back(std::log10(std::max(stat.ber[std::size_t(k)], 1e-30)));
     }
     WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&phase, &logBer});
-    WritePlot(base + "_bathtub.png", [&](const std::string& file) {
-        PlotLines(file, "bathtub: " + tx.model.root + " -> channel -> " + rx.model.root,
-                  "sampling phase (UI)", "log10 BER (-30: below 1e-30)",
-                  {{"statistical", phase, logBer}});
-    });
+    PlotLines(
+        base + "_bathtub.png", "bathtub: " + tx.model.root + " -> channel -> " + rx.model.root,
+        "sampling phase (UI)", "log10 BER (-30: below 1e-30)", {{"statistical", phase, logBer}});
     // Two unit intervals with the best phase in the middle, probabilities gathered into 200
     // voltage rows and scaled so that 1e-12 is the faintest shade.
     EyeDensity statDensity;
@@ -844,15 +784,11 @@ int Link(Common& common, const LinkModels& models, long bits, double amplitude, 
             voltages[std::min<std::size_t>(199, i * 200 / column.size())] += column[i] * 1e12;
         statDensity.counts.push_back(voltages);
     }
-    WritePlot(base + "_stat_eye.png", [&](const std::string& file) {
-        PlotEye(file, "statistical eye: " + statText.str(), statDensity,
-                "log10(1 + 1e12 x probability)");
-    });
+    PlotEye(base + "_stat_eye.png", "statistical eye: " + statText.str(), statDensity,
+            "log10(1 + 1e12 x probability)");
     if (!received.empty()) {
-        WritePlot(base + "_link_eye.png", [&](const std::string& file) {
-            PlotEye(file, "bit-by-bit eye: " + EyeText(bitEye, run.unitInterval),
-                    TraceDensity(received, run.samplesPerBit, 64, bitEye.bestPhase));
-        });
+        PlotEye(base + "_link_eye.png", "bit-by-bit eye: " + EyeText(bitEye, run.unitInterval),
+                TraceDensity(received, run.samplesPerBit, 64, bitEye.bestPhase));
     }
     Summary summary;
     summary.Text("command", "link");
@@ -1025,7 +961,13 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "amirun 1.1.0");
     CLI11_PARSE(app, argc, argv);
     try {
-        if (init->parsed()) return Init(common, impulseFile);
+        if (init->parsed()) {
+            if (!impulseFile.empty()) {  // bare columns at the sample interval
+                common.channelFile = impulseFile;
+                common.channelFormat = "values";
+            }
+            return Init(common);
+        }
         if (getwave->parsed()) return GetWave(common, order, bits, blockBits, channel, amplitude);
         if (link->parsed()) return Link(common, models, linkBits, linkAmplitude, targetBer);
         return Sweep(common, parameter, jobs);
