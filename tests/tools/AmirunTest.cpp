@@ -84,7 +84,8 @@ TEST_F(AmirunRun, InitEqualizesTheBuiltInChannel) {
 TEST_F(AmirunRun, InitReadsAnImpulseFileAtTheGivenSampleInterval) {
     fs::create_directories(out_);
     std::ofstream(out_ / "matrix.csv") << "primary,aggressor\n3.84e11,0\n0,1e10\n0,0\n0,0\n";
-    const std::string impulse = " --impulse '" + (out_ / "matrix.csv").string() + "'";
+    const std::string impulse =
+        " --impulse '" + (out_ / "matrix.csv").string() + "' --bit-rate 31.25e9";
     Result r = Amirun("init " + kRx + Out() + impulse + " --sample-interval 1e-12");
     ASSERT_EQ(0, r.status) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("(rx_samplerate 1000000000000) (EQ 15)"));
@@ -225,7 +226,8 @@ TEST_F(AmirunRun, RefusesHostileInputWithAClearMessage) {
         {"init " + kRx + " --bit-rate 1e4", 0, "--bit-rate: '1e4' is outside 1e+06 to 1e+13"},
         {"init " + kRx + " --bit-rate 0", 0, "--bit-rate: '0' is outside"},
         {"init " + kRx + " --bit-rate 1e6", 1, "amirun needs 2 to 4096"},
-        {"init " + kRx + " --channel-bits 100000", 0, "--channel-bits: Value 100000 not in range"},
+        {"init " + kRx + " --channel-bits 2000000", 0, "Value 2000000 not in range"},
+        {"init " + kRx + " --channel-bits 500000", 1, "samples amirun keeps"},
         {"init " + kRx + " --ami '" + dir + "/nested.ami'", 1,
          "names no model with Reserved_Parameters or Model_Specific parameters"},
         {"init " + kRx + " --ami '" + dir + "/big.ami'", 1, "larger than 1 MiB, not an .ami file"},
@@ -378,11 +380,11 @@ TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
 
     r = Amirun("init " + kRx + Out() + " --bit-rate 3.3e10 --channel-bits 8");
     EXPECT_EQ(0, r.status) << r.output;
-    EXPECT_NE(std::string::npos, r.output.find("not a whole number; amirun uses 12 samples"));
+    EXPECT_NE(std::string::npos, r.output.find("amirun runs at 16 samples per unit interval"));
 
     r = Amirun("--version");
     EXPECT_EQ(0, r.status);
-    EXPECT_NE(std::string::npos, r.output.find("amirun 1.1.0"));
+    EXPECT_NE(std::string::npos, r.output.find("amirun 1.2.0"));
 }
 
 }  // namespace

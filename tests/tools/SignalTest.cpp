@@ -1,3 +1,4 @@
+#include "tools/amirun/Convolution.h"
 #include "tools/amirun/Signal.h"
 
 #include <gtest/gtest.h>
@@ -82,21 +83,28 @@ TEST(WaveformEye, FindsTheLatencyAndOpeningOfADelayedWaveform) {
     EXPECT_LT(WaveformEye(inverted, bits, 8, 4, 4).height, 0.0);
 }
 
-TEST(LossyLineImpulse, HasUnitAreaAndTheRequestedLossAtNyquist) {
+// Two closed forms of one line: the step response in time (erfc terms) against H(s) in
+// frequency. The samples' transform must be H(f), with its settled area and the requested loss.
+TEST(LossyLineImpulse, MatchesItsTransferFunctionAndSettles) {
     const double dt = 1.0 / 3.84e11;
     const double bitRate = 32e9;
     const std::vector<double> h = LossyLineImpulse(12.0, bitRate, dt, 1 << 16);
     double area = 0.0;
-    std::complex<double> response(0.0, 0.0);
-    const double omega = 2.0 * M_PI * bitRate / 2.0;
-    for (std::size_t n = 0; n < h.size(); ++n) {
-        EXPECT_GE(h[n], 0.0);
-        area += h[n] * dt;
-        response += h[n] * dt * std::polar(1.0, -omega * (double(n) + 0.5) * dt);
+    for (double v : h) area += v * dt;
+    EXPECT_GE(*std::min_element(h.begin(), h.end()), 0.0);
+    EXPECT_NEAR(1.0, area, 1e-6);  // 170 ns: long past its DC-resistance corner
+    for (double f : {0.2e9, 2e9, 8e9, 16e9, 30e9}) {
+        SCOPED_TRACE(f);
+        std::complex<double> sum(0.0, 0.0);
+        // Each sample is the step's rise over an interval: centred half a sample later, and a
+        // box of one interval, whose sinc the closed form lacks.
+        for (std::size_t n = 0; n < h.size(); ++n)
+            sum += h[n] * dt * std::polar(1.0, -2 * M_PI * f * (double(n) + 0.5) * dt);
+        const double sinc = std::sin(M_PI * f * dt) / (M_PI * f * dt);
+        const std::complex<double> expected = LossyLineResponse(12.0, bitRate, f) * sinc;
+        EXPECT_LT(std::abs(sum - expected), 2e-3 * std::abs(expected) + 1e-6);
     }
-    EXPECT_NEAR(1.0, area, 0.02);  // the skin-effect tail is long
-    EXPECT_NEAR(-12.0, 20.0 * std::log10(std::abs(response)), 0.3);
-
+    EXPECT_NEAR(-12.0, 20.0 * std::log10(std::abs(LossyLineResponse(12.0, bitRate, 16e9))), 1e-9);
     const std::vector<double> lossless = LossyLineImpulse(0.0, bitRate, dt, 4);
     EXPECT_EQ((std::vector<double>{1.0 / dt, 0.0, 0.0, 0.0}), lossless);
 }

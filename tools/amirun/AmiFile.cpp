@@ -1,5 +1,6 @@
 #include "tools/amirun/AmiFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -60,17 +61,44 @@ void ApplyLeaf(AmiParameterSpec& param, const std::string& key, std::vector<std:
     }
 }
 
-void ReadSection(const AmiParamNode& section, bool reserved, AmiModelDescription& model) {
+// Nested groups deeper than this are no parameter tree a model would declare.
+constexpr int kDeepestGroup = 16;
+
+// A branch with leaves (Usage, Type, ...) is a parameter; a branch of branches only is a group
+// whose parameters are named by their path below the section: "group.leaf".
+void ReadSection(const AmiParamNode& section, bool reserved, AmiModelDescription& model,
+                 const std::string& prefix = "", int depth = 0) {
+    if (depth > kDeepestGroup)
+        throw AmiFileError("parameter groups nested deeper than " + std::to_string(kDeepestGroup) +
+                           " levels");
     for (const AmiParamEntry& entry : section.children) {
-        if (entry.kind != AmiEntryBranch) continue;  // a parameter is a group of properties
+        if (entry.kind != AmiEntryBranch) continue;
+        const AmiParamNode& node = *entry.node;
+        const bool group =
+            !node.children.empty() &&
+            std::none_of(node.children.begin(), node.children.end(),
+                         [](const AmiParamEntry& child) { return child.kind == AmiEntryLeaf; });
+        if (group) {
+            ReadSection(node, reserved, model, prefix + node.name + ".", depth + 1);
+            continue;
+        }
         AmiParameterSpec param;
-        param.name = entry.node->name;
+        param.name = prefix + node.name;
         param.reserved = reserved;
-        for (const AmiParamEntry& property : entry.node->children)
+        for (const AmiParamEntry& property : node.children)
             if (property.kind == AmiEntryLeaf)
                 ApplyLeaf(param, property.node->name, Texts(*property.node));
         model.parameters.push_back(std::move(param));
     }
+}
+
+std::vector<std::string> Split(const std::string& dotted) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t dot; (dot = dotted.find('.', from)) != std::string::npos; from = dot + 1)
+        parts.push_back(dotted.substr(from, dot - from));
+    parts.push_back(dotted.substr(from));
+    return parts;
 }
 
 std::string Accepts(const AmiParameterSpec& param) {
@@ -101,6 +129,8 @@ void Validate(const AmiParameterSpec& param, const std::string& value) {
     if (param.type == "Integer" && !IsInteger(value)) fail("'" + value + "' is not an integer");
     if ((param.type == "Float" || param.type == "UI") && !Number(value))
         fail("'" + value + "' is not a number");
+    if (param.type == "String" && Unquote(value).find('"') != std::string::npos)
+        fail("a String value cannot hold a double quote");
     if (param.type == "Boolean" && value != "True" && value != "False")
         fail("'" + value + "' is not True or False");
     if (!param.list.empty()) {
@@ -207,14 +237,24 @@ std::map<std::string, std::string> ResolveValues(
 std::string BuildParameterString(const AmiModelDescription& model,
                                  const std::map<std::string, std::string>& values) {
     std::string text = "(" + model.root;
+    std::vector<std::string> open;  // the groups open around the next parameter
     for (const AmiParameterSpec& param : model.parameters) {
         const auto found = values.find(param.name);
         if (found == values.end()) continue;
+        std::vector<std::string> path = Split(param.name);
+        const std::string leaf = path.back();
+        path.pop_back();
+        std::size_t common = 0;
+        while (common < open.size() && common < path.size() && open[common] == path[common])
+            ++common;
+        for (; open.size() > common; open.pop_back()) text += ")";
+        for (; open.size() < path.size(); open.push_back(path[open.size()]))
+            text += " (" + path[open.size()];
         std::string value = found->second;
         if (param.type == "String") value = "\"" + Unquote(value) + "\"";
-        text += " (" + param.name + " " + value + ")";
+        text += " (" + leaf + " " + value + ")";
     }
-    return text + ")";
+    return text + std::string(open.size(), ')') + ")";
 }
 
 }  // namespace amirun

@@ -12,6 +12,9 @@ struct AmiError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Samples a model returned that no plot or eye can hold: throws AmiError saying how many.
+void RequireFinite(const std::vector<double>& samples, const std::string& what);
+
 // Any IBIS-AMI model library, loaded with dlopen. AMI_GetWave is optional.
 class AmiLibrary {
 public:
@@ -49,11 +52,13 @@ public:
     AmiSession& operator=(const AmiSession&) = delete;
 
     const std::string& Message() const { return message_; }
-    // Filters wave[0 .. size) in place; throws AmiError on a result of 0.
+    // Filters wave[0 .. size) in place; throws AmiError on a result of 0. clock_times has room
+    // for size + 1 values, as a host must give it.
     void GetWave(double* wave, long size);
 
 private:
     const AmiLibrary& library_;
+    std::vector<double> clock_;  // clock_times of the last AMI_GetWave call
     void* handle_ = nullptr;
     std::string message_;
 };

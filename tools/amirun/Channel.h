@@ -1,60 +1,72 @@
 #pragma once
 
 #include <cstddef>
-#include <stdexcept>
 #include <string>
-#include <utility>
 #include <vector>
+
+#include "tools/amirun/ChannelError.h"
+#include "tools/amirun/ChannelReport.h"
 
 namespace amirun {
 
-// A channel file, turned into what a receiver's AMI_Init takes: impulse responses sampled every
-// dt, in 1/s (so that the samples times dt sum to the DC gain), column 0 the through channel and
-// any further columns aggressors.
+// A channel, turned into what a receiver's AMI_Init takes: impulse responses sampled every dt,
+// in 1/s (so that the samples times dt sum to the DC gain), column 0 the through channel and any
+// further columns aggressors, all as long as one window.
 //
 // Forms, detected or chosen:
 //   values      columns of impulse samples already at dt (one column per aggressor), taken whole;
-//   time        a time column in seconds (or in the unit a header names: s, ms, us, ns, ps) and
-//               one or more value columns: an impulse response in 1/s, or a step response
+//   time        a time column in seconds (or the unit its name carries: s, ms, us, ns, ps, fs)
+//               and one or more value columns: an impulse response in 1/s, or a step response
 //               (dimensionless), told apart by its settling or chosen by `step`; any spacing;
-//   touchstone  Touchstone 1.0 .s2p (S21) or .s4p (Sdd21, ports in+, in-, out+, out- as given).
+//   touchstone  Touchstone 1.0 or 2.0, any even port count: S21 of a two-port, else the
+//               differential through response of the victim pair, then the far-end and near-end
+//               crosstalk of every other pair; renormalized to 50 ohm.
 // Separators: commas, semicolons, tabs or blanks; an optional header line; CRLF or LF.
 enum class ChannelFormat { Auto, Values, Time, Touchstone };
 
 struct ChannelOptions {
     ChannelFormat format = ChannelFormat::Auto;
-    bool step = false;                   // the time form holds a step response
-    std::vector<int> ports{1, 3, 2, 4};  // .s4p: in+, in-, out+, out- (1-based)
-    double dt = 0.0;                     // the model's sample interval
-    std::size_t length = 0;              // samples to keep
+    bool step = false;       // the time form holds a step response
+    std::vector<int> ports;  // in+,in-,out+,out- per pair, victim first, 1-based; empty: found
+    double dt = 0.0;         // the model's sample interval
+    int samplesPerBit = 0;
+    double bitRate = 0.0;
+    int windowBits = 0;        // the window in unit intervals; 0: from the channel
+    bool extrapolate = false;  // continue a band that ends below the Nyquist frequency
 };
 
-struct ChannelError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct Channel {
+    std::vector<std::vector<double>> columns;
+    ChannelReport report;
 };
 
 // Throws ChannelError with the file, the line where it applies, and the reason.
-std::vector<std::vector<double>> ReadChannel(const std::string& path,
-                                             const ChannelOptions& options);
+Channel ReadChannel(const std::string& path, const ChannelOptions& options);
 
-// The parts, for tests and for the frequency-response plot.
-struct Touchstone {
-    int ports = 0;
-    std::vector<double> frequencies;  // Hz
-    // s[k][row][column], complex as {re, im}
-    std::vector<std::vector<std::vector<std::pair<double, double>>>> s;
+// The built-in line: `lossDb` at the Nyquist frequency, its skin effect giving way to its DC
+// resistance below 100 MHz, as real lines do, so that its step response settles.
+Channel BuiltInChannel(double lossDb, const ChannelOptions& options);
+
+// The window of a response: long enough that the step response stays within 0.1 % of `dcGain`
+// after it (delay plus settled tail), a whole number of unit intervals, at least kMinWindowBits
+// and at most kMaxWindowSamples; or `windowBits` when that is not 0.
+struct Window {
+    std::size_t samples = 0;
+    double kept = 1.0;      // the step response at the window's end over dcGain
+    bool bounded = false;   // the response had not settled within the bound
 };
-Touchstone ParseTouchstone(const std::string& text, int expectedPorts);
+Window ChooseWindow(const std::vector<double>& impulse, double dt, int samplesPerBit,
+                    double dcGain, int windowBits);
 
-// Impulse response, every dt for `length` samples, of a transfer function given at ascending
-// frequencies: extrapolated to DC, tapered to zero at the highest frequency, and transformed.
-std::vector<double> ImpulseFromResponse(const std::vector<double>& frequencies,
-                                        const std::vector<std::pair<double, double>>& response,
-                                        double dt, std::size_t length);
-
-// |H(f)| in dB of an impulse response sampled every dt (in 1/s), at frequencies up to
-// `highest`, on the grid of its zero-padded transform.
-void MagnitudeResponse(const std::vector<double>& impulse, double dt, double highest,
-                       std::vector<double>& frequencies, std::vector<double>& decibels);
+// The parts, for tests.
+struct RawChannel {  // every column's whole response, before the window
+    std::vector<std::vector<double>> columns;
+    ChannelReport report;
+    bool keepWhole = false;  // bare values: the user's samples, not cut
+};
+RawChannel ReadTableChannel(const std::string& path, const std::string& text,
+                            const ChannelOptions& options);
+RawChannel ReadTouchstoneChannel(const std::string& text, int portsOfName,
+                                 const ChannelOptions& options);
 
 }  // namespace amirun

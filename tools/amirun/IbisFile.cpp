@@ -98,8 +98,34 @@ const char* HostPlatform() {
 #endif
 }
 
+namespace {
+
+// A file an .ibs file names, kept inside the .ibs file's folder unless the user allows otherwise.
+std::string Inside(const std::filesystem::path& dir, const std::string& name,
+                   const std::string& ibsPath, bool allowOutside) {
+    namespace fs = std::filesystem;
+    const fs::path named(name);
+    const fs::path joined = dir / named;
+    if (!allowOutside) {
+        bool climbs = named.is_absolute() || named.has_root_name();
+        for (const fs::path& part : named) climbs = climbs || part == "..";
+        std::error_code error;
+        const fs::path real = fs::weakly_canonical(fs::absolute(joined), error);
+        const fs::path home = fs::weakly_canonical(fs::absolute(dir.empty() ? "." : dir), error);
+        const auto rest = std::mismatch(home.begin(), home.end(), real.begin(), real.end());
+        if (climbs || error || rest.first != home.end())
+            throw AmiFileError(ibsPath + ": '" + name +
+                               "' lies outside the .ibs file's folder; amirun loads only files "
+                               "beside it (--allow-outside to permit)");
+    }
+    return fs::absolute(joined).string();
+}
+
+}  // namespace
+
 IbisExecutable FindExecutable(const IbisFile& ibis, const std::string& ibsPath,
-                              const std::string& model, const std::string& platform) {
+                              const std::string& model, const std::string& platform,
+                              bool allowOutside) {
     std::string known;
     for (const IbisModel& m : ibis.models) {
         known += (known.empty() ? "" : ", ") + m.name;
@@ -107,8 +133,8 @@ IbisExecutable FindExecutable(const IbisFile& ibis, const std::string& ibsPath,
         for (const IbisExecutable& e : m.executables) {
             if (e.platform != platform) continue;
             const std::filesystem::path dir = std::filesystem::path(ibsPath).parent_path();
-            return IbisExecutable{e.platform, (dir / e.library).string(),
-                                  (dir / e.amiFile).string()};
+            return IbisExecutable{e.platform, Inside(dir, e.library, ibsPath, allowOutside),
+                                  Inside(dir, e.amiFile, ibsPath, allowOutside)};
         }
         throw AmiFileError(ibsPath + ": model " + model + " has no " + platform + " Executable");
     }

@@ -37,9 +37,11 @@ IbisFile ReadIbisFile(const std::string& path);   // throws AmiFileError
 // The platform name of the Executable lines that this build of amirun can load.
 const char* HostPlatform();
 
-// The library and .ami file of `model` for `platform`, as paths beside the .ibs file at
-// `ibsPath`. Throws AmiFileError naming what is missing.
+// The library and .ami file of `model` for `platform`, as absolute paths beside the .ibs file at
+// `ibsPath`. Throws AmiFileError naming what is missing, or a file outside the .ibs file's folder
+// (an absolute name, or one that climbs out with ..) unless `allowOutside`.
 IbisExecutable FindExecutable(const IbisFile& ibis, const std::string& ibsPath,
-                              const std::string& model, const std::string& platform);
+                              const std::string& model, const std::string& platform,
+                              bool allowOutside = false);
 
 }  // namespace amirun

@@ -2,7 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <limits>
@@ -17,17 +23,63 @@
 namespace amirun {
 namespace {
 
+constexpr std::size_t kMostPoints = 4000;  // per line series: a picture, not the data
+constexpr std::size_t kMostColumns = 256;  // eye columns over two unit intervals
+
+// A gnuplot string that nothing can escape from: single quotes (no backquote or macro
+// substitution inside them, no backslash escapes), an inner quote doubled, control characters
+// (which would end the command line) turned into blanks.
 std::string Quoted(const std::string& text) {
-    std::string out = "\"";
+    std::string out = "'";
     for (char c : text) {
-        if (c == '"' || c == '\\') out += '\\';
-        out += c;
+        if (c == '\'') out += '\'';
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7f ? ' ' : c;
     }
-    return out + "\"";
+    return out + "'";
+}
+
+// gnuplot itself, without a shell: its output path is an argument vector entry, never a command.
+std::string RunGnuplot(const std::string& outputValue, const std::string& script, int& status) {
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) throw OutputError("cannot run gnuplot: no pipe");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 2);
+    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
+    std::string program = "gnuplot", flag = "-e", setting = "out=" + outputValue, file = script;
+    char* argv[] = {program.data(), flag.data(), setting.data(), file.data(), nullptr};
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, "gnuplot", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeEnds[1]);
+    std::string messages;
+    if (spawned == 0) {
+        char buffer[512];
+        for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+            if (n > 0) messages.append(buffer, std::size_t(n));
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+    }
+    close(pipeEnds[0]);
+    if (spawned != 0)
+        throw OutputError("cannot run gnuplot (install gnuplot-nox): " +
+                          std::string(std::strerror(spawned)));
+    return messages;
+}
+
+// gnuplot exits 0 even when its write failed: a PNG is whole when it ends with its IEND chunk.
+bool WholePng(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string head(8, '\0'), tail(12, '\0');
+    if (!in.read(head.data(), 8) || head.compare(1, 3, "PNG") != 0) return false;
+    in.seekg(-12, std::ios::end);
+    static const char kEnd[] = "\0\0\0\0IEND\xae\x42\x60\x82";
+    return static_cast<bool>(in.read(tail.data(), 12)) && std::memcmp(tail.data(), kEnd, 12) == 0;
 }
 
 // A script and its data for one PNG. Draw writes the script beside the PNG and runs it into a
-// temporary file, renamed into place once gnuplot has succeeded.
+// temporary file, renamed into place once gnuplot has succeeded and the PNG is whole.
 class Script {
 public:
     Script() {
@@ -40,27 +92,18 @@ public:
         std::ostringstream script;
         script << "# Redraw with: gnuplot " << Quoted(scriptPath) << "\n"
                << "if (!exists(\"out\")) out = " << Quoted(finalFile) << "\n"
-               << "set terminal pngcairo size 1000,700 font \"sans,12\" noenhanced\n"
+               << "set terminal pngcairo size 1000,700 font 'sans,12' noenhanced\n"
                << "set output out\n"
                << text_.str();
         AtomicFile saved(scriptPath);
         saved.Text() << script.str();
         saved.Commit();
         AtomicFile png(finalFile);
-        const std::string command = "gnuplot -e " + Quoted("out='" + png.TemporaryPath() + "'") +
-                                    " " + Quoted(scriptPath) + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        if (pipe == nullptr) throw OutputError("cannot run gnuplot for " + finalFile);
-        std::string messages;
-        char buffer[512];
-        for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-            messages.append(buffer, n);
-        const int status = pclose(pipe);
-        if (status != 0)
-            throw OutputError("gnuplot could not draw " + finalFile +
-                              (messages.find("not found") != std::string::npos
-                                   ? " (install gnuplot-nox)"
-                                   : ": " + messages));
+        int status = -1;
+        const std::string messages = RunGnuplot(Quoted(png.TemporaryPath()), scriptPath, status);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || !WholePng(png.TemporaryPath()))
+            throw OutputError("gnuplot could not draw " + finalFile + ": " +
+                              messages.substr(0, 500));
         png.Commit();
     }
 
@@ -85,7 +128,9 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
     for (std::size_t i = 0; i < series.size(); ++i) {
         out << "$s" << i << " << EOD\n";
         const Series& s = series[i];
-        for (std::size_t k = 0; k < std::min(s.x.size(), s.y.size()); ++k)
+        const std::size_t count = std::min(s.x.size(), s.y.size());
+        const std::size_t stride = std::max<std::size_t>(1, (count + kMostPoints - 1) / kMostPoints);
+        for (std::size_t k = 0; k < count; k += stride)
             if (std::isfinite(s.x[k]) && std::isfinite(s.y[k]))
                 out << s.x[k] << ' ' << s.y[k] << '\n';
         out << "EOD\n";
@@ -101,8 +146,14 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
 void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
              const std::string& scale) {
     if (density.counts.empty()) return;
-    const std::size_t nx = density.counts.size();
+    // Neighbouring columns merged, so that the script's size does not grow with samples per UI.
+    const std::size_t merge = (density.counts.size() + kMostColumns - 1) / kMostColumns;
+    const std::size_t nx = (density.counts.size() + merge - 1) / merge;
     const std::size_t ny = density.counts.front().size();
+    std::vector<std::vector<double>> counts(nx, std::vector<double>(ny, 0.0));
+    for (std::size_t i = 0; i < density.counts.size(); ++i)
+        for (std::size_t j = 0; j < ny && j < density.counts[i].size(); ++j)
+            counts[i / merge][j] += density.counts[i][j] / double(merge);
     Script script;
     std::ostream& out = script.Text();
     Header(out, title, "time (UI)", "voltage (V)");
@@ -117,7 +168,7 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
             const double x = (double(i) + 0.5) * 2.0 / double(nx);
             const double y =
                 density.low + (double(j) + 0.5) * (density.high - density.low) / double(ny);
-            out << x << ' ' << y << ' ' << std::log10(1.0 + density.counts[i][j]) << '\n';
+            out << x << ' ' << y << ' ' << std::log10(1.0 + counts[i][j]) << '\n';
         }
         out << '\n';
     }
@@ -132,12 +183,15 @@ void PlotBars(const std::string& file, const std::string& title, const std::stri
     Script script;
     std::ostream& out = script.Text();
     Header(out, title, xLabel, yLabel);
-    out << "set style fill solid 0.8\nset boxwidth 0.7\nset key top left\n$bars << EOD\n";
+    out << "set style fill solid 0.8\nset boxwidth 0.7\nset key top left\nset xtics (";
     for (std::size_t i = 0; i < values.size(); ++i)
-        out << i << ' ' << Quoted(names[i]) << ' ' << (std::isfinite(values[i]) ? values[i] : 0.0)
-            << ' ' << (i == best ? 1 : 0) << '\n';
-    out << "EOD\nplot $bars using 1:($4 == 0 ? $3 : NaN):xtic(2) with boxes lc rgb '#4a7fd4' "
-           "title 'setting', $bars using 1:($4 == 1 ? $3 : NaN) with boxes lc rgb '#2a9d3a' "
+        out << (i ? ", " : "") << Quoted(i < names.size() ? names[i] : "") << ' ' << i;
+    out << ")\n$bars << EOD\n";
+    for (std::size_t i = 0; i < values.size(); ++i)
+        out << i << ' ' << (std::isfinite(values[i]) ? values[i] : 0.0) << ' '
+            << (i == best ? 1 : 0) << '\n';
+    out << "EOD\nplot $bars using 1:($3 == 0 ? $2 : NaN) with boxes lc rgb '#4a7fd4' "
+           "title 'setting', $bars using 1:($3 == 1 ? $2 : NaN) with boxes lc rgb '#2a9d3a' "
            "title 'best'\n";
     script.Draw(file);
 }

@@ -33,19 +33,47 @@ int Prbs::Next() {
     return static_cast<int>(bit);
 }
 
+namespace {
+
+constexpr double kCorner = 2 * M_PI * 100e6;  // where DC resistance takes over from skin effect
+
+// k of exp(-k (sqrt(s + a) - sqrt(a))) for lossDb at the Nyquist frequency.
+double LineConstant(double lossDb, double bitRate) {
+    const double nepers = lossDb / (20.0 * std::log10(std::exp(1.0)));
+    const std::complex<double> s(kCorner, 2 * M_PI * bitRate / 2.0);
+    return nepers / (std::sqrt(s).real() - std::sqrt(kCorner));
+}
+
+}  // namespace
+
+std::complex<double> LossyLineResponse(double lossDb, double bitRate, double f) {
+    const double k = LineConstant(lossDb, bitRate);
+    return std::exp(-k * (std::sqrt(std::complex<double>(kCorner, 2 * M_PI * f)) -
+                          std::sqrt(kCorner)));
+}
+
 std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, std::size_t length) {
-    // exp(-tau sqrt(s)) loses tau sqrt(pi f) nepers at f; its step response is
-    // erfc(tau / (2 sqrt(t))).
-    const double nyquist = bitRate / 2.0;
-    const double tau = lossDb / (20.0 * std::log10(std::exp(1.0))) / std::sqrt(M_PI * nyquist);
-    auto step = [&](double t) {
-        if (t <= 0.0) return 0.0;
-        return tau > 0.0 ? std::erfc(tau / (2.0 * std::sqrt(t))) : 1.0;
+    // The step response of exp(-k sqrt(s + a)) / s, times exp(k sqrt(a)), is 1 - Q(t) with
+    // Q = (erfc(sqrt(a t) - k / 2 sqrt(t)) - exp(2 k sqrt(a)) erfc(k / 2 sqrt(t) + sqrt(a t))) / 2.
+    // Differences of Q keep their precision in the tail, where the step is within 1e-16 of 1.
+    const double k = LineConstant(lossDb, bitRate);
+    const double grow = std::exp(2.0 * k * std::sqrt(kCorner));
+    auto remaining = [&](double t) {
+        if (t <= 0.0) return 1.0;
+        if (k <= 0.0) return 0.0;
+        const double x = k / (2.0 * std::sqrt(t)), y = std::sqrt(kCorner * t);
+        return 0.5 * (std::erfc(y - x) - grow * std::erfc(x + y));
     };
     std::vector<double> h(length);
     for (std::size_t n = 0; n < length; ++n)
-        h[n] = (step(double(n + 1) * dt) - step(double(n) * dt)) / dt;
+        h[n] = (remaining(double(n) * dt) - remaining(double(n + 1) * dt)) / dt;
     return h;
+}
+
+std::vector<double> Times(std::size_t count, double dt, double scale) {
+    std::vector<double> t(count);
+    for (std::size_t i = 0; i < count; ++i) t[i] = double(i) * dt * scale;
+    return t;
 }
 
 std::vector<double> PulseFromImpulse(const std::vector<double>& impulse, int samplesPerBit,
@@ -60,18 +88,6 @@ std::vector<double> PulseFromImpulse(const std::vector<double>& impulse, int sam
         pulse[n] = running * dt;
     }
     return pulse;
-}
-
-std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h,
-                             double dt) {
-    std::vector<double> y(x.size(), 0.0);
-    for (std::size_t n = 0; n < x.size(); ++n) {
-        double sum = 0.0;
-        const std::size_t taps = std::min(h.size(), n + 1);
-        for (std::size_t k = 0; k < taps; ++k) sum += h[k] * x[n - k];
-        y[n] = sum * dt;
-    }
-    return y;
 }
 
 std::vector<double> NrzWaveform(const std::vector<int>& bits, int samplesPerBit, double amplitude) {
@@ -189,6 +205,20 @@ EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std
         density.counts[(n + shift) % (2 * spb)][bin] += 1.0;
     }
     return density;
+}
+
+EyeDensity TraceDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
+                        int center) {
+    const std::size_t spb = std::size_t(std::max(samplesPerBit, 1));
+    const std::size_t up = std::max<std::size_t>(1, (96 + spb - 1) / spb);
+    const std::size_t keep = spb * std::min<std::size_t>(4000, std::max<std::size_t>(1, 4000000 / spb));
+    const std::size_t from = wave.size() > keep ? wave.size() - keep : 0;
+    const std::size_t start = std::max(from, skipBits * spb);
+    std::vector<double> fine;
+    for (std::size_t n = start - start % spb; n + 1 < wave.size(); ++n)
+        for (std::size_t k = 0; k < up; ++k)
+            fine.push_back(wave[n] + (wave[n + 1] - wave[n]) * double(k) / double(up));
+    return FoldedDensity(fine, int(spb * up), 0, 240, center * int(up));
 }
 
 }  // namespace amirun

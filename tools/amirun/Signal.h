@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <complex>
 #include <cstdint>
 #include <vector>
 
@@ -20,9 +21,13 @@ private:
     std::uint32_t state_;
 };
 
-// Impulse response, sampled every dt, of a causal skin-effect lossy line with the given loss
-// (dB) at the Nyquist frequency of the bit rate: each sample is the step response's rise over
-// the interval divided by dt, so the samples sum to 1/dt over a long enough window.
+// A causal lossy line, H(s) = exp(-k (sqrt(s + a) - sqrt(a))): skin-effect loss above its
+// corner a = 2 pi 100 MHz, its DC resistance below, a DC gain of 1, and k chosen for `lossDb` at
+// the Nyquist frequency of the bit rate.
+std::complex<double> LossyLineResponse(double lossDb, double bitRate, double f);
+
+// Its impulse response sampled every dt: each sample is the closed-form step response's rise
+// over the interval divided by dt, so the samples times dt sum to the step at the window's end.
 std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, std::size_t length);
 
 // Response to one bit of amplitude 1 lasting samplesPerBit samples: dt times the running sum of
@@ -30,8 +35,8 @@ std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, s
 std::vector<double> PulseFromImpulse(const std::vector<double>& impulse, int samplesPerBit,
                                      double dt);
 
-// Full linear convolution truncated to the length of x.
-std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h, double dt);
+// Sample times n * dt * scale for n below `count`.
+std::vector<double> Times(std::size_t count, double dt, double scale = 1.0);
 
 // NRZ waveform of +-amplitude levels, samplesPerBit samples a bit.
 std::vector<double> NrzWaveform(const std::vector<int>& bits, int samplesPerBit, double amplitude);
@@ -63,5 +68,11 @@ struct EyeDensity {
 // The fold puts sample offset `center` (a sampling point) in the middle of the two unit intervals.
 EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
                          int bins, int center);
+
+// The density of a waveform's traces, for an eye picture: upsampled by linear interpolation
+// between its samples (so that traces are drawn as segments, not dots) to about 96 points per
+// unit interval, then folded with sample `center` in the middle; the last 4000 bits at most.
+EyeDensity TraceDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
+                        int center);
 
 }  // namespace amirun

@@ -1,0 +1,120 @@
+// amirun init: AMI_Init on a channel's impulse responses; the responses before and after the
+// model, their pulse responses and peak-distortion eyes.
+#include <filesystem>
+#include <iostream>
+#include <memory>
+
+#include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Commands.h"
+#include "tools/amirun/Output.h"
+#include "tools/amirun/Plot.h"
+#include "tools/amirun/Session.h"
+
+namespace amirun {
+namespace {
+
+struct InitOptions {
+    ModelOptions model;
+    ChannelCli channel;
+    RunOptions run;
+    std::string impulse;
+};
+
+// The plots show the first 24 unit intervals, where the response lives.
+void PlotColumn0(const std::string& base, const std::string& title, const TimeBase& time,
+                 const std::vector<double>& before, const std::vector<double>& after,
+                 const std::vector<double>& pulseBefore, const std::vector<double>& pulseAfter) {
+    const std::size_t shown = std::min(before.size(), std::size_t(24 * time.samplesPerBit));
+    const std::vector<double> ps = Times(shown, time.dt, 1e12);
+    std::vector<double> scaledBefore(shown), scaledAfter(shown);
+    for (std::size_t i = 0; i < shown; ++i) {
+        scaledBefore[i] = before[i] * time.dt;  // per-sample area: comparable across rates
+        scaledAfter[i] = after[i] * time.dt;
+    }
+    PlotLines(base + "_impulse.png", title + ": impulse response, column 0", "time (ps)",
+              "impulse x dt",
+              {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
+    PlotLines(base + "_pulse.png", title + ": pulse response, column 0", "time (ps)",
+              "volts per volt",
+              {{"before the model", ps, {pulseBefore.begin(), pulseBefore.begin() + long(shown)}},
+               {"after the model", ps, {pulseAfter.begin(), pulseAfter.begin() + long(shown)}}});
+}
+
+void WriteColumns(const std::string& base, const TimeBase& time,
+                  const std::vector<std::vector<double>>& before,
+                  const std::vector<std::vector<double>>& after,
+                  std::vector<std::vector<double>>& pulses) {
+    std::vector<std::string> header{"time_s"};
+    for (std::size_t c = 0; c < before.size(); ++c) {
+        header.push_back("before_" + std::to_string(c));
+        header.push_back("after_" + std::to_string(c));
+        pulses.push_back(PulseFromImpulse(before[c], time.samplesPerBit, time.dt));
+        pulses.push_back(PulseFromImpulse(after[c], time.samplesPerBit, time.dt));
+    }
+    const std::vector<double> t = Times(before.front().size(), time.dt);
+    const std::vector<double> pulseTime = Times(pulses.front().size(), time.dt);
+    std::vector<const std::vector<double>*> impulseColumns{&t}, pulseColumns{&pulseTime};
+    for (std::size_t c = 0; c < before.size(); ++c) {
+        impulseColumns.insert(impulseColumns.end(), {&before[c], &after[c]});
+        pulseColumns.insert(pulseColumns.end(), {&pulses[2 * c], &pulses[2 * c + 1]});
+    }
+    WriteCsv(base + "_impulse.csv", header, impulseColumns);
+    WriteCsv(base + "_pulse.csv", header, pulseColumns);
+}
+
+int RunInit(InitOptions& options) {
+    if (!options.impulse.empty()) {  // bare columns at the sample interval
+        options.channel.file = options.impulse;
+        options.channel.format = "values";
+    }
+    ModelRun model = ResolveModel(options.model);
+    PrepareOutput(options.run, {options.channel.file});
+    const RunSetup setup = PrepareRun(options.run, options.channel, model);
+    const TimeBase& time = setup.base;
+    const std::string parameters = model.Parameters();
+    std::cout << "parameters: " << parameters << '\n';
+
+    AmiLibrary library(model.library);
+    std::string message;
+    const auto& before = setup.channel.columns;
+    const auto after = InitColumns(library, before, time, parameters, &message);
+    std::cout << "message: " << (message.empty() ? "(none)" : message) << '\n';
+    CheckMessage(options.run.strict, message, model.description.root);
+
+    const std::string prefix = options.run.prefix.empty() ? model.prefix : options.run.prefix;
+    const std::string base = (std::filesystem::path(options.run.outDir) / prefix).string();
+    std::vector<std::vector<double>> pulses;
+    WriteColumns(base, time, before, after, pulses);
+    PlotColumn0(base, prefix, time, before[0], after[0], pulses[0], pulses[1]);
+
+    const double ui = 1.0 / time.bitRate;
+    const Eye eyeBefore = PeakDistortionEye(pulses[0], time.samplesPerBit);
+    const Eye eyeAfter = PeakDistortionEye(pulses[1], time.samplesPerBit);
+    std::cout << "eye before the model: " << EyeText(eyeBefore, ui) << '\n'
+              << "eye after the model:  " << EyeText(eyeAfter, ui) << '\n'
+              << "wrote " << base << "_impulse.csv, _pulse.csv, _impulse.png, _pulse.png\n";
+    JsonObject summary;
+    summary.Text("command", "init").Text("parameters", parameters);
+    AddTimeBase(summary, time);
+    summary.Object("channel", ChannelJson(setup.channel.report))
+        .Object("eye_before", EyeJson(eyeBefore, ui))
+        .Object("eye_after", EyeJson(eyeAfter, ui));
+    summary.Write(options.run.json);
+    return 0;
+}
+
+}  // namespace
+
+Command AddInitCommand(CLI::App& app) {
+    auto options = std::make_shared<InitOptions>();
+    CLI::App* init = app.add_subcommand("init", "AMI_Init on an impulse matrix or a channel");
+    AddModelOptions(*init, options->model);
+    AddChannelOptions(*init, options->channel);
+    AddRunOptions(*init, options->run);
+    init->add_option("--impulse", options->impulse,
+                     "impulse matrix: one column per aggressor, text or CSV, taken whole")
+        ->check(CLI::ExistingFile);
+    return {init, [options] { return RunInit(*options); }};
+}
+
+}  // namespace amirun

@@ -1,0 +1,209 @@
+// amirun link: a transmitter and a receiver on one channel through both IBIS-AMI flows.
+// Statistical: the channel's impulse responses through the transmitter (its AMI_Init when it
+// returns an impulse, else its response to a small step through AMI_GetWave, where its limiters
+// are linear) and the receiver's AMI_Init, then the statistical eye and bathtub of the pulse
+// responses, crosstalk included. Bit by bit: PRBS bits through the transmitter's AMI_GetWave,
+// convolved with the receiver-equalized channel.
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "tools/amirun/Commands.h"
+#include "tools/amirun/Convolution.h"
+#include "tools/amirun/LinkMath.h"
+#include "tools/amirun/Output.h"
+#include "tools/amirun/Plot.h"
+#include "tools/amirun/Session.h"
+#include "tools/amirun/Waveform.h"
+
+namespace amirun {
+namespace {
+
+struct LinkOptions {
+    ModelOptions tx, rx;
+    ChannelCli channel;
+    RunOptions run;
+    long bits = 20000;
+    double amplitude = 0.5;
+    double targetBer = 1e-12;
+};
+
+struct Models {
+    ModelRun tx, rx;
+    std::unique_ptr<AmiLibrary> txLibrary, rxLibrary;
+};
+
+// The transmitter's share of the statistical flow, and how it was taken.
+std::vector<std::vector<double>> ShapeByTransmitter(const Models& m, const TimeBase& time,
+                                                    const std::vector<std::vector<double>>& channel,
+                                                    bool strict, std::string& how) {
+    std::string message;
+    if (m.tx.description.ReservedFlag("Init_Returns_Impulse", false)) {
+        auto shaped = InitColumns(*m.txLibrary, channel, time, m.tx.Parameters(), &message);
+        CheckMessage(strict, message, m.tx.description.root);
+        how = "AMI_Init";
+        return shaped;
+    }
+    if (!m.txLibrary->HasGetWave())
+        throw AmiError(m.tx.library + " has neither an AMI_Init impulse nor AMI_GetWave");
+    constexpr double kProbe = 1e-3;  // small enough for the limiters to stay linear
+    const std::size_t rows = channel.front().size();
+    std::vector<double> step(rows, kProbe), unused(channel.front());
+    {
+        AmiSession session(*m.txLibrary, unused, long(rows), 0, time.dt, 1.0 / time.bitRate,
+                           m.tx.Parameters());
+        CheckMessage(strict, session.Message(), m.tx.description.root);
+        session.GetWave(step.data(), long(step.size()));
+    }
+    RequireFinite(step, "the step response AMI_GetWave returned");
+    const std::vector<double> response = ImpulseFromStep(step, kProbe, time.dt);
+    std::vector<std::vector<double>> shaped;
+    for (const auto& column : channel) shaped.push_back(Convolve(column, response, time.dt));
+    how = "AMI_GetWave on a small step (linearized)";
+    return shaped;
+}
+
+struct StatisticalResult {
+    StatisticalEye eye;
+    std::vector<double> crosstalk;  // volts, per aggressor column
+    std::string txFlow;
+};
+
+StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
+                                  const std::vector<std::vector<double>>& channel,
+                                  const LinkOptions& options) {
+    StatisticalResult result;
+    const auto shaped = ShapeByTransmitter(m, time, channel, options.run.strict, result.txFlow);
+    std::string message;
+    const auto equalized = InitColumns(*m.rxLibrary, shaped, time, m.rx.Parameters(), &message);
+    CheckMessage(options.run.strict, message, m.rx.description.root);
+    std::vector<std::vector<double>> pulses;
+    for (const auto& column : equalized)
+        pulses.push_back(PulseFromImpulse(column, time.samplesPerBit, time.dt));
+    const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
+    result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
+                                       options.targetBer);
+    result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
+                                      result.eye.bestPhase, 2.0 * options.amplitude);
+    return result;
+}
+
+std::string StatText(const StatisticalEye& eye, double swing, double ber) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(4);
+    if (eye.height > 0.0)
+        text << "height " << eye.height * swing << " V, width " << std::setprecision(3)
+             << eye.width << " UI";
+    else
+        text << "closed";
+    text << std::defaultfloat << " at BER " << ber;
+    return text.str();
+}
+
+void WritePictures(const std::string& base, const std::string& title, const TimeBase& time,
+                   const StatisticalResult& stat, const WaveformResult& wave, double swing,
+                   const std::string& statText) {
+    const Bathtub tub = BathtubOf(stat.eye, -30.0);
+    WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&tub.phaseUi, &tub.log10Ber});
+    PlotLines(base + "_bathtub.png", "bathtub: " + title,
+              "sampling phase (UI from the pulse peak)", "log10 BER (-30: below 1e-30)",
+              {{"statistical", tub.phaseUi, tub.log10Ber}});
+    // Probabilities scaled so that 1e-12 is the faintest shade.
+    PlotEye(base + "_stat_eye.png", "statistical eye: " + statText,
+            StatisticalDensity(stat.eye, 200, 1e12, swing), "log10(1 + 1e12 x probability)");
+    if (!wave.output.empty())
+        PlotEye(base + "_link_eye.png", "bit-by-bit eye: " + EyeText(wave.eye, 1.0 / time.bitRate),
+                TraceDensity(wave.output, time.samplesPerBit, SkippedBits(long(wave.bits.size())),
+                             wave.eye.bestPhase));
+}
+
+int RunLink(LinkOptions& options) {
+    Models m{ResolveModel(options.tx), ResolveModel(options.rx), nullptr, nullptr};
+    PrepareOutput(options.run, {options.channel.file});
+    const TimeBase time = ChooseRunTimeBase(options.run, m.rx);
+    UseTimeBase(m.tx, time);
+    UseTimeBase(m.rx, time);
+    const Channel channel = LoadChannel(options.channel, time);
+    std::cout << "transmitter: " << m.tx.Parameters() << "\nreceiver:    " << m.rx.Parameters()
+              << '\n';
+    m.txLibrary = std::make_unique<AmiLibrary>(m.tx.library);
+    m.rxLibrary = std::make_unique<AmiLibrary>(m.rx.library);
+
+    const StatisticalResult stat = StatisticalFlow(m, time, channel.columns, options);
+    const auto equalized = InitColumns(*m.rxLibrary, {channel.columns.front()}, time,
+                                       m.rx.Parameters());
+    WaveformResult wave;
+    WaveformRequest request;
+    request.bits = options.bits;
+    request.amplitude = options.amplitude;
+    if (m.txLibrary->HasGetWave())
+        wave = RunWaveform(*m.txLibrary, time, m.tx.Parameters(), equalized[0], request);
+
+    const double swing = 2.0 * options.amplitude;  // the statistical eye is for 1 V
+    const double ui = 1.0 / time.bitRate;
+    const std::string statText = StatText(stat.eye, swing, options.targetBer);
+    std::cout << "transmitter in the statistical flow: " << stat.txFlow << '\n'
+              << "statistical eye: " << statText << '\n'
+              << "bit-by-bit eye:  "
+              << (wave.output.empty() ? "(no AMI_GetWave)" : EyeText(wave.eye, ui)) << '\n';
+    double worstCrosstalk = 0.0;
+    for (std::size_t a = 0; a < stat.crosstalk.size(); ++a) {
+        worstCrosstalk += stat.crosstalk[a];
+        std::cout << "crosstalk of aggressor column " << a + 1 << ": up to " << stat.crosstalk[a]
+                  << " V at the sampling phase (in the statistical eye; the bit-by-bit eye has "
+                     "none)\n";
+    }
+    const std::string prefix =
+        options.run.prefix.empty() ? m.tx.prefix + "__" + m.rx.prefix : options.run.prefix;
+    const std::string base = (std::filesystem::path(options.run.outDir) / prefix).string();
+    WritePictures(base,
+                  m.tx.description.root + " -> channel -> " + m.rx.description.root, time, stat,
+                  wave, swing, statText);
+
+    JsonObject statJson, summary;
+    statJson.Number("height_V", stat.eye.height * swing)
+        .Number("width_UI", stat.eye.width)
+        .Number("target_BER", options.targetBer)
+        .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
+        .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, time.samplesPerBit))
+        .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
+    summary.Text("command", "link")
+        .Text("transmitter", m.tx.Parameters())
+        .Text("receiver", m.rx.Parameters())
+        .Text("transmitter_statistical_flow", stat.txFlow);
+    AddTimeBase(summary, time);
+    summary.Object("channel", ChannelJson(channel.report)).Object("statistical_eye", statJson);
+    if (!wave.output.empty()) summary.Object("bit_by_bit_eye", EyeJson(wave.eye, ui));
+    summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
+        .Number("crosstalk_worst_V", worstCrosstalk);
+    summary.Write(options.run.json);
+    std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"
+              << (wave.output.empty() ? "" : ", _link_eye.png") << '\n';
+    return 0;
+}
+
+}  // namespace
+
+Command AddLinkCommand(CLI::App& app) {
+    auto options = std::make_shared<LinkOptions>();
+    CLI::App* link = app.add_subcommand(
+        "link", "a transmitter and a receiver on one channel: statistical and bit-by-bit eyes");
+    AddModelOptions(*link, options->tx, "tx");
+    AddModelOptions(*link, options->rx, "rx");
+    AddChannelOptions(*link, options->channel);
+    AddRunOptions(*link, options->run);
+    link->add_option("--bits", options->bits, "bit-by-bit: number of PRBS15 bits")
+        ->check(CLI::Range(100L, 1000000L))
+        ->capture_default_str();
+    link->add_option("--amplitude", options->amplitude,
+                     "bit-by-bit: NRZ levels are +-amplitude volts")
+        ->check(FiniteRange(1e-6, 1e3))
+        ->capture_default_str();
+    link->add_option("--ber", options->targetBer, "statistical eye: the target bit error ratio")
+        ->check(FiniteRange(1e-30, 1e-3))
+        ->capture_default_str();
+    return {link, [options] { return RunLink(*options); }};
+}
+
+}  // namespace amirun

@@ -1,0 +1,193 @@
+// amirun sweep: AMI_Init (or AMI_GetWave) for every value of one List parameter, ranked by eye
+// height, with each setting's |H(f)| and step response.
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "tools/amirun/Commands.h"
+#include "tools/amirun/LinkMath.h"
+#include "tools/amirun/Output.h"
+#include "tools/amirun/Plot.h"
+#include "tools/amirun/Progress.h"
+#include "tools/amirun/Session.h"
+#include "tools/amirun/Spectrum.h"
+#include "tools/amirun/Waveform.h"
+
+namespace amirun {
+namespace {
+
+struct SweepOptions {
+    ModelOptions model;
+    ChannelCli channel;
+    RunOptions run;
+    std::string parameter;
+    int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+};
+
+const AmiParameterSpec& SweptParameter(const ModelRun& model, std::string name) {
+    if (name.empty())
+        for (const AmiParameterSpec& param : model.description.parameters)
+            if (!param.reserved && !param.list.empty() && param.usage != "Info" &&
+                param.usage != "Out") {
+                name = param.name;
+                break;
+            }
+    const AmiParameterSpec* param = model.description.Find(name);
+    if (param == nullptr || param->list.empty())
+        throw AmiFileError(
+            "sweep needs a List parameter; " +
+            (name.empty() ? std::string("the model has none") : name + " is not one"));
+    return *param;
+}
+
+std::string WithSetting(const ModelRun& model, const std::string& name, const std::string& value) {
+    auto values = model.values;
+    values[name] = value;
+    return BuildParameterString(model.description, values);
+}
+
+// Every setting's eye, on up to `jobs` threads (fewer when the system refuses some).
+std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
+                           const AmiParameterSpec& param, const TimeBase& time,
+                           const std::vector<double>& impulse, bool byGetWave, int jobs) {
+    const std::vector<std::string>& settings = param.list;
+    std::vector<Eye> eyes(settings.size());
+    std::vector<std::string> errors(settings.size());
+    std::atomic<std::size_t> next{0}, done{0};
+    Progress progress("sweep " + param.name, settings.size());
+    auto worker = [&] {
+        for (std::size_t i; (i = next++) < settings.size();) {
+            try {
+                const std::string parameters = WithSetting(model, param.name, settings[i]);
+                if (byGetWave) {
+                    eyes[i] = RunWaveform(library, time, parameters, impulse, {}).eye;
+                } else {
+                    const auto after = InitColumns(library, {impulse}, time, parameters);
+                    eyes[i] = PeakDistortionEye(
+                        PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
+                        time.samplesPerBit);
+                }
+            } catch (const std::exception& error) {
+                errors[i] = error.what();
+            }
+            progress.Update(++done);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < jobs; ++t) {
+        try {
+            threads.emplace_back(worker);
+        } catch (const std::system_error&) {
+            std::cerr << "warning: " << t << " of " << jobs << " threads started\n";
+            break;
+        }
+    }
+    if (threads.empty()) worker();
+    for (std::thread& thread : threads) thread.join();
+    for (std::size_t i = 0; i < settings.size(); ++i)
+        if (!errors[i].empty()) throw AmiError(param.name + " " + settings[i] + ": " + errors[i]);
+    return eyes;
+}
+
+// Each setting's own response from AMI_Init on a unit impulse: |H(f)| up to twice the Nyquist
+// frequency, and the step response.
+void PlotResponses(const AmiLibrary& library, const ModelRun& model, const AmiParameterSpec& param,
+                   const TimeBase& time, const std::string& base) {
+    std::vector<Series> gains, steps;
+    const std::size_t length = std::size_t(time.samplesPerBit) * 96;  // all of the response
+    for (const std::string& setting : param.list) {
+        std::vector<double> unit(length, 0.0);
+        unit[0] = 1.0 / time.dt;
+        const auto after = InitColumns(library, {unit}, time, WithSetting(model, param.name, setting));
+        Series gain{param.name + " " + setting, {}, {}};
+        MagnitudeResponse(after[0], time.dt, time.bitRate, gain.x, gain.y);
+        for (double& f : gain.x) f *= 1e-9;
+        Series step{param.name + " " + setting, Times(length, time.dt, time.bitRate), {}};
+        double sum = 0.0;
+        for (double h : after[0]) step.y.push_back(sum += h * time.dt);
+        gains.push_back(std::move(gain));
+        steps.push_back(std::move(step));
+    }
+    const std::string& root = model.description.root;
+    PlotLines(base + "_frequency_response.png", root + ": |H(f)| of every " + param.name +
+              " setting", "frequency (GHz)", "|H| (dB)", gains);
+    PlotLines(base + "_step_response.png", root + ": step response of every " + param.name +
+              " setting", "time (UI)", "output per unit input step", steps);
+    std::cout << "wrote " << base << "_frequency_response.png, _step_response.png\n";
+}
+
+int RunSweep(SweepOptions& options) {
+    ModelRun model = ResolveModel(options.model);
+    const AmiParameterSpec& param = SweptParameter(model, options.parameter);
+    PrepareOutput(options.run, {options.channel.file});
+    const RunSetup setup = PrepareRun(options.run, options.channel, model);
+    const TimeBase& time = setup.base;
+    const std::vector<double>& impulse = setup.channel.columns.front();
+    AmiLibrary library(model.library);
+    // A model whose AMI_Init returns no impulse is swept through AMI_GetWave and the channel.
+    const bool byGetWave = !model.description.ReservedFlag("Init_Returns_Impulse", true) &&
+                           model.description.ReservedFlag("GetWave_Exists", false);
+    if (byGetWave && !library.HasGetWave())
+        throw AmiError(model.library + ": its .ami file promises AMI_GetWave, which it lacks");
+    if (byGetWave) std::cout << "sweeping through AMI_GetWave: its AMI_Init returns no impulse\n";
+    const std::vector<Eye> eyes =
+        SweepEyes(library, model, param, time, impulse, byGetWave, options.jobs);
+
+    std::vector<double> heights, widths, index;
+    for (std::size_t i = 0; i < eyes.size(); ++i) {
+        heights.push_back(eyes[i].height);
+        widths.push_back(eyes[i].width);
+        index.push_back(std::atof(param.list[i].c_str()));
+    }
+    const std::size_t best = BestIndex(heights);
+    const double ui = 1.0 / time.bitRate;
+    const Eye channelEye =
+        PeakDistortionEye(PulseFromImpulse(impulse, time.samplesPerBit, time.dt), time.samplesPerBit);
+    std::cout << "channel alone: eye " << EyeText(channelEye, ui) << '\n'
+              << std::setw(8) << param.name << "  eye height (V)  eye width (UI)\n";
+    for (std::size_t i = 0; i < eyes.size(); ++i)
+        std::cout << std::setw(8) << param.list[i] << "  " << std::setw(14) << std::fixed
+                  << std::setprecision(4) << heights[i] << "  " << std::setw(14)
+                  << std::setprecision(3) << widths[i] << (i == best ? "  <- best" : "") << '\n';
+    std::cout << std::defaultfloat << "best " << param.name << " = " << param.list[best] << '\n';
+    JsonObject summary;
+    summary.Text("command", "sweep").Text("parameter", param.name).Text("best", param.list[best]);
+    AddTimeBase(summary, time);
+    summary.Object("channel", ChannelJson(setup.channel.report))
+        .Object("best_eye", EyeJson(eyes[best], ui))
+        .Texts("settings", param.list)
+        .Numbers("heights_V", heights);
+    summary.Write(options.run.json);
+    const std::string prefix = options.run.prefix.empty() ? model.prefix : options.run.prefix;
+    const std::string base =
+        (std::filesystem::path(options.run.outDir) / prefix).string() + "_sweep_" + param.name;
+    WriteCsv(base + ".csv", {param.name, "eye_height_V", "eye_width_UI"},
+             {&index, &heights, &widths});
+    PlotBars(base + ".png", prefix + ": eye height per " + param.name + " setting", param.name,
+             "eye height (V)", param.list, heights, best);
+    if (!byGetWave) PlotResponses(library, model, param, time, base);
+    std::cout << "wrote " << base << ".csv, " << base << ".png\n";
+    return 0;
+}
+
+}  // namespace
+
+Command AddSweepCommand(CLI::App& app) {
+    auto options = std::make_shared<SweepOptions>();
+    CLI::App* sweep = app.add_subcommand("sweep", "AMI_Init for every value of one List parameter");
+    AddModelOptions(*sweep, options->model);
+    AddChannelOptions(*sweep, options->channel);
+    AddRunOptions(*sweep, options->run);
+    sweep->add_option("--param", options->parameter,
+                      "the List parameter (default: the model's first)");
+    sweep->add_option("-j,--jobs", options->jobs, "parallel model instances")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    return {sweep, [options] { return RunSweep(*options); }};
+}
+
+}  // namespace amirun

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <mutex>
+#include <vector>
+
+namespace amirun {
+
+// y[n] = dt * sum_k h[k] x[n - k], truncated to the length of x (a causal filter on a waveform).
+// Convolve picks overlap-add FFT convolution (FFTW) when it is cheaper than the direct sum, by an
+// operation count whose crossover the convolution benchmark measures; the two agree to rounding.
+std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h, double dt);
+std::vector<double> ConvolveDirect(const std::vector<double>& x, const std::vector<double>& h,
+                                   double dt);
+std::vector<double> ConvolveFft(const std::vector<double>& x, const std::vector<double>& h,
+                                double dt);
+
+// FFTW's planner is not thread-safe (sweeps convolve on several threads): every plan is made and
+// destroyed under this lock; executing a plan needs none.
+std::mutex& FftwPlanner();
+
+}  // namespace amirun

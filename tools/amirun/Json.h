@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace amirun {
+
+// One JSON object, built key by key in order. Numbers that are not finite become null; text is
+// escaped, and bytes that are not UTF-8 become U+FFFD, so the result is always valid JSON.
+class JsonObject {
+public:
+    JsonObject& Number(const std::string& key, double value);
+    JsonObject& Numbers(const std::string& key, const std::vector<double>& values);
+    JsonObject& Text(const std::string& key, const std::string& value);
+    JsonObject& Texts(const std::string& key, const std::vector<std::string>& values);
+    JsonObject& Bool(const std::string& key, bool value);
+    JsonObject& Object(const std::string& key, const JsonObject& inner);
+    std::string Json() const { return "{" + body_ + "}"; }
+    // Written whole or not at all; nothing when path is empty.
+    void Write(const std::string& path) const;
+
+    static std::string Quoted(const std::string& text);
+
+private:
+    JsonObject& Add(const std::string& key, const std::string& json);
+    std::string body_;
+};
+
+}  // namespace amirun

@@ -1,0 +1,73 @@
+#include "tools/amirun/LinkMath.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace amirun {
+
+double PhaseOfOffset(int offset, int samplesPerBit) {
+    return double(offset - samplesPerBit / 2) / double(samplesPerBit);
+}
+
+std::vector<double> ImpulseFromStep(const std::vector<double>& stepOutput, double probe,
+                                    double dt) {
+    std::vector<double> impulse(stepOutput.size());
+    for (std::size_t n = 0; n < stepOutput.size(); ++n)
+        impulse[n] = (stepOutput[n] - (n > 0 ? stepOutput[n - 1] : 0.0)) / probe / dt;
+    return impulse;
+}
+
+std::vector<double> WorstCrosstalk(const std::vector<double>& victimPulse,
+                                   const std::vector<std::vector<double>>& aggressorPulses,
+                                   int samplesPerBit, int offset, double swing) {
+    std::vector<double> worst;
+    if (victimPulse.empty() || samplesPerBit < 1) return worst;
+    const long spb = samplesPerBit;
+    const long peak = long(std::max_element(victimPulse.begin(), victimPulse.end()) -
+                           victimPulse.begin());
+    const long main = peak - spb / 2 + offset;
+    for (const auto& aggressor : aggressorPulses) {
+        double sum = 0.0;
+        for (long k = ((main % spb) + spb) % spb; k < long(aggressor.size()); k += spb)
+            sum += std::fabs(aggressor[std::size_t(k)]);
+        worst.push_back(0.5 * swing * sum);
+    }
+    return worst;
+}
+
+Bathtub BathtubOf(const StatisticalEye& eye, double floorLog10) {
+    Bathtub tub;
+    const int spb = eye.samplesPerBit;
+    for (int k = 0; k < spb && std::size_t(k) < eye.ber.size(); ++k) {
+        tub.phaseUi.push_back(PhaseOfOffset(k, spb));
+        tub.log10Ber.push_back(
+            std::max(std::log10(std::max(eye.ber[std::size_t(k)], 1e-300)), floorLog10));
+    }
+    return tub;
+}
+
+EyeDensity StatisticalDensity(const StatisticalEye& eye, int rows, double scale, double swing) {
+    EyeDensity density;
+    density.low = eye.low * swing;
+    density.high = eye.high * swing;
+    const int spb = eye.samplesPerBit;
+    if (spb < 1 || rows < 1 || eye.density.size() != std::size_t(spb)) return density;
+    for (int j = 0; j < 2 * spb; ++j) {
+        const auto& column = eye.density[std::size_t((eye.bestPhase + j) % spb)];
+        std::vector<double> voltages(std::size_t(rows), 0.0);
+        for (std::size_t i = 0; i < column.size(); ++i)
+            voltages[std::min(std::size_t(rows) - 1, i * std::size_t(rows) / column.size())] +=
+                column[i] * scale;
+        density.counts.push_back(voltages);
+    }
+    return density;
+}
+
+std::size_t BestIndex(const std::vector<double>& values) {
+    std::size_t best = 0;
+    for (std::size_t i = 1; i < values.size(); ++i)
+        if (values[i] > values[best]) best = i;
+    return best;
+}
+
+}  // namespace amirun

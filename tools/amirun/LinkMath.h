@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tools/amirun/Signal.h"
+#include "tools/amirun/StatEye.h"
+
+namespace amirun {
+
+// The one phase convention of every eye, bathtub and plot: a sampling phase is measured in unit
+// intervals from the pulse response's peak (the main cursor), from -0.5 up to under 0.5. Phase
+// offset k of an eye (0 <= k < samplesPerBit) samples at peak - samplesPerBit / 2 + k.
+double PhaseOfOffset(int offset, int samplesPerBit);
+
+// The impulse response of a transmitter from its response to a step of `probe` volts through
+// AMI_GetWave: the step's differences over probe and dt.
+std::vector<double> ImpulseFromStep(const std::vector<double>& stepOutput, double probe, double dt);
+
+// The worst sum each aggressor can add at the victim's sampling instant, for symbols of
+// +-swing/2: swing/2 times the sum of |cursor| on the victim's sampling grid. The victim samples
+// at offset `offset` of its pulse's peak (the eye's phase convention).
+std::vector<double> WorstCrosstalk(const std::vector<double>& victimPulse,
+                                   const std::vector<std::vector<double>>& aggressorPulses,
+                                   int samplesPerBit, int offset, double swing);
+
+// BER against sampling phase, phases ascending, log10 floored at `floorLog10`.
+struct Bathtub {
+    std::vector<double> phaseUi;
+    std::vector<double> log10Ber;
+};
+Bathtub BathtubOf(const StatisticalEye& eye, double floorLog10);
+
+// The statistical eye's probabilities as a picture of two unit intervals with the best phase in
+// the middle, `rows` voltage rows, scaled by `scale` and by `swing` volts.
+EyeDensity StatisticalDensity(const StatisticalEye& eye, int rows, double scale, double swing);
+
+// The index of the best of the values (the highest; the first among equals); 0 when empty.
+std::size_t BestIndex(const std::vector<double>& values);
+
+}  // namespace amirun

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/amirun/AmiFile.h"
+#include "tools/amirun/Channel.h"
+#include "tools/amirun/Json.h"
+#include "tools/amirun/Options.h"
+#include "tools/amirun/Signal.h"
+#include "tools/amirun/TimeBase.h"
+
+namespace amirun {
+
+// Raised by --strict when the model fell back to a default; its own exit status.
+struct StrictFailure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+constexpr int kStrictExit = 3;
+
+// One model of a run, resolved before its library is loaded: the library file, its .ami
+// description, the parameter values and the file-name prefix that carries the --set values.
+struct ModelRun {
+    std::string library;
+    AmiModelDescription description;
+    std::map<std::string, std::string> values;
+    std::vector<std::pair<std::string, std::string>> overrides;
+    std::string prefix;
+
+    std::string Parameters() const { return BuildParameterString(description, values); }
+    double Interval() const;  // the model's own sample interval (1 / its rate parameter)
+};
+
+// Finds the library (directly or through the .ibs file), reads the .ami file and applies --set.
+ModelRun ResolveModel(const ModelOptions& options);
+
+// Sets the model's rate parameter to the time base's interval, unless --set pinned it: then the
+// difference is warned about.
+void UseTimeBase(ModelRun& model, const TimeBase& base);
+
+// The model's message: a model that names itself other than the .ami file's root was given the
+// wrong .ami file (an error); a default it fell back to is warned of, and an error with --strict.
+void CheckMessage(bool strict, const std::string& message, const std::string& root);
+
+// The time base and channel of a run, each assumption printed once and kept for the JSON.
+struct RunSetup {
+    TimeBase base;
+    Channel channel;
+};
+TimeBase ChooseRunTimeBase(const RunOptions& run, const ModelRun& model);
+RunSetup PrepareRun(const RunOptions& run, const ChannelCli& channel, ModelRun& model);
+Channel LoadChannel(const ChannelCli& channel, const TimeBase& base);
+
+// Prints the channel's assumptions and warnings; the JSON's channel object.
+void PrintChannel(const ChannelReport& report);
+JsonObject ChannelJson(const ChannelReport& report);
+// bit_rate, sample_interval and samples_per_ui actually used.
+void AddTimeBase(JsonObject& json, const TimeBase& base);
+
+// An eye for people ("height 0.1234 V, width 0.500 UI (15.6 ps)" or "closed") and for scripts.
+std::string EyeText(const Eye& eye, double unitInterval);
+JsonObject EyeJson(const Eye& eye, double unitInterval);
+
+// AMI_Init on the columns (column 0 the through channel, then aggressors) as one impulse
+// matrix; returns the columns it gave back, checked to be finite. `message` gets the model's.
+class AmiLibrary;
+std::vector<std::vector<double>> InitColumns(const AmiLibrary& library,
+                                             const std::vector<std::vector<double>>& columns,
+                                             const TimeBase& base, const std::string& parameters,
+                                             std::string* message = nullptr);
+
+// Makes the output folder, removes what killed runs left there, and protects the inputs.
+void PrepareOutput(const RunOptions& run, const std::vector<std::string>& inputs);
+
+}  // namespace amirun

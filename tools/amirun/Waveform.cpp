@@ -1,0 +1,46 @@
+#include "tools/amirun/Waveform.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/amirun/Convolution.h"
+#include "tools/amirun/Limits.h"
+
+namespace amirun {
+
+std::size_t SkippedBits(long bits) { return std::min<std::size_t>(64, std::size_t(bits) / 4); }
+
+WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,
+                           const std::string& parameters, const std::vector<double>& impulse,
+                           const WaveformRequest& request) {
+    if (!library.HasGetWave()) throw AmiError(library.Path() + " has no AMI_GetWave");
+    const double samples = double(request.bits) * double(time.samplesPerBit);
+    if (samples > kMaxWaveSamples)
+        throw AmiError(std::to_string(request.bits) + " bits of " +
+                       std::to_string(time.samplesPerBit) + " samples are more than the " +
+                       std::to_string(long(kMaxWaveSamples)) + " samples amirun handles");
+    WaveformResult result;
+    Prbs prbs(request.prbsOrder);
+    result.bits.resize(std::size_t(request.bits));
+    for (int& bit : result.bits) bit = prbs.Next();
+    result.input = NrzWaveform(result.bits, time.samplesPerBit, request.amplitude);
+    std::vector<double> wave = result.input;
+    {
+        std::vector<double> matrix = impulse;
+        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
+                           parameters);
+        result.message = session.Message();
+        const std::size_t block = std::size_t(std::min(request.blockBits, request.bits)) *
+                                  std::size_t(time.samplesPerBit);
+        for (std::size_t from = 0; from < wave.size(); from += block)
+            session.GetWave(wave.data() + from, long(std::min(block, wave.size() - from)));
+    }
+    RequireFinite(wave, "the waveform AMI_GetWave returned");
+    result.output = request.throughChannel ? Convolve(wave, impulse, time.dt) : std::move(wave);
+    RequireFinite(result.output, "the waveform after the channel");
+    result.eye = WaveformEye(result.output, result.bits, time.samplesPerBit,
+                             SkippedBits(request.bits), request.maxLatencyBits);
+    return result;
+}
+
+}  // namespace amirun

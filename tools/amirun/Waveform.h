@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Signal.h"
+#include "tools/amirun/TimeBase.h"
+
+namespace amirun {
+
+// PRBS bits as an NRZ waveform through a transmitter's AMI_GetWave (after its AMI_Init on
+// `impulse`), in blocks as a host calls it, optionally through the channel `impulse`, and the
+// measured eye of the result.
+struct WaveformRequest {
+    int prbsOrder = 15;
+    long bits = 4000;
+    long blockBits = 1024;
+    double amplitude = 0.5;
+    bool throughChannel = true;
+    int maxLatencyBits = 64;  // the model's filters and the channel delay the bits
+};
+struct WaveformResult {
+    std::vector<double> input, output;
+    std::vector<int> bits;
+    std::string message;  // the model's AMI_Init message
+    Eye eye;
+};
+WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,
+                           const std::string& parameters, const std::vector<double>& impulse,
+                           const WaveformRequest& request);
+
+// Bits before this are left out of eyes: the filters' start.
+std::size_t SkippedBits(long bits);
+
+}  // namespace amirun
