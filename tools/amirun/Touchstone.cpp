@@ -148,6 +148,7 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
     std::istringstream in(text);
     std::size_t number = 0;
     bool skipping = false, referencePending = false, done = false;
+    double lastFrequency = 0.0;  // the first value of the last data line
     for (std::string line; !done && std::getline(in, line);) {
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -198,8 +199,9 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
         // Version 1.0 two-ports may end with noise parameters: five numbers a line, starting
         // again at a frequency no higher than the last.
         if (!header.version2 && row.size() == 5 && !tokens.empty() &&
-            (portsOfName == 2 || header.ports == 2))
+            (portsOfName == 2 || header.ports == 2) && row.front().value <= lastFrequency)
             break;
+        lastFrequency = row.front().value;
         tokens.insert(tokens.end(), row.begin(), row.end());
     }
     int ports = portsOfName;
