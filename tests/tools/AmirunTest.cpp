@@ -1,6 +1,8 @@
 // Runs the built amirun on our libraries, small sizes, as a user would.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -287,6 +289,9 @@ TEST_F(AmirunRun, AnInterruptedRunKeepsThePreviousFile) {
                    std::string("timeout -s TERM ") + after + " ");
         EXPECT_NE(0, r.status) << after;
         EXPECT_EQ(previous, Read(wave)) << after;
+        for (const auto& entry : fs::directory_iterator(out_))  // SIGTERM removes temporaries
+            EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp"))
+                << entry.path();
     }
 }
 
@@ -385,6 +390,122 @@ TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
     r = Amirun("--version");
     EXPECT_EQ(0, r.status);
     EXPECT_NE(std::string::npos, r.output.find("amirun 1.2.0"));
+}
+
+}  // namespace
+
+namespace {
+
+// amirun started without any shell, so that the arguments reach it byte for byte, in `dir`.
+Result Spawn(const std::vector<std::string>& arguments, const fs::path& dir) {
+    int ends[2];
+    if (pipe(ends) != 0) return {-1, ""};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(ends[1], 1);
+        dup2(ends[1], 2);
+        close(ends[0]);
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        std::vector<char*> argv{const_cast<char*>(KT_AMIRUN)};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        execv(KT_AMIRUN, argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    Result result{-1, ""};
+    char buffer[4096];
+    for (ssize_t n; (n = read(ends[0], buffer, sizeof buffer)) > 0;)
+        result.output.append(buffer, std::size_t(n));
+    close(ends[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+const std::string kRxPath = KT_AMI_DIR "/KT7MRL40562D9_Rx_x64.so";
+
+// Data never becomes a command: a payload in the output folder's name and in .ami List values
+// (which go into plot titles, labels and saved scripts) runs nothing.
+TEST_F(AmirunRun, DataInNamesAndPlotsRunsNothing) {
+    fs::create_directories(out_);
+    const std::string payload = "a$(touch ran1)`touch ran2`'\"\\`touch ran3`";
+    std::string ami = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    ami.insert(ami.rfind("(EQ (Usage In)"),
+               "(label (Usage In) (Type String) (List \"`touch ran4`\" \"x'`touch ran5`\"))\n");
+    std::ofstream(out_ / "label.ami") << ami;
+    Result r = Spawn({"init", kRxPath, "--out", payload, "--channel-bits", "8"}, out_);
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_TRUE(Png(payload + "/KT7MRL40562D9_Rx_impulse.png"));
+    r = Spawn({"sweep", kRxPath, "--ami", "label.ami", "--param", "label", "--out", "sweep",
+               "--channel-bits", "8", "-j", "1"},
+              out_);
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_TRUE(Png("sweep/KT7MRL40562D9_Rx_sweep_label.png"));
+    for (const char* marker : {"ran1", "ran2", "ran3", "ran4", "ran5"})
+        EXPECT_FALSE(fs::exists(out_ / marker) || fs::exists(out_ / payload / marker)) << marker;
+}
+
+// No output replaces a link, a FIFO or one of the run's inputs; an .ibs file cannot send amirun
+// outside its folder; what killed runs left behind is removed.
+TEST_F(AmirunRun, OutputsReplaceOnlyTheirOwnPlainFiles) {
+    fs::create_directories(out_);
+    std::ofstream(out_ / "target.txt") << "keep";
+    fs::create_symlink(out_ / "target.txt", out_ / "link.json");
+    ASSERT_EQ(0, mkfifo((out_ / "fifo.json").c_str(), 0600));
+    std::ofstream(out_ / "channel.csv") << "1e10\n2e10\n1e10\n";
+    fs::create_directories(out_ / "out");  // the default output folder
+    std::ofstream(out_ / "out" / ".stale.csv.tmp999999") << "left by a killed run";
+    const struct {
+        std::vector<std::string> arguments;
+        const char* message;
+    } cases[] = {
+        {{"init", kRxPath, "--json", "link.json"}, "is not a plain file"},
+        {{"init", kRxPath, "--json", "fifo.json"}, "is not a plain file"},
+        {{"init", kRxPath, "--impulse", "channel.csv", "--json", "channel.csv"},
+         "it is an input of this run"},
+        {{"init", kRxPath, "--json", kRxPath}, "it is an input of this run"},
+        {{"init", kRxPath, "--channel", "channel.csv", "--ports", "1,3,2,4x"}, "--ports takes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const Result r = Spawn(c.arguments, out_);
+        EXPECT_EQ(1, r.status) << r.output;
+        EXPECT_NE(std::string::npos, r.output.find(c.message)) << r.output;
+    }
+    EXPECT_EQ("keep", Read(out_ / "target.txt"));
+    EXPECT_TRUE(fs::is_symlink(out_ / "link.json"));
+    EXPECT_TRUE(fs::is_fifo(out_ / "fifo.json"));
+    EXPECT_EQ("1e10\n2e10\n1e10\n", Read(out_ / "channel.csv"));
+    EXPECT_FALSE(fs::exists(out_ / "out" / ".stale.csv.tmp999999"));
+
+    std::string ibs = Read(KT_AMI_DIR "/KT7MRL40562D9.ibs");
+    for (std::size_t at; (at = ibs.find("   KT7MRL40562D9_Rx_x64.so")) != std::string::npos;)
+        ibs.replace(at, 27, " ../KT7MRL40562D9_Rx_x64.so");
+    std::ofstream(out_ / "KT7MRL40562D9.ibs") << ibs;
+    const Result r =
+        Spawn({"init", "--ibs", "KT7MRL40562D9.ibs", "--model", "KT7MRL40562D9_Rx"}, out_);
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("lies outside the .ibs file's folder")) << r.output;
+}
+
+// 28 Gb/s is no whole number of the model's samples: the run says which interval it chose, once,
+// and its summary records the rate and interval it used.
+TEST_F(AmirunRun, ALinkAtAnAwkwardRateRunsAtExactlyThatRate) {
+    const Result r = Amirun("link " + kTx + " " + kRx + Out() +
+                            " --bit-rate 28e9 --bits 500 --json '" + (out_ / "l.json").string() + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    std::size_t notes = 0;
+    for (std::size_t at = 0; (at = r.output.find("time base:", at)) != std::string::npos; ++at)
+        ++notes;
+    EXPECT_EQ(1u, notes) << r.output;
+    const std::string json = Read(out_ / "l.json");
+    EXPECT_NE(std::string::npos, json.find("\"bit_rate\":2.8e+10,")) << json;
+    EXPECT_NE(std::string::npos, json.find("\"samples_per_ui\":16,")) << json;
+    EXPECT_NE(std::string::npos, json.find("(rx_samplerate 448000000000)")) << json;
+    EXPECT_NE(std::string::npos, json.find("\"kept_dc_fraction\":0.99")) << json;
 }
 
 }  // namespace

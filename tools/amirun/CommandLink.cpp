@@ -118,6 +118,28 @@ void WritePictures(const std::string& base, const std::string& title, const Time
                              wave.eye.bestPhase));
 }
 
+JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channel,
+                    const StatisticalResult& stat, const WaveformResult& wave,
+                    const LinkOptions& options, double worstCrosstalk) {
+    JsonObject statJson, summary;
+    statJson.Number("height_V", stat.eye.height * 2.0 * options.amplitude)
+        .Number("width_UI", stat.eye.width)
+        .Number("target_BER", options.targetBer)
+        .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
+        .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, time.samplesPerBit))
+        .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
+    summary.Text("command", "link")
+        .Text("transmitter", m.tx.Parameters())
+        .Text("receiver", m.rx.Parameters())
+        .Text("transmitter_statistical_flow", stat.txFlow);
+    AddTimeBase(summary, time);
+    summary.Object("channel", ChannelJson(channel.report)).Object("statistical_eye", statJson);
+    if (!wave.output.empty()) summary.Object("bit_by_bit_eye", EyeJson(wave.eye, 1.0 / time.bitRate));
+    summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
+        .Number("crosstalk_worst_V", worstCrosstalk);
+    return summary;
+}
+
 int RunLink(LinkOptions& options) {
     Models m{ResolveModel(options.tx), ResolveModel(options.rx), nullptr, nullptr};
     PrepareOutput(options.run, {options.channel.file});
@@ -161,23 +183,7 @@ int RunLink(LinkOptions& options) {
                   m.tx.description.root + " -> channel -> " + m.rx.description.root, time, stat,
                   wave, swing, statText);
 
-    JsonObject statJson, summary;
-    statJson.Number("height_V", stat.eye.height * swing)
-        .Number("width_UI", stat.eye.width)
-        .Number("target_BER", options.targetBer)
-        .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
-        .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, time.samplesPerBit))
-        .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
-    summary.Text("command", "link")
-        .Text("transmitter", m.tx.Parameters())
-        .Text("receiver", m.rx.Parameters())
-        .Text("transmitter_statistical_flow", stat.txFlow);
-    AddTimeBase(summary, time);
-    summary.Object("channel", ChannelJson(channel.report)).Object("statistical_eye", statJson);
-    if (!wave.output.empty()) summary.Object("bit_by_bit_eye", EyeJson(wave.eye, ui));
-    summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
-        .Number("crosstalk_worst_V", worstCrosstalk);
-    summary.Write(options.run.json);
+    LinkJson(m, time, channel, stat, wave, options, worstCrosstalk).Write(options.run.json);
     std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"
               << (wave.output.empty() ? "" : ", _link_eye.png") << '\n';
     return 0;

@@ -24,6 +24,33 @@ void AddSymbolTerm(std::vector<double>& pdf, double c, double step) {
     pdf.swap(next);
 }
 
+// The largest sum of |cursor| / 2 over the cursors of one phase, victim and aggressors.
+double Reach(const std::vector<double>& pulse,
+             const std::vector<std::vector<double>>& aggressorPulses, long spb) {
+    double reach = 0.0;
+    for (long phase = 0; phase < spb; ++phase) {
+        double sum = 0.0;
+        for (long k = phase; k < long(pulse.size()); k += spb)
+            sum += 0.5 * std::fabs(pulse[std::size_t(k)]);
+        for (const auto& aggressor : aggressorPulses)
+            for (long k = phase; k < long(aggressor.size()); k += spb)
+                sum += 0.5 * std::fabs(aggressor[std::size_t(k)]);
+        reach = std::max(reach, sum);
+    }
+    return reach;
+}
+
+// Width of the run of phases whose BER is below the target, around the best phase.
+double OpenWidth(const std::vector<double>& ber, long best, double targetBer) {
+    const long spb = long(ber.size());
+    if (!(ber[std::size_t(best)] < targetBer)) return 0.0;
+    long open = 1;
+    for (long k = 1; k < spb && ber[std::size_t((best + k) % spb)] < targetBer; ++k) ++open;
+    for (long k = 1; open < spb && ber[std::size_t((best - k + spb) % spb)] < targetBer; ++k)
+        ++open;
+    return double(open) / double(spb);
+}
+
 }  // namespace
 
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
@@ -37,15 +64,7 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     const long peak =
         static_cast<long>(std::max_element(pulse.begin(), pulse.end()) - pulse.begin());
     // The grid spans every voltage any pattern can reach at any phase.
-    double reach = 0.0;
-    for (long phase = 0; phase < spb; ++phase) {
-        double sum = 0.0;
-        for (long k = phase; k < size; k += spb) sum += 0.5 * std::fabs(pulse[std::size_t(k)]);
-        for (const auto& aggressor : aggressorPulses)
-            for (long k = phase; k < long(aggressor.size()); k += spb)
-                sum += 0.5 * std::fabs(aggressor[std::size_t(k)]);
-        reach = std::max(reach, sum);
-    }
+    double reach = Reach(pulse, aggressorPulses, spb);
     reach = std::max(reach, 1e-9) * 1.05;
     eye.low = -reach;
     eye.high = reach;
@@ -102,20 +121,7 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     }
     const auto best = static_cast<std::size_t>(eye.bestPhase);
     eye.height = lowerOne[best] - upperZero[best];
-    long open = 0;
-    if (eye.ber[best] < targetBer) {
-        open = 1;
-        for (long k = 1;
-             k < spb && eye.ber[static_cast<std::size_t>((eye.bestPhase + k) % spb)] < targetBer;
-             ++k)
-            ++open;
-        for (long k = 1;
-             open < spb &&
-             eye.ber[static_cast<std::size_t>((eye.bestPhase - k + spb) % spb)] < targetBer;
-             ++k)
-            ++open;
-    }
-    eye.width = double(open) / double(spb);
+    eye.width = OpenWidth(eye.ber, eye.bestPhase, targetBer);
     return eye;
 }
 

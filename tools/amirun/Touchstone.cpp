@@ -142,8 +142,10 @@ Complex Value(const std::string& format, double a, double b) {
 
 }  // namespace
 
-Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
-    Header header;
+namespace {
+
+// Every number of the network data, with the keywords and option line read into `header`.
+std::vector<Token> ReadTokens(const std::string& text, int portsOfName, Header& header) {
     std::vector<Token> tokens;
     std::istringstream in(text);
     std::size_t number = 0;
@@ -162,17 +164,15 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
             continue;
         }
         if (field[0] == '[') {
-            const auto close = line.find(']');
+            const auto open = line.find('['), close = line.find(']');
             if (close == std::string::npos) Fail(number, "a keyword without ']'");
-            const std::string keyword = line.substr(line.find('['), close - line.find('[') + 1);
-            const std::string rest = line.substr(close + 1);
+            const std::string keyword = line.substr(open, close - open + 1);
             const std::string key = Lower(keyword);
             if (!tokens.empty() && (key == "[noise data]" || key == "[end]")) done = true;
+            const std::string rest = line.substr(close + 1);
             if (ReadKeyword(header, keyword, rest, number, skipping, referencePending)) continue;
-            if (!referencePending) continue;
-            line = rest;  // reference values may follow on the keyword's line
-            fields = std::istringstream(line);
-            if (!(fields >> field)) continue;
+            fields = std::istringstream(rest);  // reference values may follow on the same line
+            if (!referencePending || !(fields >> field)) continue;
         }
         if (field[0] == '#') {
             if (!header.option) ReadOption(header, line, number);
@@ -189,12 +189,10 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
             continue;
         }
         std::vector<Token> row;
-        bool first = true;
         do {
             double value = 0.0;
             if (!Number(field, value)) Fail(number, "'" + field + "' is not a finite number");
-            row.push_back(Token{value, first, number});
-            first = false;
+            row.push_back(Token{value, row.empty(), number});
         } while (fields >> field);
         // Version 1.0 two-ports may end with noise parameters: five numbers a line, starting
         // again at a frequency no higher than the last.
@@ -204,6 +202,10 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
         lastFrequency = row.front().value;
         tokens.insert(tokens.end(), row.begin(), row.end());
     }
+    return tokens;
+}
+
+int PortCount(const Header& header, int portsOfName) {
     int ports = portsOfName;
     if (header.ports > 0) {
         if (ports > 0 && ports != header.ports)
@@ -215,7 +217,15 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
     if (header.version2 && ports == 2 && !header.orderGiven)
         throw ChannelError("a 2.0 two-port file needs [Two-Port Data Order]");
     if (header.version2 && !header.option) throw ChannelError("no option line (# GHz S MA R 50)");
+    return ports;
+}
 
+}  // namespace
+
+Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
+    Header header;
+    const std::vector<Token> tokens = ReadTokens(text, portsOfName, header);
+    const int ports = PortCount(header, portsOfName);
     const std::size_t n = std::size_t(ports);
     const std::size_t values = header.layout == Layout::Full ? n * n : n * (n + 1) / 2;
     const std::size_t perPoint = 1 + 2 * values;
@@ -246,8 +256,7 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
             const Complex z = Value(header.format, tokens[at + 1 + 2 * k].value,
                                     tokens[at + 2 + 2 * k].value);
             s[std::size_t(row) * n + std::size_t(column)] = z;
-            s[std::size_t(column) * n + std::size_t(row)] =
-                header.layout == Layout::Full ? s[std::size_t(column) * n + std::size_t(row)] : z;
+            if (header.layout != Layout::Full) s[std::size_t(column) * n + std::size_t(row)] = z;
         }
         data.s.push_back(std::move(s));
     }
