@@ -15,7 +15,7 @@ models=(models/rx/KT7MRL40562D9_Rx.cpp models/tx/KT7MRL40562D9_Tx.cpp modelbuild
         modelbuilder/TimeResponseFIR.cpp modelbuilder/Limit.cpp)
 
 # Each target's corpus is tests/fuzz/<name>_corpus.
-targets=(parameters block_path rx_entry tx_entry)
+targets=(parameters block_path rx_entry tx_entry amirun_readers)
 build() {
   local name=$1
   shift
@@ -34,6 +34,10 @@ build rx_entry tests/fuzz/RxEntryFuzz.cpp ami/RxEntryPoints.cpp amiparams/*.cpp 
   "${kernels[@]}"
 build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
   "${kernels[@]}"
+
+readers=(tools/amirun/{AmiFile,IbisFile,Channel,ChannelTable,TouchstoneChannel,Touchstone,PortOrder}.cpp
+         tools/amirun/{Spectrum,Convolution,Signal}.cpp)
+build amirun_readers tests/fuzz/AmirunReadersFuzz.cpp "${readers[@]}" amiparams/*.cpp -lfftw3
 
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -ge 1 ] || share=1

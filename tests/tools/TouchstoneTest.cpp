@@ -196,8 +196,9 @@ Complex Delay(double f, double tau) { return std::polar(1.0, -2 * M_PI * f * tau
 TEST_F(TouchstoneChannels, AnExactDelayPeaksAtItsDelayAndKeepsItsDcResponse) {
     for (const double tau : {0.5e-9, 20e-9}) {
         SCOPED_TRACE(tau);
+        // S12 at half of S21: reading the wrong one halves the DC gain.
         const std::string file = Write("delay.s2p", 2, 10e6, 40e9, 10e6, [&](double f, int r, int c) {
-            return r != c ? Delay(f, tau) : Complex(0.0);
+            return r == c ? Complex(0.0) : (r == 1 ? 1.0 : 0.5) * Delay(f, tau);
         });
         const Channel channel = ReadChannel(file, Options());
         const auto& h = channel.columns.front();
@@ -214,9 +215,11 @@ TEST_F(TouchstoneChannels, AnExactDelayPeaksAtItsDelayAndKeepsItsDcResponse) {
 TEST_F(TouchstoneChannels, FindsThePortOrderAndKeepsAnInversion) {
     auto lines = [](int a, int b, int c, int d) {
         return [=](double f, int r, int col) {
-            const bool through = (r == a && col == b) || (r == b && col == a) ||
-                                 (r == c && col == d) || (r == d && col == c);
-            return through ? 0.9 * Delay(f, 50e-12) : Complex(r == col ? 0.05 : 0.01);
+            // Forward (output row, input column) at 0.9, backward at 0.45: a transposed Sdd21
+            // would show as half the DC gain.
+            if ((r == b && col == a) || (r == d && col == c)) return 0.9 * Delay(f, 50e-12);
+            if ((r == a && col == b) || (r == c && col == d)) return 0.45 * Delay(f, 50e-12);
+            return Complex(r == col ? 0.05 : 0.01);
         };
     };
     ChannelOptions options = Options();

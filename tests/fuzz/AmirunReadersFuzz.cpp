@@ -1,0 +1,64 @@
+// Arbitrary bytes into every amirun reader: the first byte picks the reader, the rest is the
+// file's text. A reader may refuse the text with its own error, never crash, hang or run away
+// with memory; what it accepts must give finite samples.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+#include "tools/amirun/AmiFile.h"
+#include "tools/amirun/Channel.h"
+#include "tools/amirun/IbisFile.h"
+#include "tools/amirun/Touchstone.h"
+
+namespace {
+
+amirun::ChannelOptions Options(std::uint8_t selector) {
+    amirun::ChannelOptions options;
+    options.dt = 1.0 / 3.84e11;
+    options.samplesPerBit = 12;
+    options.bitRate = 32e9;
+    options.extrapolate = (selector & 0x10) != 0;
+    options.step = (selector & 0x20) != 0;
+    return options;
+}
+
+void RequireFinite(const amirun::RawChannel& raw) {
+    for (const auto& column : raw.columns)
+        for (double v : column)
+            if (!std::isfinite(v)) __builtin_trap();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0) return 0;
+    const std::uint8_t selector = data[0];
+    const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    try {
+        switch (selector % 4) {
+            case 0: {  // Touchstone: a port count by name from the selector, or none (2.0)
+                const int ports = (selector >> 2) % 5 * 2;
+                const amirun::Touchstone parsed = amirun::ParseTouchstone(text, ports);
+                if (parsed.ports <= 16 && parsed.frequencies.size() < 4096)
+                    RequireFinite(amirun::ReadTouchstoneChannel(text, ports, Options(selector)));
+                break;
+            }
+            case 1:
+                RequireFinite(amirun::ReadTableChannel("fuzz.csv", text, Options(selector)));
+                break;
+            case 2:
+                amirun::ParseIbisFile(text);
+                break;
+            default: {
+                const amirun::AmiModelDescription model = amirun::ParseAmiFile(text);
+                amirun::BuildParameterString(model, amirun::ResolveValues(model, {}));
+                break;
+            }
+        }
+    } catch (const std::runtime_error&) {
+        // refused with a reason: what a reader should do with bad text
+    }
+    return 0;
+}
