@@ -30,6 +30,8 @@ eq=$(field "" best out/rx_sweep.json)
 "$amirun" getwave "$tx" --out out --json out/tx_getwave.json > out/tx_getwave.txt
 
 printf 'KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s):\n'
+printf '  channel:                a window of %s UI keeping %s of its DC response\n' \
+  "$(field channel window_ui out/link.json)" "$(field channel kept_dc_fraction out/link.json)"
 printf '  best receiver setting:  EQ %s (of the sweep over all 16)\n' "$eq"
 printf '  link, statistical eye:  height %s V, width %s UI at BER %s (%s)\n' \
   "$(field statistical_eye height_V out/link.json)" "$(field statistical_eye width_UI out/link.json)" \

