@@ -22,8 +22,8 @@ std::vector<double> Impulse(std::size_t taps) {
     return h;
 }
 
-template <std::vector<double> (*Convolution)(const std::vector<double>&,
-                                               const std::vector<double>&, double)>
+template <std::vector<double> (*Convolution)(const std::vector<double>&, const std::vector<double>&,
+                                             double)>
 void BM_Convolve(benchmark::State& state) {
     const std::vector<double> x = Wave(std::size_t(state.range(0)));
     const std::vector<double> h = Impulse(std::size_t(state.range(1)));

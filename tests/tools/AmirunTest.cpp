@@ -494,8 +494,9 @@ TEST_F(AmirunRun, OutputsReplaceOnlyTheirOwnPlainFiles) {
 // 28 Gb/s is no whole number of the model's samples: the run says which interval it chose, once,
 // and its summary records the rate and interval it used.
 TEST_F(AmirunRun, ALinkAtAnAwkwardRateRunsAtExactlyThatRate) {
-    const Result r = Amirun("link " + kTx + " " + kRx + Out() +
-                            " --bit-rate 28e9 --bits 500 --json '" + (out_ / "l.json").string() + "'");
+    const Result r =
+        Amirun("link " + kTx + " " + kRx + Out() + " --bit-rate 28e9 --bits 500 --json '" +
+               (out_ / "l.json").string() + "'");
     ASSERT_EQ(0, r.status) << r.output;
     std::size_t notes = 0;
     for (std::size_t at = 0; (at = r.output.find("time base:", at)) != std::string::npos; ++at)

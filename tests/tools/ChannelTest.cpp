@@ -201,8 +201,9 @@ TEST_F(ChannelFiles, BrokenFilesAreRefusedWithTheirReason) {
          "# GHz S MA R 50\n1 0 0 1 0 0 0 0 0\n0 0 0 0 0 0 1 0\n0 0 0 0 0 0 1 0\n0 0 1 0 0 0 0 0\n"
          "2 0 0 1 0 0 0 0 0\n0 0 0 0 0 0 1 0\n0 0 1 0 0 0 0 0\n",
          "a frequency point does not hold the 32 numbers of 4 ports"},
-        {"three.s3p", "# GHz S RI\n1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
-                      "2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n",
+        {"three.s3p",
+         "# GHz S RI\n1 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n"
+         "2 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n",
          "a 2-port or an even number of ports, not 3"},
     };
     for (const auto& c : cases) {

@@ -94,7 +94,8 @@ TEST(Json, IsValidWhateverTheText) {
         .Number("big", 5.9e296)
         .Bool("yes", true);
     EXPECT_EQ(
-        "{\"name\":\"a\\\"b\\\\c\\u000a\\u0001 caf\xc3\xa9 \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd end\","
+        "{\"name\":\"a\\\"b\\\\c\\u000a\\u0001 caf\xc3\xa9 \\ufffd\\ufffd \\ufffd\\ufffd\\ufffd "
+        "end\","
         "\"nan\":null,\"big\":5.9e+296,\"yes\":true}",
         json.Json());
 }

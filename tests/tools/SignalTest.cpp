@@ -1,4 +1,3 @@
-#include "tools/amirun/Convolution.h"
 #include "tools/amirun/Signal.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +6,8 @@
 #include <complex>
 #include <string>
 #include <vector>
+
+#include "tools/amirun/Convolution.h"
 
 namespace amirun {
 namespace {

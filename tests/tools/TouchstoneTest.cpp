@@ -43,7 +43,8 @@ std::vector<std::pair<int, int>> RowByRow(int ports, int kind) {  // 0 full, 1 u
     std::vector<std::pair<int, int>> order;
     for (int r = 0; r < ports; ++r)
         for (int c = 0; c < ports; ++c)
-            if (kind == 0 || (kind == 1 && c >= r) || (kind == 2 && c <= r)) order.push_back({r, c});
+            if (kind == 0 || (kind == 1 && c >= r) || (kind == 2 && c <= r))
+                order.push_back({r, c});
     return order;
 }
 
@@ -58,10 +59,14 @@ TEST(Touchstone, EverySlotOfEveryLayoutLandsWhereTheFormatSays) {
         {"1.0 s2p", 2, 2, 0, "# GHz S RI R 50\n", {{0, 0}, {1, 0}, {0, 1}, {1, 1}}, 4},
         {"1.0 s4p", 4, 4, 0, "# GHz S RI R 50\n", RowByRow(4, 0), 4},
         {"1.0 s8p wrapped", 8, 8, 0, "# GHz S RI R 50\n", RowByRow(8, 0), 4},
-        {"2.0 two-port 12_21", 2, 0, 0,
+        {"2.0 two-port 12_21",
+         2,
+         0,
+         0,
          "[Version] 2.0\n# GHz S RI R 50\n[Number of Ports] 2\n[Two-Port Data Order] 12_21\n"
          "[Number of Frequencies] 2\n[Network Data]\n",
-         {{0, 0}, {0, 1}, {1, 0}, {1, 1}}, 4},
+         {{0, 0}, {0, 1}, {1, 0}, {1, 1}},
+         4},
         {"2.0 full", 4, 0, 0,
          "[Version] 2.0\n# GHz S RI R 50\n[Number of Ports] 4\n[Number of Frequencies] 2\n"
          "[Reference] 50 50\n50 50\n[Matrix Format] Full\n[Network Data]\n",
@@ -89,8 +94,8 @@ TEST(Touchstone, EverySlotOfEveryLayoutLandsWhereTheFormatSays) {
                 for (int col = 0; col < c.ports; ++col) {
                     // Upper and Lower files give one triangle; the other mirrors it.
                     const bool mirrored = (c.kind == 1 && col < r) || (c.kind == 2 && col > r);
-                    const Complex expected = mirrored ? Slot(point, col, r, c.ports)
-                                                      : Slot(point, r, col, c.ports);
+                    const Complex expected =
+                        mirrored ? Slot(point, col, r, c.ports) : Slot(point, r, col, c.ports);
                     EXPECT_EQ(expected, data.At(std::size_t(point), r, col))
                         << point << " " << r << " " << col;
                 }
@@ -106,9 +111,10 @@ TEST(Touchstone, RefusesWhatItCannotReadExactly) {
         {"# THz S RI R 50\n1 0 0 1 0 1 0 0 0\n", 2, "unknown option 'thz'"},
         {"# GHz Z RI R 50\n1 0 0 1 0 1 0 0 0\n", 2, "only S parameters are read, not z"},
         {"# GHz S RI\n-1 0 0 1 0 1 0 0 0\n2 0 0 1 0 1 0 0 0\n", 2, "line 2: a negative frequency"},
-        {"# GHz S RI\n1 0 0 1 0 1 0 0 0\n1 0 0 1 0 1 0 0 0\n", 2, "line 3: frequencies must ascend"},
-        {"[Version] 2.0\n# GHz S RI\n[Number of Ports] 2\n[Network Data]\n1 0 0 0 0 0 0 0 0\n",
-         0, "needs [Two-Port Data Order]"},
+        {"# GHz S RI\n1 0 0 1 0 1 0 0 0\n1 0 0 1 0 1 0 0 0\n", 2,
+         "line 3: frequencies must ascend"},
+        {"[Version] 2.0\n# GHz S RI\n[Number of Ports] 2\n[Network Data]\n1 0 0 0 0 0 0 0 0\n", 0,
+         "needs [Two-Port Data Order]"},
         {"[Version] 2.0\n# GHz S RI\n[Number of Ports] 1\n[Number of Frequencies] 3\n"
          "[Network Data]\n1 0 0\n2 0 0\n",
          0, "[Number of Frequencies] says 3 but the file holds 2"},
@@ -121,8 +127,7 @@ TEST(Touchstone, RefusesWhatItCannotReadExactly) {
             ParseTouchstone(c.text, c.ports);
             ADD_FAILURE() << "accepted";
         } catch (const ChannelError& error) {
-            EXPECT_NE(std::string::npos, std::string(error.what()).find(c.message))
-                << error.what();
+            EXPECT_NE(std::string::npos, std::string(error.what()).find(c.message)) << error.what();
         }
     }
 }
@@ -174,7 +179,8 @@ protected:
                 continue;
             }
             for (int r = 0; r < ports; ++r) {
-                for (int c = 0; c < ports; ++c) out << ' ' << s(f, r, c).real() << ' ' << s(f, r, c).imag();
+                for (int c = 0; c < ports; ++c)
+                    out << ' ' << s(f, r, c).real() << ' ' << s(f, r, c).imag();
                 out << '\n';
             }
         }
@@ -197,9 +203,10 @@ TEST_F(TouchstoneChannels, AnExactDelayPeaksAtItsDelayAndKeepsItsDcResponse) {
     for (const double tau : {0.5e-9, 20e-9}) {
         SCOPED_TRACE(tau);
         // S12 at half of S21: reading the wrong one halves the DC gain.
-        const std::string file = Write("delay.s2p", 2, 10e6, 40e9, 10e6, [&](double f, int r, int c) {
-            return r == c ? Complex(0.0) : (r == 1 ? 1.0 : 0.5) * Delay(f, tau);
-        });
+        const std::string file =
+            Write("delay.s2p", 2, 10e6, 40e9, 10e6, [&](double f, int r, int c) {
+                return r == c ? Complex(0.0) : (r == 1 ? 1.0 : 0.5) * Delay(f, tau);
+            });
         const Channel channel = ReadChannel(file, Options());
         const auto& h = channel.columns.front();
         const auto peak = std::max_element(h.begin(), h.end()) - h.begin();
@@ -249,8 +256,8 @@ TEST_F(TouchstoneChannels, AnS8pGivesTheAggressorsFarAndNearEndColumns) {
     const std::string file = Write("pairs.s8p", 8, 10e6, 40e9, 50e6, [](double f, int r, int c) {
         const int lo = std::min(r, c), hi = std::max(r, c);
         if (hi == lo + 1 && lo % 2 == 0) return 0.9 * Delay(f, 50e-12);  // 1-2, 3-4, 5-6, 7-8
-        if (lo == 1 && hi == 4) return 0.04 * Delay(f, 50e-12);   // victim out+ <- 5
-        if (lo == 1 && hi == 5) return -0.02 * Delay(f, 50e-12);  // victim out+ <- 6
+        if (lo == 1 && hi == 4) return 0.04 * Delay(f, 50e-12);          // victim out+ <- 5
+        if (lo == 1 && hi == 5) return -0.02 * Delay(f, 50e-12);         // victim out+ <- 6
         return Complex(0.0);
     });
     const Channel channel = ReadChannel(file, Options());

@@ -62,15 +62,16 @@ Channel Finish(RawChannel raw, const ChannelOptions& options) {
                                            report.dcGain, options.windowBits);
         report.keptDcFraction = window.kept;
         if (window.bounded) {
-            const bool memory = window.samples + std::size_t(options.samplesPerBit) >
-                                kMaxWindowSamples;
+            const bool memory =
+                window.samples + std::size_t(options.samplesPerBit) > kMaxWindowSamples;
             std::ostringstream text;
             text << "the response has not settled within the "
                  << double(memory ? kMaxWindowSamples : through.size()) /
                         double(options.samplesPerBit)
-                 << " UI " << (memory ? "amirun keeps (its memory bound)"
-                                      : "that the file's data cover (its length or frequency "
-                                        "spacing)");
+                 << " UI "
+                 << (memory ? "amirun keeps (its memory bound)"
+                            : "that the file's data cover (its length or frequency "
+                              "spacing)");
             report.warnings.push_back(text.str());
         }
         for (auto& column : raw.columns) column.resize(window.samples, 0.0);
@@ -91,15 +92,16 @@ Channel Finish(RawChannel raw, const ChannelOptions& options) {
     }
     report.inverted = report.inverted || report.dcGain < 0.0;
     if (report.inverted)
-        report.warnings.push_back("the through response is inverted (negative at DC): a P/N swap "
-                                  "at one end? amirun keeps the inversion");
+        report.warnings.push_back(
+            "the through response is inverted (negative at DC): a P/N swap "
+            "at one end? amirun keeps the inversion");
     return channel;
 }
 
 }  // namespace
 
-Window ChooseWindow(const std::vector<double>& impulse, double dt, int samplesPerBit,
-                    double dcGain, int windowBits) {
+Window ChooseWindow(const std::vector<double>& impulse, double dt, int samplesPerBit, double dcGain,
+                    int windowBits) {
     const std::size_t spb = std::size_t(samplesPerBit);
     Window window;
     if (windowBits > 0) {

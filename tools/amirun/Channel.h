@@ -52,11 +52,11 @@ Channel BuiltInChannel(double lossDb, const ChannelOptions& options);
 // and at most kMaxWindowSamples; or `windowBits` when that is not 0.
 struct Window {
     std::size_t samples = 0;
-    double kept = 1.0;      // the step response at the window's end over dcGain
-    bool bounded = false;   // the response had not settled within the bound
+    double kept = 1.0;     // the step response at the window's end over dcGain
+    bool bounded = false;  // the response had not settled within the bound
 };
-Window ChooseWindow(const std::vector<double>& impulse, double dt, int samplesPerBit,
-                    double dcGain, int windowBits);
+Window ChooseWindow(const std::vector<double>& impulse, double dt, int samplesPerBit, double dcGain,
+                    int windowBits);
 
 // The parts, for tests.
 struct RawChannel {  // every column's whole response, before the window

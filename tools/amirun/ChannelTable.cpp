@@ -103,8 +103,8 @@ double TimeUnit(const std::string& path, const std::string& header) {
     }
     if (words.size() < 2) return 1.0;  // "time", "t": seconds
     const std::string unit = words.back();
-    const std::pair<const char*, double> units[] = {{"s", 1.0},     {"sec", 1.0},   {"ms", 1e-3},
-                                                    {"us", 1e-6},   {"ns", 1e-9},   {"ps", 1e-12},
+    const std::pair<const char*, double> units[] = {{"s", 1.0},   {"sec", 1.0}, {"ms", 1e-3},
+                                                    {"us", 1e-6}, {"ns", 1e-9}, {"ps", 1e-12},
                                                     {"fs", 1e-15}};
     for (const auto& [name, scale] : units)
         if (unit == name) return scale;
@@ -156,8 +156,8 @@ std::vector<double> Resample(const std::vector<double>& times, const std::vector
             if (step || t >= times.back() + lastInterval) return end;
             return stepAt.back() + values.back() * (t - times.back());
         }
-        const auto i = std::size_t(std::upper_bound(times.begin(), times.end(), t) -
-                                   times.begin() - 1);
+        const auto i =
+            std::size_t(std::upper_bound(times.begin(), times.end(), t) - times.begin() - 1);
         const double w = (t - times[i]) / (times[i + 1] - times[i]);
         return stepAt[i] + w * (stepAt[i + 1] - stepAt[i]);
     };

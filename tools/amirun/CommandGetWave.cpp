@@ -46,11 +46,11 @@ int RunGetWave(GetWaveOptions& options) {
              step);
     const double ui = 1.0 / time.bitRate;
     const bool through = request.throughChannel;
-    PlotEye(base + "_eye.png",
-            prefix + (through ? ": eye after the channel, " : ": output eye, ") +
-                EyeText(wave.eye, ui),
-            TraceDensity(wave.output, time.samplesPerBit, SkippedBits(request.bits),
-                         wave.eye.bestPhase));
+    PlotEye(
+        base + "_eye.png",
+        prefix + (through ? ": eye after the channel, " : ": output eye, ") + EyeText(wave.eye, ui),
+        TraceDensity(wave.output, time.samplesPerBit, SkippedBits(request.bits),
+                     wave.eye.bestPhase));
     std::cout << "eye of the output" << (through ? " after the channel" : "") << ": "
               << EyeText(wave.eye, ui) << '\n'
               << "wrote " << base << "_wave.csv"

@@ -82,8 +82,8 @@ StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
     for (const auto& column : equalized)
         pulses.push_back(PulseFromImpulse(column, time.samplesPerBit, time.dt));
     const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
-    result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
-                                       options.targetBer);
+    result.eye =
+        ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit, options.targetBer);
     result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
                                       result.eye.bestPhase, 2.0 * options.amplitude);
     return result;
@@ -93,8 +93,8 @@ std::string StatText(const StatisticalEye& eye, double swing, double ber) {
     std::ostringstream text;
     text << std::fixed << std::setprecision(4);
     if (eye.height > 0.0)
-        text << "height " << eye.height * swing << " V, width " << std::setprecision(3)
-             << eye.width << " UI";
+        text << "height " << eye.height * swing << " V, width " << std::setprecision(3) << eye.width
+             << " UI";
     else
         text << "closed";
     text << std::defaultfloat << " at BER " << ber;
@@ -106,9 +106,8 @@ void WritePictures(const std::string& base, const std::string& title, const Time
                    const std::string& statText) {
     const Bathtub tub = BathtubOf(stat.eye, -30.0);
     WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&tub.phaseUi, &tub.log10Ber});
-    PlotLines(base + "_bathtub.png", "bathtub: " + title,
-              "sampling phase (UI from the pulse peak)", "log10 BER (-30: below 1e-30)",
-              {{"statistical", tub.phaseUi, tub.log10Ber}});
+    PlotLines(base + "_bathtub.png", "bathtub: " + title, "sampling phase (UI from the pulse peak)",
+              "log10 BER (-30: below 1e-30)", {{"statistical", tub.phaseUi, tub.log10Ber}});
     // Probabilities scaled so that 1e-12 is the faintest shade.
     PlotEye(base + "_stat_eye.png", "statistical eye: " + statText,
             StatisticalDensity(stat.eye, 200, 1e12, swing), "log10(1 + 1e12 x probability)");
@@ -134,7 +133,8 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
         .Text("transmitter_statistical_flow", stat.txFlow);
     AddTimeBase(summary, time);
     summary.Object("channel", ChannelJson(channel.report)).Object("statistical_eye", statJson);
-    if (!wave.output.empty()) summary.Object("bit_by_bit_eye", EyeJson(wave.eye, 1.0 / time.bitRate));
+    if (!wave.output.empty())
+        summary.Object("bit_by_bit_eye", EyeJson(wave.eye, 1.0 / time.bitRate));
     summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
         .Number("crosstalk_worst_V", worstCrosstalk);
     return summary;
@@ -153,8 +153,8 @@ int RunLink(LinkOptions& options) {
     m.rxLibrary = std::make_unique<AmiLibrary>(m.rx.library);
 
     const StatisticalResult stat = StatisticalFlow(m, time, channel.columns, options);
-    const auto equalized = InitColumns(*m.rxLibrary, {channel.columns.front()}, time,
-                                       m.rx.Parameters());
+    const auto equalized =
+        InitColumns(*m.rxLibrary, {channel.columns.front()}, time, m.rx.Parameters());
     WaveformResult wave;
     WaveformRequest request;
     request.bits = options.bits;
@@ -179,9 +179,8 @@ int RunLink(LinkOptions& options) {
     const std::string prefix =
         options.run.prefix.empty() ? m.tx.prefix + "__" + m.rx.prefix : options.run.prefix;
     const std::string base = (std::filesystem::path(options.run.outDir) / prefix).string();
-    WritePictures(base,
-                  m.tx.description.root + " -> channel -> " + m.rx.description.root, time, stat,
-                  wave, swing, statText);
+    WritePictures(base, m.tx.description.root + " -> channel -> " + m.rx.description.root, time,
+                  stat, wave, swing, statText);
 
     LinkJson(m, time, channel, stat, wave, options, worstCrosstalk).Write(options.run.json);
     std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"

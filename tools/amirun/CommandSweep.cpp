@@ -67,9 +67,9 @@ std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
                     eyes[i] = RunWaveform(library, time, parameters, impulse, {}).eye;
                 } else {
                     const auto after = InitColumns(library, {impulse}, time, parameters);
-                    eyes[i] = PeakDistortionEye(
-                        PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
-                        time.samplesPerBit);
+                    eyes[i] =
+                        PeakDistortionEye(PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
+                                          time.samplesPerBit);
                 }
             } catch (const std::exception& error) {
                 errors[i] = error.what();
@@ -102,7 +102,8 @@ void PlotResponses(const AmiLibrary& library, const ModelRun& model, const AmiPa
     for (const std::string& setting : param.list) {
         std::vector<double> unit(length, 0.0);
         unit[0] = 1.0 / time.dt;
-        const auto after = InitColumns(library, {unit}, time, WithSetting(model, param.name, setting));
+        const auto after =
+            InitColumns(library, {unit}, time, WithSetting(model, param.name, setting));
         Series gain{param.name + " " + setting, {}, {}};
         MagnitudeResponse(after[0], time.dt, time.bitRate, gain.x, gain.y);
         for (double& f : gain.x) f *= 1e-9;
@@ -113,10 +114,12 @@ void PlotResponses(const AmiLibrary& library, const ModelRun& model, const AmiPa
         steps.push_back(std::move(step));
     }
     const std::string& root = model.description.root;
-    PlotLines(base + "_frequency_response.png", root + ": |H(f)| of every " + param.name +
-              " setting", "frequency (GHz)", "|H| (dB)", gains);
-    PlotLines(base + "_step_response.png", root + ": step response of every " + param.name +
-              " setting", "time (UI)", "output per unit input step", steps);
+    PlotLines(base + "_frequency_response.png",
+              root + ": |H(f)| of every " + param.name + " setting", "frequency (GHz)", "|H| (dB)",
+              gains);
+    PlotLines(base + "_step_response.png",
+              root + ": step response of every " + param.name + " setting", "time (UI)",
+              "output per unit input step", steps);
     std::cout << "wrote " << base << "_frequency_response.png, _step_response.png\n";
 }
 
@@ -145,8 +148,8 @@ int RunSweep(SweepOptions& options) {
     }
     const std::size_t best = BestIndex(heights);
     const double ui = 1.0 / time.bitRate;
-    const Eye channelEye =
-        PeakDistortionEye(PulseFromImpulse(impulse, time.samplesPerBit, time.dt), time.samplesPerBit);
+    const Eye channelEye = PeakDistortionEye(PulseFromImpulse(impulse, time.samplesPerBit, time.dt),
+                                             time.samplesPerBit);
     std::cout << "channel alone: eye " << EyeText(channelEye, ui) << '\n'
               << std::setw(8) << param.name << "  eye height (V)  eye width (UI)\n";
     for (std::size_t i = 0; i < eyes.size(); ++i)

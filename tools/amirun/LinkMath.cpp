@@ -23,8 +23,8 @@ std::vector<double> WorstCrosstalk(const std::vector<double>& victimPulse,
     std::vector<double> worst;
     if (victimPulse.empty() || samplesPerBit < 1) return worst;
     const long spb = samplesPerBit;
-    const long peak = long(std::max_element(victimPulse.begin(), victimPulse.end()) -
-                           victimPulse.begin());
+    const long peak =
+        long(std::max_element(victimPulse.begin(), victimPulse.end()) - victimPulse.begin());
     const long main = peak - spb / 2 + offset;
     for (const auto& aggressor : aggressorPulses) {
         double sum = 0.0;

@@ -1,12 +1,12 @@
 #include "tools/amirun/Plot.h"
 
-#include <algorithm>
-#include <cmath>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -56,7 +56,8 @@ std::string RunGnuplot(const std::string& outputValue, const std::string& script
     std::string messages;
     if (spawned == 0) {
         char buffer[512];
-        for (ssize_t n; (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
+        for (ssize_t n;
+             (n = read(pipeEnds[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR);)
             if (n > 0) messages.append(buffer, std::size_t(n));
         while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
         }
@@ -129,7 +130,8 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
         out << "$s" << i << " << EOD\n";
         const Series& s = series[i];
         const std::size_t count = std::min(s.x.size(), s.y.size());
-        const std::size_t stride = std::max<std::size_t>(1, (count + kMostPoints - 1) / kMostPoints);
+        const std::size_t stride =
+            std::max<std::size_t>(1, (count + kMostPoints - 1) / kMostPoints);
         for (std::size_t k = 0; k < count; k += stride)
             if (std::isfinite(s.x[k]) && std::isfinite(s.y[k]))
                 out << s.x[k] << ' ' << s.y[k] << '\n';

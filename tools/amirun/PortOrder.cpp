@@ -45,8 +45,9 @@ PortPlan FindPortPlan(const Touchstone& data) {
     std::vector<Candidate> candidates;
     for (int a = 0; a < n; ++a)
         for (int b = a + 1; b < n; ++b) candidates.push_back({LowMagnitude(data, a, b), a, b});
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const Candidate& x, const Candidate& y) { return x.magnitude > y.magnitude; });
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const Candidate& x, const Candidate& y) { return x.magnitude > y.magnitude; });
     std::vector<std::pair<int, int>> lines;  // (input, output)
     std::vector<bool> used(std::size_t(n), false);
     for (const Candidate& c : candidates) {

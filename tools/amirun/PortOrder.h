@@ -17,7 +17,7 @@ struct DiffPair {
 struct PortPlan {
     DiffPair victim;
     std::vector<DiffPair> aggressors;
-    bool found = false;  // from the file rather than from --ports
+    bool found = false;        // from the file rather than from --ports
     std::string Text() const;  // 1-based: "1,3,2,4" then "; aggressor 5,7,6,8" ...
 };
 

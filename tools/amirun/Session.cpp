@@ -61,7 +61,8 @@ ModelRun ResolveModel(const ModelOptions& options) {
     std::string amiFile = options.amiFile;
     if (!options.ibsFile.empty()) {
         if (options.ibsModel.empty()) throw AmiFileError("--ibs needs --model NAME");
-        if (!options.library.empty()) throw AmiFileError("give either a library or --ibs, not both");
+        if (!options.library.empty())
+            throw AmiFileError("give either a library or --ibs, not both");
         const IbisExecutable found =
             FindExecutable(ReadIbisFile(options.ibsFile), options.ibsFile, options.ibsModel,
                            HostPlatform(), options.allowOutside);

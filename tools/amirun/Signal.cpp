@@ -48,8 +48,8 @@ double LineConstant(double lossDb, double bitRate) {
 
 std::complex<double> LossyLineResponse(double lossDb, double bitRate, double f) {
     const double k = LineConstant(lossDb, bitRate);
-    return std::exp(-k * (std::sqrt(std::complex<double>(kCorner, 2 * M_PI * f)) -
-                          std::sqrt(kCorner)));
+    return std::exp(-k *
+                    (std::sqrt(std::complex<double>(kCorner, 2 * M_PI * f)) - std::sqrt(kCorner)));
 }
 
 std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, std::size_t length) {
@@ -211,7 +211,8 @@ EyeDensity TraceDensity(const std::vector<double>& wave, int samplesPerBit, std:
                         int center) {
     const std::size_t spb = std::size_t(std::max(samplesPerBit, 1));
     const std::size_t up = std::max<std::size_t>(1, (96 + spb - 1) / spb);
-    const std::size_t keep = spb * std::min<std::size_t>(4000, std::max<std::size_t>(1, 4000000 / spb));
+    const std::size_t keep =
+        spb * std::min<std::size_t>(4000, std::max<std::size_t>(1, 4000000 / spb));
     const std::size_t from = wave.size() > keep ? wave.size() - keep : 0;
     const std::size_t start = std::max(from, skipBits * spb);
     std::vector<double> fine;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include <cstddef>
 #include <complex>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 

@@ -88,9 +88,9 @@ void NoteBand(const std::vector<double>& f, const Polar& polar, const BandOption
         report.warnings.push_back("the file starts at " + Ghz(f.front()) +
                                   ", far from DC (above 2 % of the Nyquist frequency)");
     std::ostringstream dc;
-    dc << std::setprecision(3) << "DC: " << (f.front() > 0.0 ? "extrapolated; |S| held at " : "|S| ")
-       << polar.db.front() << " dB (its value at " << Ghz(f.front())
-       << "), phase along its first slope, real at DC";
+    dc << std::setprecision(3)
+       << "DC: " << (f.front() > 0.0 ? "extrapolated; |S| held at " : "|S| ") << polar.db.front()
+       << " dB (its value at " << Ghz(f.front()) << "), phase along its first slope, real at DC";
     report.notes.push_back(dc.str());
 }
 
@@ -185,9 +185,8 @@ void MagnitudeResponse(const std::vector<double>& impulse, double dt, double hig
     std::vector<double> samples(n, 0.0);
     std::vector<std::complex<double>> bins(n / 2 + 1);
     std::lock_guard<std::mutex> lock(FftwPlanner());
-    fftw_plan plan = fftw_plan_dft_r2c_1d(int(n), samples.data(),
-                                          reinterpret_cast<fftw_complex*>(bins.data()),
-                                          FFTW_ESTIMATE);
+    fftw_plan plan = fftw_plan_dft_r2c_1d(
+        int(n), samples.data(), reinterpret_cast<fftw_complex*>(bins.data()), FFTW_ESTIMATE);
     if (plan == nullptr) throw ChannelError("FFTW could not plan a transform");
     for (std::size_t i = 0; i < impulse.size(); ++i) samples[i] = impulse[i] * dt;
     fftw_execute(plan);

@@ -20,8 +20,8 @@ namespace amirun {
 //   - the band's top is tapered by a raised cosine.
 // Each rule's outcome goes into `report` (notes, warnings, f_max, extrapolated, inverted).
 struct BandOptions {
-    double dt = 0.0;         // the model's sample interval
-    double bitRate = 0.0;    // for the Nyquist frequency
+    double dt = 0.0;       // the model's sample interval
+    double bitRate = 0.0;  // for the Nyquist frequency
     bool extrapolate = false;
 };
 constexpr std::size_t kMinPoints = 10;

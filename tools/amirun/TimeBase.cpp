@@ -12,9 +12,7 @@ namespace {
 
 constexpr int kChosenMinimum = 16;
 
-bool Whole(double perBit) {
-    return std::fabs(perBit - std::round(perBit)) <= 1e-9 * perBit;
-}
+bool Whole(double perBit) { return std::fabs(perBit - std::round(perBit)) <= 1e-9 * perBit; }
 
 std::string Seconds(double value) {
     std::ostringstream text;
@@ -39,15 +37,15 @@ TimeBase ChooseTimeBase(double bitRate, double modelDt, double userDt) {
         base.samplesPerBit = int(std::lround(perBit));
         base.dt = given;
     } else if (userDt > 0.0) {
-        const long nearest = std::clamp<long>(std::lround(perBit), kMinSamplesPerBit,
-                                              kMaxSamplesPerBit);
+        const long nearest =
+            std::clamp<long>(std::lround(perBit), kMinSamplesPerBit, kMaxSamplesPerBit);
         throw TimeBaseError(why.str() + "not a whole number from 2 to 4096; --sample-interval " +
                             Seconds(ui / double(nearest)) + " (" + std::to_string(nearest) +
                             " samples per unit interval) would work");
     } else {
-        base.samplesPerBit = int(std::clamp<long>(std::max<long>(std::lround(perBit),
-                                                                 kChosenMinimum),
-                                                  kMinSamplesPerBit, kMaxSamplesPerBit));
+        base.samplesPerBit =
+            int(std::clamp<long>(std::max<long>(std::lround(perBit), kChosenMinimum),
+                                 kMinSamplesPerBit, kMaxSamplesPerBit));
         base.dt = ui / base.samplesPerBit;
         base.changed = true;
         std::ostringstream note;

@@ -97,10 +97,14 @@ bool ReadKeyword(Header& header, const std::string& keyword, const std::string& 
             Fail(number, "[Number of Frequencies] takes a positive whole number");
         header.frequencies = long(count);
     } else if (key == "[matrix format]") {
-        if (value == "full") header.layout = Layout::Full;
-        else if (value == "lower") header.layout = Layout::Lower;
-        else if (value == "upper") header.layout = Layout::Upper;
-        else Fail(number, "[Matrix Format] " + word);
+        if (value == "full")
+            header.layout = Layout::Full;
+        else if (value == "lower")
+            header.layout = Layout::Lower;
+        else if (value == "upper")
+            header.layout = Layout::Upper;
+        else
+            Fail(number, "[Matrix Format] " + word);
     } else if (key == "[reference]") {
         referencePending = true;
     } else if (key == "[mixed-mode order]") {
@@ -213,7 +217,8 @@ int PortCount(const Header& header, int portsOfName) {
                                " but the file name says " + std::to_string(ports));
         ports = header.ports;
     }
-    if (ports < 1) throw ChannelError("no port count: name the file .sNp or give [Number of Ports]");
+    if (ports < 1)
+        throw ChannelError("no port count: name the file .sNp or give [Number of Ports]");
     if (header.version2 && ports == 2 && !header.orderGiven)
         throw ChannelError("a 2.0 two-port file needs [Two-Port Data Order]");
     if (header.version2 && !header.option) throw ChannelError("no option line (# GHz S MA R 50)");
@@ -238,9 +243,9 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
                            " resistances for " + std::to_string(ports) + " ports");
     for (std::size_t at = 0; at < tokens.size(); at += perPoint) {
         // In 1.0 files every point starts a line; 2.0 files may wrap freely.
-        const bool aligned = header.version2 || (tokens[at].startsLine &&
-                                                 (at + perPoint >= tokens.size() ||
-                                                  tokens[at + perPoint].startsLine));
+        const bool aligned = header.version2 ||
+                             (tokens[at].startsLine &&
+                              (at + perPoint >= tokens.size() || tokens[at + perPoint].startsLine));
         if (!aligned || at + perPoint > tokens.size())
             Fail(tokens[at].line, "a frequency point does not hold the " +
                                       std::to_string(perPoint - 1) + " numbers of " +
@@ -253,8 +258,8 @@ Touchstone ParseTouchstone(const std::string& text, int portsOfName) {
         std::vector<Complex> s(n * n);
         for (std::size_t k = 0; k < values; ++k) {
             const auto [row, column] = Slot(header, ports, k);
-            const Complex z = Value(header.format, tokens[at + 1 + 2 * k].value,
-                                    tokens[at + 2 + 2 * k].value);
+            const Complex z =
+                Value(header.format, tokens[at + 1 + 2 * k].value, tokens[at + 2 + 2 * k].value);
             s[std::size_t(row) * n + std::size_t(column)] = z;
             if (header.layout != Layout::Full) s[std::size_t(column) * n + std::size_t(row)] = z;
         }

@@ -59,7 +59,8 @@ std::vector<Response> Responses(const Touchstone& data, const ChannelOptions& op
     if (data.ports == 2) {
         report.ports = "S21 (port 1 to port 2)";
         responses.emplace_back();
-        for (std::size_t k = 0; k < data.s.size(); ++k) responses.back().push_back(data.At(k, 1, 0));
+        for (std::size_t k = 0; k < data.s.size(); ++k)
+            responses.back().push_back(data.At(k, 1, 0));
         return responses;
     }
     const PortPlan plan = Plan(data, options, report);
@@ -74,8 +75,9 @@ std::vector<Response> Responses(const Touchstone& data, const ChannelOptions& op
         collect(aggressor, true);
     }
     if (!plan.aggressors.empty())
-        report.notes.push_back("crosstalk: columns 1, 2, ... are each aggressor's far-end, then "
-                               "near-end response at the victim's output");
+        report.notes.push_back(
+            "crosstalk: columns 1, 2, ... are each aggressor's far-end, then "
+            "near-end response at the victim's output");
     return responses;
 }
 
@@ -110,10 +112,10 @@ RawChannel ReadTouchstoneChannel(const std::string& text, int portsOfName,
     }
     CheckPassive(data, report);
     const std::vector<Response> responses = Responses(data, options, report);
-    const std::size_t points = GridPoints(
-        data.frequencies, options.dt,
-        2 * std::size_t(std::max(options.windowBits, kMinWindowBits)) *
-            std::size_t(options.samplesPerBit));
+    const std::size_t points =
+        GridPoints(data.frequencies, options.dt,
+                   2 * std::size_t(std::max(options.windowBits, kMinWindowBits)) *
+                       std::size_t(options.samplesPerBit));
     if (points >= kMaxGridPoints)
         report.notes.push_back("transform grid: bounded at " + std::to_string(points) +
                                " points; the file's finer frequency spacing is interpolated");
