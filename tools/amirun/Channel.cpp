@@ -11,6 +11,7 @@
 #include "tools/amirun/Limits.h"
 #include "tools/amirun/Signal.h"
 #include "tools/amirun/Spectrum.h"
+#include "tools/amirun/Text.h"
 
 namespace amirun {
 namespace {
@@ -20,9 +21,7 @@ constexpr std::streamoff kLargestFile = std::streamoff{512} << 20;
 
 std::string Extension(const std::string& path) {
     const auto dot = path.find_last_of('.');
-    std::string ext = dot == std::string::npos ? "" : path.substr(dot + 1);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext;
+    return Lower(dot == std::string::npos ? "" : path.substr(dot + 1));
 }
 
 // .s2p, .s4p, ...: the port count the name promises, or 0.

@@ -7,21 +7,10 @@
 
 #include "tools/amirun/Channel.h"
 #include "tools/amirun/Limits.h"
+#include "tools/amirun/Text.h"
 
 namespace amirun {
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// One number in the "C" locale, all of the field; NaN and infinities are not numbers here.
-bool Number(const std::string& field, double& value) {
-    std::istringstream in(field);
-    in.imbue(std::locale::classic());
-    return static_cast<bool>(in >> value) && in.eof() && std::isfinite(value);
-}
 
 struct Table {
     std::vector<std::vector<double>> rows;
@@ -49,7 +38,7 @@ Table ReadTable(const std::string& path, const std::string& text) {
         bool header = false;
         for (std::string field; in2 >> field;) {
             double value = 0.0;
-            if (!Number(field, value)) {
+            if (!FiniteNumber(field, value)) {
                 if (table.rows.empty() && table.header.empty() && row.empty()) {
                     header = true;
                     break;

@@ -20,12 +20,10 @@ struct GetWaveOptions {
 };
 
 int RunGetWave(GetWaveOptions& options) {
-    ModelRun model = ResolveModel(options.model);
-    PrepareOutput(options.run, {options.channel.file});
-    const RunSetup setup = PrepareRun(options.run, options.channel, model);
+    const RunSetup setup = PrepareRun(options.model, options.channel, options.run);
+    const ModelRun& model = setup.model;
     const TimeBase& time = setup.base;
     const std::string parameters = model.Parameters();
-    std::cout << "parameters: " << parameters << '\n';
     AmiLibrary library(model.library);
     if (!library.HasGetWave()) throw AmiError(model.library + " has no AMI_GetWave");
 
@@ -36,8 +34,8 @@ int RunGetWave(GetWaveOptions& options) {
     std::cout << "message: " << (wave.message.empty() ? "(none)" : wave.message) << '\n';
     CheckMessage(options.run.strict, wave.message, model.description.root);
 
-    const std::string prefix = options.run.prefix.empty() ? model.prefix : options.run.prefix;
-    const std::string base = (std::filesystem::path(options.run.outDir) / prefix).string();
+    const std::string& base = setup.outputBase;
+    const std::string prefix = std::filesystem::path(base).filename().string();
     const std::vector<double> t = Times(wave.output.size(), time.dt);
     // Thinned for size, never below 16 samples per unit interval.
     const std::size_t step = std::max<std::size_t>(

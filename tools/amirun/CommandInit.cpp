@@ -67,13 +67,10 @@ int RunInit(InitOptions& options) {
         options.channel.file = options.impulse;
         options.channel.format = "values";
     }
-    ModelRun model = ResolveModel(options.model);
-    PrepareOutput(options.run, {options.channel.file});
-    const RunSetup setup = PrepareRun(options.run, options.channel, model);
+    const RunSetup setup = PrepareRun(options.model, options.channel, options.run);
+    const ModelRun& model = setup.model;
     const TimeBase& time = setup.base;
     const std::string parameters = model.Parameters();
-    std::cout << "parameters: " << parameters << '\n';
-
     AmiLibrary library(model.library);
     std::string message;
     const auto& before = setup.channel.columns;
@@ -81,11 +78,11 @@ int RunInit(InitOptions& options) {
     std::cout << "message: " << (message.empty() ? "(none)" : message) << '\n';
     CheckMessage(options.run.strict, message, model.description.root);
 
-    const std::string prefix = options.run.prefix.empty() ? model.prefix : options.run.prefix;
-    const std::string base = (std::filesystem::path(options.run.outDir) / prefix).string();
+    const std::string& base = setup.outputBase;
     std::vector<std::vector<double>> pulses;
     WriteColumns(base, time, before, after, pulses);
-    PlotColumn0(base, prefix, time, before[0], after[0], pulses[0], pulses[1]);
+    PlotColumn0(base, std::filesystem::path(base).filename().string(), time, before[0], after[0],
+                pulses[0], pulses[1]);
 
     const double ui = 1.0 / time.bitRate;
     const Eye eyeBefore = PeakDistortionEye(pulses[0], time.samplesPerBit);

@@ -176,9 +176,7 @@ int RunLink(LinkOptions& options) {
                   << " V at the sampling phase (in the statistical eye; the bit-by-bit eye has "
                      "none)\n";
     }
-    const std::string prefix =
-        options.run.prefix.empty() ? m.tx.prefix + "__" + m.rx.prefix : options.run.prefix;
-    const std::string base = (std::filesystem::path(options.run.outDir) / prefix).string();
+    const std::string base = OutputBase(options.run, m.tx.prefix + "__" + m.rx.prefix);
     WritePictures(base, m.tx.description.root + " -> channel -> " + m.rx.description.root, time,
                   stat, wave, swing, statText);
 

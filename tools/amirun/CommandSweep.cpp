@@ -124,10 +124,9 @@ void PlotResponses(const AmiLibrary& library, const ModelRun& model, const AmiPa
 }
 
 int RunSweep(SweepOptions& options) {
-    ModelRun model = ResolveModel(options.model);
+    const RunSetup setup = PrepareRun(options.model, options.channel, options.run);
+    const ModelRun& model = setup.model;
     const AmiParameterSpec& param = SweptParameter(model, options.parameter);
-    PrepareOutput(options.run, {options.channel.file});
-    const RunSetup setup = PrepareRun(options.run, options.channel, model);
     const TimeBase& time = setup.base;
     const std::vector<double>& impulse = setup.channel.columns.front();
     AmiLibrary library(model.library);
@@ -165,9 +164,8 @@ int RunSweep(SweepOptions& options) {
         .Texts("settings", param.list)
         .Numbers("heights_V", heights);
     summary.Write(options.run.json);
-    const std::string prefix = options.run.prefix.empty() ? model.prefix : options.run.prefix;
-    const std::string base =
-        (std::filesystem::path(options.run.outDir) / prefix).string() + "_sweep_" + param.name;
+    const std::string base = setup.outputBase + "_sweep_" + SafeName(param.name);
+    const std::string prefix = std::filesystem::path(setup.outputBase).filename().string();
     WriteCsv(base + ".csv", {param.name, "eye_height_V", "eye_width_UI"},
              {&index, &heights, &widths});
     PlotBars(base + ".png", prefix + ": eye height per " + param.name + " setting", param.name,

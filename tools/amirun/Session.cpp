@@ -29,15 +29,6 @@ std::string DefaultAmiFile(const std::string& library) {
     return (path.parent_path() / (stem + ".ami")).string();
 }
 
-// Letters, digits, '.', '-' and '_' only, never a leading dot: a name inside the output folder.
-std::string SafeName(const std::string& text) {
-    std::string name;
-    for (char c : text)
-        name += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
-    if (name.empty() || name[0] == '.') name.insert(name.begin(), '_');
-    return name;
-}
-
 std::string RateText(double rate) {
     std::ostringstream text;
     text.imbue(std::locale::classic());
@@ -46,6 +37,14 @@ std::string RateText(double rate) {
 }
 
 }  // namespace
+
+std::string SafeName(const std::string& text) {
+    std::string name;
+    for (char c : text)
+        name += std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' ? c : '_';
+    if (name.empty() || name[0] == '.') name.insert(name.begin(), '_');
+    return name;
+}
 
 double ModelRun::Interval() const {
     const AmiParameterSpec* rate = description.SampleRateParameter();
@@ -146,12 +145,20 @@ Channel LoadChannel(const ChannelCli& channel, const TimeBase& base) {
     return loaded;
 }
 
-RunSetup PrepareRun(const RunOptions& run, const ChannelCli& channel, ModelRun& model) {
+RunSetup PrepareRun(const ModelOptions& model, const ChannelCli& channel, const RunOptions& run) {
     RunSetup setup;
-    setup.base = ChooseRunTimeBase(run, model);
-    UseTimeBase(model, setup.base);
+    setup.model = ResolveModel(model);
+    PrepareOutput(run, {channel.file});
+    setup.base = ChooseRunTimeBase(run, setup.model);
+    UseTimeBase(setup.model, setup.base);
     setup.channel = LoadChannel(channel, setup.base);
+    setup.outputBase = OutputBase(run, setup.model.prefix);
+    std::cout << "parameters: " << setup.model.Parameters() << '\n';
     return setup;
+}
+
+std::string OutputBase(const RunOptions& run, const std::string& prefix) {
+    return (fs::path(run.outDir) / (run.prefix.empty() ? prefix : run.prefix)).string();
 }
 
 void PrintChannel(const ChannelReport& report) {

@@ -33,6 +33,9 @@ struct ModelRun {
     double Interval() const;  // the model's own sample interval (1 / its rate parameter)
 };
 
+// Letters, digits, '.', '-' and '_' only, never a leading dot: a name inside the output folder.
+std::string SafeName(const std::string& text);
+
 // Finds the library (directly or through the .ibs file), reads the .ami file and applies --set.
 ModelRun ResolveModel(const ModelOptions& options);
 
@@ -44,14 +47,19 @@ void UseTimeBase(ModelRun& model, const TimeBase& base);
 // wrong .ami file (an error); a default it fell back to is warned of, and an error with --strict.
 void CheckMessage(bool strict, const std::string& message, const std::string& root);
 
-// The time base and channel of a run, each assumption printed once and kept for the JSON.
+// A run of one model: the model resolved, the output folder ready, the time base chosen and the
+// channel read, each assumption printed once; the parameter string printed.
 struct RunSetup {
+    ModelRun model;
     TimeBase base;
     Channel channel;
+    std::string outputBase;  // the output folder and the file-name prefix
 };
+RunSetup PrepareRun(const ModelOptions& model, const ChannelCli& channel, const RunOptions& run);
 TimeBase ChooseRunTimeBase(const RunOptions& run, const ModelRun& model);
-RunSetup PrepareRun(const RunOptions& run, const ChannelCli& channel, ModelRun& model);
 Channel LoadChannel(const ChannelCli& channel, const TimeBase& base);
+// The output folder joined with --prefix, or with `prefix` when none was given.
+std::string OutputBase(const RunOptions& run, const std::string& prefix);
 
 // Prints the channel's assumptions and warnings; the JSON's channel object.
 void PrintChannel(const ChannelReport& report);

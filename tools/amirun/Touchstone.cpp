@@ -5,22 +5,12 @@
 #include <sstream>
 
 #include "tools/amirun/ChannelError.h"
+#include "tools/amirun/Text.h"
 
 namespace amirun {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool Number(const std::string& field, double& value) {
-    std::istringstream in(field);
-    in.imbue(std::locale::classic());
-    return static_cast<bool>(in >> value) && in.eof() && std::isfinite(value);
-}
 
 [[noreturn]] void Fail(std::size_t line, const std::string& why) {
     throw ChannelError("line " + std::to_string(line) + ": " + why);
@@ -61,7 +51,7 @@ void ReadOption(Header& header, const std::string& line, std::size_t number) {
             Fail(number, "only S parameters are read, not " + word);
         } else if (word == "r") {
             std::string value;
-            if (!(words >> value) || !Number(value, header.resistance) ||
+            if (!(words >> value) || !FiniteNumber(value, header.resistance) ||
                 !(header.resistance > 0.0))
                 Fail(number, "R needs a positive reference resistance");
         } else {
@@ -84,7 +74,7 @@ bool ReadKeyword(Header& header, const std::string& keyword, const std::string& 
         header.version2 = true;
     } else if (key == "[number of ports]") {
         double ports = 0.0;
-        if (!Number(word, ports) || ports < 1 || ports > 64 || ports != std::floor(ports))
+        if (!FiniteNumber(word, ports) || ports < 1 || ports > 64 || ports != std::floor(ports))
             Fail(number, "[Number of Ports] takes 1 to 64");
         header.ports = int(ports);
     } else if (key == "[two-port data order]") {
@@ -93,7 +83,7 @@ bool ReadKeyword(Header& header, const std::string& keyword, const std::string& 
         header.orderGiven = true;
     } else if (key == "[number of frequencies]") {
         double count = 0.0;
-        if (!Number(word, count) || count < 1 || count != std::floor(count) || count > 1e7)
+        if (!FiniteNumber(word, count) || count < 1 || count != std::floor(count) || count > 1e7)
             Fail(number, "[Number of Frequencies] takes a positive whole number");
         header.frequencies = long(count);
     } else if (key == "[matrix format]") {
@@ -185,7 +175,7 @@ std::vector<Token> ReadTokens(const std::string& text, int portsOfName, Header& 
         if (referencePending) {
             do {
                 double ohms = 0.0;
-                if (!Number(field, ohms) || !(ohms > 0.0))
+                if (!FiniteNumber(field, ohms) || !(ohms > 0.0))
                     Fail(number, "[Reference] takes positive resistances");
                 header.reference.push_back(ohms);
             } while (fields >> field);
@@ -195,7 +185,7 @@ std::vector<Token> ReadTokens(const std::string& text, int portsOfName, Header& 
         std::vector<Token> row;
         do {
             double value = 0.0;
-            if (!Number(field, value)) Fail(number, "'" + field + "' is not a finite number");
+            if (!FiniteNumber(field, value)) Fail(number, "'" + field + "' is not a finite number");
             row.push_back(Token{value, row.empty(), number});
         } while (fields >> field);
         // Version 1.0 two-ports may end with noise parameters: five numbers a line, starting
