@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <complex>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -14,6 +15,7 @@
 #include "tools/amirun/Convolution.h"
 #include "tools/amirun/Json.h"
 #include "tools/amirun/LinkMath.h"
+#include "tools/amirun/Spectrum.h"
 #include "tools/amirun/TimeBase.h"
 
 namespace amirun {
@@ -148,6 +150,51 @@ TEST(AmiFile, CarriesParameterTreesIntoTheString) {
     EXPECT_THROW(ResolveValues(model, {{"p1", "1"}}), AmiFileError);
     EXPECT_THROW(ResolveValues(model, {{"ctle.dc", "-7"}}), AmiFileError);
     EXPECT_THROW(ResolveValues(model, {{"mode", "a\") (gain 2"}}), AmiFileError);
+}
+
+}  // namespace
+}  // namespace amirun
+
+namespace amirun {
+namespace {
+
+// A two-tap impulse, 1/dt twice: H(f) = 1 + exp(-j 2 pi f dt), |H| = 2 |cos(pi f dt)|.
+TEST(Responses, ClosedFormsOfATwoTapImpulse) {
+    const double dt = 1e-12;
+    const std::vector<double> h{1.0 / dt, 1.0 / dt};
+    for (const double f : {0.0, 1e11, 2.5e11}) {
+        const std::complex<double> expected = 1.0 + std::polar(1.0, -2 * M_PI * f * dt);
+        EXPECT_LT(std::abs(ResponseAt(h, dt, f) - expected), 1e-12) << f;
+    }
+    std::vector<double> frequencies, decibels;
+    MagnitudeResponse(h, dt, 4e11, frequencies, decibels);
+    ASSERT_GT(frequencies.size(), 100u);
+    for (std::size_t k = 0; k < frequencies.size(); k += 37)
+        EXPECT_NEAR(
+            20 * std::log10(std::max(2 * std::fabs(std::cos(M_PI * frequencies[k] * dt)), 1e-15)),
+            decibels[k], 1e-9)
+            << frequencies[k];
+    // A transmitter's response to a step of 1 mV: 1 mV, then 2 mV, held.
+    EXPECT_EQ((std::vector<double>{1.0 / dt, 1.0 / dt, 0.0}),
+              ImpulseFromStep({1e-3, 2e-3, 2e-3}, 1e-3, dt));
+}
+
+// The statistical eye's picture: two unit intervals from the best phase, rows gathered.
+TEST(Responses, StatisticalDensityStartsAtTheBestPhase) {
+    StatisticalEye eye;
+    eye.samplesPerBit = 2;
+    eye.bestPhase = 1;
+    eye.low = -1.0;
+    eye.high = 1.0;
+    eye.density = {{0.1, 0.2, 0.3, 0.4}, {0.5, 0.0, 0.0, 0.5}};
+    const EyeDensity picture = StatisticalDensity(eye, 2, 10.0, 0.5);
+    EXPECT_EQ(-0.5, picture.low);
+    EXPECT_EQ(0.5, picture.high);
+    const std::vector<std::vector<double>> expected{{5.0, 5.0}, {3.0, 7.0}, {5.0, 5.0}, {3.0, 7.0}};
+    ASSERT_EQ(expected.size(), picture.counts.size());
+    for (std::size_t j = 0; j < expected.size(); ++j)
+        for (std::size_t i = 0; i < 2; ++i)
+            EXPECT_NEAR(expected[j][i], picture.counts[j][i], 1e-12);
 }
 
 }  // namespace
