@@ -191,6 +191,7 @@ TEST_F(AmirunRun, RefusesHostileInputWithAClearMessage) {
     fs::create_directories(out_);
     std::ofstream(out_ / "holes.csv") << "time,value\n0,1\n1e-12,nan\n2e-12,0.5\n";
     std::ofstream(out_ / "infinite.csv") << "1\n0.5\ninf\n";
+    std::ofstream(out_ / "values.csv") << "1e10\n2e10\n1e10\n";
     {
         std::ofstream nested(out_ / "nested.ami");  // parses, but describes no model
         for (int i = 0; i < 20000; ++i) nested << "(a ";
@@ -221,6 +222,8 @@ TEST_F(AmirunRun, RefusesHostileInputWithAClearMessage) {
          "holes.csv:3: 'nan' is not a finite number"},
         {"init " + kRx + " --impulse '" + dir + "/infinite.csv'", 1,
          "infinite.csv:3: 'inf' is not a finite number"},
+        {"init " + kRx + " --impulse '" + dir + "/values.csv' --bit-rate 28e9", 1,
+         "values.csv: bare values are samples at the model's own interval"},
         {"init " + kRx + " --loss nan", 0, "--loss: 'nan' is not a finite number"},
         {"init " + kRx + " --loss -20", 0, "--loss: '-20' is outside 0 to 100"},
         {"init " + kRx + " --loss 1e300", 0, "--loss: '1e300' is outside 0 to 100"},
@@ -468,6 +471,8 @@ TEST_F(AmirunRun, OutputsReplaceOnlyTheirOwnPlainFiles) {
          "it is an input of this run"},
         {{"init", kRxPath, "--json", kRxPath}, "it is an input of this run"},
         {{"init", kRxPath, "--channel", "channel.csv", "--ports", "1,3,2,4x"}, "--ports takes"},
+        {{"init", kRxPath, "--channel", "channel.csv", "--ports", "1,3,2,4"},
+         "--ports applies to Touchstone files only"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments.back());

@@ -142,6 +142,7 @@ Channel ReadChannel(const std::string& path, const ChannelOptions& options) {
                             (options.format == ChannelFormat::Auto && namedPorts > 0);
     try {
         if (touchstone) return Finish(ReadTouchstoneChannel(text, namedPorts, options), options);
+        if (!options.ports.empty()) throw ChannelError("--ports applies to Touchstone files only");
         RawChannel raw = ReadTableChannel(path, text, options);
         if (raw.columns.front().size() > kMaxWindowSamples)
             throw ChannelError("more than " + std::to_string(kMaxWindowSamples) + " samples");
@@ -153,6 +154,7 @@ Channel ReadChannel(const std::string& path, const ChannelOptions& options) {
 }
 
 Channel BuiltInChannel(double lossDb, const ChannelOptions& options) {
+    if (!options.ports.empty()) throw ChannelError("--ports applies to Touchstone files only");
     RawChannel raw;
     std::ostringstream source;
     source << "built-in line, " << lossDb << " dB at the Nyquist frequency";

@@ -31,8 +31,9 @@ struct ChannelOptions {
     double dt = 0.0;         // the model's sample interval
     int samplesPerBit = 0;
     double bitRate = 0.0;
-    int windowBits = 0;        // the window in unit intervals; 0: from the channel
-    bool extrapolate = false;  // continue a band that ends below the Nyquist frequency
+    int windowBits = 0;           // the window in unit intervals; 0: from the channel
+    bool extrapolate = false;     // continue a band that ends below the Nyquist frequency
+    bool chosenInterval = false;  // dt is not the model's own: bare values cannot be read at it
 };
 
 struct Channel {

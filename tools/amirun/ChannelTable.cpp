@@ -203,6 +203,11 @@ RawChannel ReadTableChannel(const std::string& path, const std::string& text,
     RawChannel raw;
     if (format == ChannelFormat::Time) {
         raw = ReadTimed(path, table, options);
+    } else if (options.chosenInterval) {
+        throw ChannelError(path +
+                           ": bare values are samples at the model's own interval, but at "
+                           "this bit rate amirun runs at another one; give the file's "
+                           "interval with --sample-interval, or a time column");
     } else {  // already at the model's interval: taken whole
         for (std::size_t c = 0; c < table.rows.front().size(); ++c)
             raw.columns.push_back(Column(table, c));

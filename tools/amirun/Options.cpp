@@ -112,7 +112,7 @@ std::vector<int> ParsePorts(const std::string& text) {
 }
 
 ChannelOptions ToChannelOptions(const ChannelCli& channel, double dt, int samplesPerBit,
-                                double bitRate) {
+                                double bitRate, bool chosenInterval) {
     static const std::map<std::string, ChannelFormat> formats{
         {"auto", ChannelFormat::Auto},
         {"values", ChannelFormat::Values},
@@ -127,6 +127,7 @@ ChannelOptions ToChannelOptions(const ChannelCli& channel, double dt, int sample
     options.bitRate = bitRate;
     options.windowBits = channel.windowBits;
     options.extrapolate = channel.extrapolate;
+    options.chosenInterval = chosenInterval;
     return options;
 }
 

@@ -51,6 +51,6 @@ std::vector<int> ParsePorts(const std::string& text);
 
 // The channel options for the reader, at a run's time base.
 ChannelOptions ToChannelOptions(const ChannelCli& channel, double dt, int samplesPerBit,
-                                double bitRate);
+                                double bitRate, bool chosenInterval);
 
 }  // namespace amirun

@@ -138,7 +138,7 @@ TimeBase ChooseRunTimeBase(const RunOptions& run, const ModelRun& model) {
 
 Channel LoadChannel(const ChannelCli& channel, const TimeBase& base) {
     const ChannelOptions options =
-        ToChannelOptions(channel, base.dt, base.samplesPerBit, base.bitRate);
+        ToChannelOptions(channel, base.dt, base.samplesPerBit, base.bitRate, base.changed);
     Channel loaded = channel.file.empty() ? BuiltInChannel(channel.lossDb, options)
                                           : ReadChannel(channel.file, options);
     PrintChannel(loaded.report);

@@ -57,6 +57,8 @@ std::vector<Response> Responses(const Touchstone& data, const ChannelOptions& op
                                 ChannelReport& report) {
     std::vector<Response> responses;
     if (data.ports == 2) {
+        if (!options.ports.empty())
+            throw ChannelError("--ports picks pairs of a file of 4 or more ports, not of a 2-port");
         report.ports = "S21 (port 1 to port 2)";
         responses.emplace_back();
         for (std::size_t k = 0; k < data.s.size(); ++k)
