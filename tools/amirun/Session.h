@@ -7,9 +7,8 @@
 
 #include "tools/amirun/AmiFile.h"
 #include "tools/amirun/Channel.h"
-#include "tools/amirun/Json.h"
 #include "tools/amirun/Options.h"
-#include "tools/amirun/Signal.h"
+#include "tools/amirun/Report.h"
 #include "tools/amirun/TimeBase.h"
 
 namespace amirun {
@@ -60,16 +59,6 @@ TimeBase ChooseRunTimeBase(const RunOptions& run, const ModelRun& model);
 Channel LoadChannel(const ChannelCli& channel, const TimeBase& base);
 // The output folder joined with --prefix, or with `prefix` when none was given.
 std::string OutputBase(const RunOptions& run, const std::string& prefix);
-
-// Prints the channel's assumptions and warnings; the JSON's channel object.
-void PrintChannel(const ChannelReport& report);
-JsonObject ChannelJson(const ChannelReport& report);
-// bit_rate, sample_interval and samples_per_ui actually used.
-void AddTimeBase(JsonObject& json, const TimeBase& base);
-
-// An eye for people ("height 0.1234 V, width 0.500 UI (15.6 ps)" or "closed") and for scripts.
-std::string EyeText(const Eye& eye, double unitInterval);
-JsonObject EyeJson(const Eye& eye, double unitInterval);
 
 // AMI_Init on the columns (column 0 the through channel, then aggressors) as one impulse
 // matrix; returns the columns it gave back, checked to be finite. `message` gets the model's.
