@@ -89,18 +89,6 @@ StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
     return result;
 }
 
-std::string StatText(const StatisticalEye& eye, double swing, double ber) {
-    std::ostringstream text;
-    text << std::fixed << std::setprecision(4);
-    if (eye.height > 0.0)
-        text << "height " << eye.height * swing << " V, width " << std::setprecision(3) << eye.width
-             << " UI";
-    else
-        text << "closed";
-    text << std::defaultfloat << " at BER " << ber;
-    return text.str();
-}
-
 void WritePictures(const std::string& base, const std::string& title, const TimeBase& time,
                    const StatisticalResult& stat, const WaveformResult& wave, double swing,
                    const std::string& statText) {
@@ -164,7 +152,7 @@ int RunLink(LinkOptions& options) {
 
     const double swing = 2.0 * options.amplitude;  // the statistical eye is for 1 V
     const double ui = 1.0 / time.bitRate;
-    const std::string statText = StatText(stat.eye, swing, options.targetBer);
+    const std::string statText = StatisticalEyeText(stat.eye, swing, options.targetBer);
     std::cout << "transmitter in the statistical flow: " << stat.txFlow << '\n'
               << "statistical eye: " << statText << '\n'
               << "bit-by-bit eye:  "

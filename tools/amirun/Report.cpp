@@ -57,4 +57,16 @@ JsonObject EyeJson(const Eye& eye, double unitInterval) {
     return json;
 }
 
+std::string StatisticalEyeText(const StatisticalEye& eye, double swing, double ber) {
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(4);
+    if (eye.height > 0.0)
+        text << "height " << eye.height * swing << " V, width " << std::setprecision(3) << eye.width
+             << " UI";
+    else
+        text << "closed";
+    text << std::defaultfloat << " at BER " << ber;
+    return text.str();
+}
+
 }  // namespace amirun

@@ -5,6 +5,7 @@
 #include "tools/amirun/ChannelReport.h"
 #include "tools/amirun/Json.h"
 #include "tools/amirun/Signal.h"
+#include "tools/amirun/StatEye.h"
 #include "tools/amirun/TimeBase.h"
 
 namespace amirun {
@@ -20,5 +21,7 @@ void AddTimeBase(JsonObject& json, const TimeBase& base);
 // An eye for people ("height 0.1234 V, width 0.500 UI (15.6 ps)" or "closed") and for scripts.
 std::string EyeText(const Eye& eye, double unitInterval);
 JsonObject EyeJson(const Eye& eye, double unitInterval);
+// A statistical eye for a 1 V swing, scaled to `swing`: "height ... V, width ... UI at BER ...".
+std::string StatisticalEyeText(const StatisticalEye& eye, double swing, double ber);
 
 }  // namespace amirun
