@@ -66,20 +66,24 @@ TEST(Convolve, TheFftPathEqualsTheDirectSum) {
     }
 }
 
-// Hand-worked: a pulse peaking at sample 5 with 4 samples per UI; at offset 2 the victim samples
-// at 5 - 2 + 2 = 5, so an aggressor's cursors at 1, 5, 9 count: (0.1 + 0.2 + 0.3) x swing / 2.
+// Hand-worked: a pulse peaking at sample 5 with 4 samples per UI; sampled 0.25 UI after the peak
+// the victim's grid is 2, 6, 10, ..., and between samples 1 and 2 (0.125 UI before the peak) an
+// aggressor counts (0.1 + 0.2 + 0.3) x swing / 2 at samples 1, 5, 9, and the mean of its
+// neighbours at 1.5 and 5.5 when the victim samples 3.5 samples before its peak.
 TEST(LinkMath, CrosstalkBathtubAndRankingByHand) {
     const std::vector<double> victim{0, 0, 0, 0.2, 0.5, 1.0, 0.4, 0.1, 0, 0};
     const std::vector<double> aggressor{9, 0.1, 9, 9, 9, -0.2, 9, 9, 9, 0.3};
-    const auto worst = WorstCrosstalk(victim, {aggressor}, 4, 2, 0.8);
+    auto worst = WorstCrosstalk(victim, {aggressor}, 4, 0.0, 0.8);
     ASSERT_EQ(1u, worst.size());
     EXPECT_DOUBLE_EQ(0.4 * 0.6, worst[0]);
+    worst = WorstCrosstalk(victim, {aggressor}, 4, -0.875, 0.8);  // 9.5 is past the pulse
+    EXPECT_DOUBLE_EQ(0.4 * (4.55 + 4.4), worst[0]);
 
     EXPECT_DOUBLE_EQ(-0.5, PhaseOfOffset(0, 4));
     EXPECT_DOUBLE_EQ(0.0, PhaseOfOffset(2, 4));
     EXPECT_DOUBLE_EQ(-3.0 / 7.0, PhaseOfOffset(0, 7));  // peak - 3 of 7 samples
     StatisticalEye eye;
-    eye.samplesPerBit = 4;
+    eye.phases = 4;
     eye.ber = {1e-3, 1e-9, 0.0, 1e-6};
     const Bathtub tub = BathtubOf(eye, -30.0);
     EXPECT_EQ((std::vector<double>{-0.5, -0.25, 0.0, 0.25}), tub.phaseUi);
@@ -182,7 +186,7 @@ TEST(Responses, ClosedFormsOfATwoTapImpulse) {
 // The statistical eye's picture: two unit intervals from the best phase, rows gathered.
 TEST(Responses, StatisticalDensityStartsAtTheBestPhase) {
     StatisticalEye eye;
-    eye.samplesPerBit = 2;
+    eye.phases = 2;
     eye.bestPhase = 1;
     eye.low = -1.0;
     eye.high = 1.0;

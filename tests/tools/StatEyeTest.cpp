@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace amirun {
@@ -13,28 +15,28 @@ namespace {
 TEST(StatisticalEye, TwoAndThreeTapPulsesGiveTheirClosedForms) {
     // Main 1.0, one post-cursor 0.4: the symbols are +-1/2, so a 1 arrives at 0.5 +- 0.2 and the
     // inner eye is 2 x 0.3 = 0.6 at any BER; no pattern errs.
-    StatisticalEye eye = ComputeStatisticalEye({1.0, 0.4}, {}, 1, 1e-12);
+    StatisticalEye eye = ComputeStatisticalEye({1.0, 0.4}, {}, 1, 1e-12, 1);
     EXPECT_NEAR(0.6, eye.height, 2e-3);
     EXPECT_EQ(0.0, eye.ber[0]);
     EXPECT_EQ(1.0, eye.width);
 
     // Two post-cursors of 0.6: a 1 after two 0s arrives at 0.5 - 0.6 < 0, a quarter of the time.
-    eye = ComputeStatisticalEye({1.0, 0.6, 0.6}, {}, 1, 1e-12);
+    eye = ComputeStatisticalEye({1.0, 0.6, 0.6}, {}, 1, 1e-12, 1);
     EXPECT_NEAR(0.25, eye.ber[0], 1e-12);
     EXPECT_NEAR(-0.2, eye.height, 2e-3);
     EXPECT_EQ(0.0, eye.width);
 
     // Two post-cursors of 0.3: interference -0.3, 0, +0.3 with 1/4, 1/2, 1/4. Below a BER of
     // 1/4 the worst case counts (inner eye 2 x 0.2); above it the middle one (2 x 0.5).
-    eye = ComputeStatisticalEye({1.0, 0.3, 0.3}, {}, 1, 1e-12);
+    eye = ComputeStatisticalEye({1.0, 0.3, 0.3}, {}, 1, 1e-12, 1);
     EXPECT_NEAR(0.4, eye.height, 2e-3);
-    eye = ComputeStatisticalEye({1.0, 0.3, 0.3}, {}, 1, 0.3);
+    eye = ComputeStatisticalEye({1.0, 0.3, 0.3}, {}, 1, 0.3, 1);
     EXPECT_NEAR(1.0, eye.height, 2e-3);
 }
 
 TEST(StatisticalEye, CrosstalkClosesTheEyeLikeInterference) {
     // An aggressor cursor of 0.3 acts as one more +-0.15 term: 2 x (0.5 - 0.2 - 0.15) = 0.3.
-    const StatisticalEye eye = ComputeStatisticalEye({1.0, 0.4}, {{0.3}}, 1, 1e-12);
+    const StatisticalEye eye = ComputeStatisticalEye({1.0, 0.4}, {{0.3}}, 1, 1e-12, 1);
     EXPECT_NEAR(0.3, eye.height, 2e-3);
 }
 
@@ -44,7 +46,7 @@ TEST(StatisticalEye, TheBathtubFallsTowardsTheCentreOfASmoothPulse) {
     std::vector<double> pulse(48, 0.0);
     for (int n = 0; n < 16; ++n) pulse[std::size_t(n)] = 0.5 - 0.5 * std::cos(2 * M_PI * n / 16.0);
     for (int n = 16; n < 24; ++n) pulse[std::size_t(n)] = 0.2;
-    const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 8, 1e-12);
+    const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 8, 1e-12, 8);
     ASSERT_EQ(8u, eye.ber.size());
     EXPECT_EQ(0.0, eye.ber[std::size_t(eye.bestPhase)]);
     EXPECT_GT(eye.height, 0.0);
@@ -53,6 +55,73 @@ TEST(StatisticalEye, TheBathtubFallsTowardsTheCentreOfASmoothPulse) {
     double worst = 0.0;
     for (double ber : eye.ber) worst = std::max(worst, ber);
     EXPECT_GT(worst, 1e-3);
+}
+
+// Twenty equal cursors of 0.04: the interference is 0.02 (2B - 20) with B binomial(20, 1/2), so
+// every quantile is known exactly; below 2^-20 the eye is the worst pattern's.
+TEST(StatisticalEye, EqualCursorsGiveTheBinomialQuantiles) {
+    std::vector<double> pulse{1.0};
+    pulse.insert(pulse.end(), 20, 0.04);
+    for (const double ber : {0.3, 1e-2, 1e-3, 1e-5, 2e-6, 1e-7, 1e-30}) {
+        SCOPED_TRACE(ber);
+        double cumulative = 0.0, binomial = 1.0 / double(1 << 20);
+        int b = 0;
+        for (; b <= 20; binomial *= double(20 - b) / double(b + 1), ++b)
+            if ((cumulative += binomial) > ber) break;
+        const double expected = 2.0 * (0.5 + 0.02 * (2 * b - 20));
+        const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, ber, 1);
+        EXPECT_LE(eye.bound, 1e-3);
+        EXPECT_NEAR(expected, eye.height, eye.bound + 1e-12);
+    }
+    EXPECT_NEAR(0.2, ComputeStatisticalEye(pulse, {}, 1, 1e-7, 1).peakDistortion, 1e-12);
+    EXPECT_NEAR(0.2, ComputeStatisticalEye(pulse, {}, 1, 1e-7, 1).height, 1e-12);
+}
+
+// Random pulses of a dozen cursors against the exact distribution of all 4 096 patterns: never
+// inside the peak-distortion eye, never beyond the main cursor, shrinking as the BER falls, equal
+// to the worst pattern's below its probability (2^-12), within the stated bound of the exact
+// quantile; and the BER as a Monte Carlo run of 2 million patterns finds it.
+TEST(StatisticalEye, MatchesEveryPatternAndMonteCarlo) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> cursor(-0.1, 0.1);
+    for (int trial = 0; trial < 5; ++trial) {
+        SCOPED_TRACE(trial);
+        std::vector<double> pulse{0.05, 1.0};
+        for (int k = 0; k < 11; ++k) pulse.push_back(cursor(random));
+        std::vector<double> ones;  // the received one of every pattern of the other cursors
+        for (int pattern = 0; pattern < 4096; ++pattern) {
+            double v = 0.5, bit = 0;
+            for (std::size_t k = 0; k < pulse.size(); ++k)
+                if (k != 1) v += ((pattern >> int(bit++)) & 1 ? 0.5 : -0.5) * pulse[k];
+            ones.push_back(v);
+        }
+        std::sort(ones.begin(), ones.end());
+        double previous = 1e9;
+        for (const double ber : {1e-2, 3e-3, 1e-3, 1e-6, 1e-12}) {
+            const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, ber, 1);
+            const double exact = 2.0 * ones[std::size_t(std::floor(ber * 4096.0))];
+            EXPECT_NEAR(exact, eye.height, eye.bound + 1e-12) << ber;
+            EXPECT_GE(eye.height, eye.peakDistortion);
+            EXPECT_LE(eye.height, 1.0);
+            EXPECT_LE(eye.height, previous);
+            previous = eye.height;
+            if (ber < 1.0 / 4096) {
+                EXPECT_DOUBLE_EQ(eye.peakDistortion, eye.height);
+            }
+        }
+        std::bernoulli_distribution coin(0.5);
+        long errors = 0;
+        const long draws = 2000000;
+        for (long n = 0; n < draws; ++n) {
+            double v = 0.5;
+            for (std::size_t k = 0; k < pulse.size(); ++k)
+                if (k != 1) v += (coin(random) ? 0.5 : -0.5) * pulse[k];
+            errors += v < 0.0;
+        }
+        const double ber = ComputeStatisticalEye(pulse, {}, 1, 1e-3, 1).ber[0];
+        EXPECT_NEAR(double(errors) / double(draws), ber,
+                    5.0 * std::sqrt(ber / double(draws)) + 1e-6);
+    }
 }
 
 }  // namespace

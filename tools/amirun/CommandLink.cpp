@@ -85,7 +85,8 @@ StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
     result.eye =
         ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit, options.targetBer);
     result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
-                                      result.eye.bestPhase, 2.0 * options.amplitude);
+                                      PhaseOfOffset(result.eye.bestPhase, result.eye.phases),
+                                      2.0 * options.amplitude);
     return result;
 }
 
@@ -113,7 +114,7 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
         .Number("width_UI", stat.eye.width)
         .Number("target_BER", options.targetBer)
         .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
-        .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, time.samplesPerBit))
+        .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases))
         .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
     summary.Text("command", "link")
         .Text("transmitter", m.tx.Parameters())

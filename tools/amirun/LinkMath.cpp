@@ -19,17 +19,18 @@ std::vector<double> ImpulseFromStep(const std::vector<double>& stepOutput, doubl
 
 std::vector<double> WorstCrosstalk(const std::vector<double>& victimPulse,
                                    const std::vector<std::vector<double>>& aggressorPulses,
-                                   int samplesPerBit, int offset, double swing) {
+                                   int samplesPerBit, double phaseUi, double swing) {
     std::vector<double> worst;
     if (victimPulse.empty() || samplesPerBit < 1) return worst;
-    const long spb = samplesPerBit;
-    const long peak =
-        long(std::max_element(victimPulse.begin(), victimPulse.end()) - victimPulse.begin());
-    const long main = peak - spb / 2 + offset;
+    const double spb = samplesPerBit;
+    const double peak =
+        double(std::max_element(victimPulse.begin(), victimPulse.end()) - victimPulse.begin());
+    const double position = peak + phaseUi * spb;
+    const double first = position - spb * std::floor(position / spb);
     for (const auto& aggressor : aggressorPulses) {
         double sum = 0.0;
-        for (long k = ((main % spb) + spb) % spb; k < long(aggressor.size()); k += spb)
-            sum += std::fabs(aggressor[std::size_t(k)]);
+        for (double m = 0.0, at = first; at <= double(aggressor.size()); at = first + ++m * spb)
+            sum += std::fabs(PulseAt(aggressor, at));
         worst.push_back(0.5 * swing * sum);
     }
     return worst;
@@ -37,9 +38,9 @@ std::vector<double> WorstCrosstalk(const std::vector<double>& victimPulse,
 
 Bathtub BathtubOf(const StatisticalEye& eye, double floorLog10) {
     Bathtub tub;
-    const int spb = eye.samplesPerBit;
-    for (int k = 0; k < spb && std::size_t(k) < eye.ber.size(); ++k) {
-        tub.phaseUi.push_back(PhaseOfOffset(k, spb));
+    const int phases = eye.phases;
+    for (int k = 0; k < phases && std::size_t(k) < eye.ber.size(); ++k) {
+        tub.phaseUi.push_back(PhaseOfOffset(k, phases));
         tub.log10Ber.push_back(
             std::max(std::log10(std::max(eye.ber[std::size_t(k)], 1e-300)), floorLog10));
     }
@@ -50,10 +51,11 @@ EyeDensity StatisticalDensity(const StatisticalEye& eye, int rows, double scale,
     EyeDensity density;
     density.low = eye.low * swing;
     density.high = eye.high * swing;
-    const int spb = eye.samplesPerBit;
-    if (spb < 1 || rows < 1 || eye.density.size() != std::size_t(spb)) return density;
-    for (int j = 0; j < 2 * spb; ++j) {
-        const auto& column = eye.density[std::size_t((eye.bestPhase + j) % spb)];
+    const int phases = eye.phases;
+    if (phases < 1 || rows < 1 || eye.density.size() != std::size_t(phases)) return density;
+    // The best phase at 0, 1 and 2 unit intervals: one whole eye in the middle.
+    for (int j = 0; j < 2 * phases; ++j) {
+        const auto& column = eye.density[std::size_t((eye.bestPhase + j) % phases)];
         std::vector<double> voltages(std::size_t(rows), 0.0);
         for (std::size_t i = 0; i < column.size(); ++i)
             voltages[std::min(std::size_t(rows) - 1, i * std::size_t(rows) / column.size())] +=

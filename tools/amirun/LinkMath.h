@@ -10,9 +10,9 @@
 namespace amirun {
 
 // The one phase convention of every eye, bathtub and plot: a sampling phase is measured in unit
-// intervals from the pulse response's peak (the main cursor), from -0.5 up to under 0.5. Phase
-// offset k of an eye (0 <= k < samplesPerBit) samples at peak - samplesPerBit / 2 + k.
-double PhaseOfOffset(int offset, int samplesPerBit);
+// intervals from the pulse response's peak (the main cursor), from -0.5 up to under 0.5. Phase k
+// of an eye with n phases per unit interval samples (k - n / 2) / n unit intervals from the peak.
+double PhaseOfOffset(int offset, int phases);
 
 // The impulse response of a transmitter from its response to a step of `probe` volts through
 // AMI_GetWave: the step's differences over probe and dt.
@@ -20,10 +20,10 @@ std::vector<double> ImpulseFromStep(const std::vector<double>& stepOutput, doubl
 
 // The worst sum each aggressor can add at the victim's sampling instant, for symbols of
 // +-swing/2: swing/2 times the sum of |cursor| on the victim's sampling grid. The victim samples
-// at offset `offset` of its pulse's peak (the eye's phase convention).
+// `phaseUi` unit intervals from its pulse's peak (the eye's phase convention).
 std::vector<double> WorstCrosstalk(const std::vector<double>& victimPulse,
                                    const std::vector<std::vector<double>>& aggressorPulses,
-                                   int samplesPerBit, int offset, double swing);
+                                   int samplesPerBit, double phaseUi, double swing);
 
 // BER against sampling phase, phases ascending, log10 floored at `floorLog10`.
 struct Bathtub {

@@ -7,20 +7,38 @@ namespace amirun {
 // Statistical eye of a link from its pulse response (the response to one bit of +1 V lasting one
 // unit interval), for random equiprobable symbols of +-1/2 V (a 1 V swing): at each sampling
 // phase the inter-symbol interference of every other cursor, and the crosstalk of every cursor of
-// each aggressor's pulse, add as independent +-c/2 terms. Voltages live on a grid of `bins`.
+// each aggressor's pulse, add as independent +-c/2 terms.
+//
+// No cursor is dropped and no mass is rounded away: each term's two halves are split between the
+// grid bins on either side of their exact place, which keeps every term's mass and mean. Every
+// pattern's voltage then lands within `bound` (the number of terms times the grid step) of its
+// exact value, and so does every quantile. Eye edges are clamped to what is exact: never inside
+// the peak-distortion (worst pattern) edge and never beyond the noiseless main cursor; below the
+// worst pattern's probability the eye is the peak-distortion eye.
+//
+// Phases: `phases` per unit interval, the pulse interpolated linearly between its samples. Phase
+// k samples at the pulse's peak plus (k - phases / 2) / phases unit intervals.
 struct StatisticalEye {
     int samplesPerBit = 0;
-    double low = 0.0, high = 0.0;  // the voltage grid
-    // [phase][bin]: probability of each received voltage, both symbols together.
+    int phases = 0;
+    double low = 0.0, high = 0.0;  // the picture's voltage range
+    // [phase][row]: probability of each received voltage, both symbols together, in kRows rows.
     std::vector<std::vector<double>> density;
-    std::vector<double> ber;  // [phase]: bit error ratio at a threshold of 0 V (the bathtub)
-    int bestPhase = 0;        // lowest BER; among equals, the widest inner opening
-    double height = 0.0;      // inner opening at the target BER and best phase; <= 0: closed
-    double width = 0.0;       // unit intervals whose BER is below the target, around the best
+    std::vector<double> ber;      // [phase]: bit error ratio at a threshold of 0 V (the bathtub)
+    int bestPhase = 0;            // lowest BER; among equals, the widest inner opening
+    double height = 0.0;          // inner opening at the target BER and best phase; <= 0: closed
+    double width = 0.0;           // unit intervals whose BER is below the target, around the best
+    double peakDistortion = 0.0;  // the worst-pattern opening at the best phase
+    double bound = 0.0;           // the most the height can be off its exact value
+    static constexpr int kRows = 256;
 };
 
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
                                      const std::vector<std::vector<double>>& aggressorPulses,
-                                     int samplesPerBit, double targetBer, int bins = 2001);
+                                     int samplesPerBit, double targetBer, int phases = 64,
+                                     int bins = 1 << 16);
+
+// The pulse between its samples, linearly; zero outside it.
+double PulseAt(const std::vector<double>& pulse, double position);
 
 }  // namespace amirun
