@@ -4,6 +4,7 @@
 // are linear) and the receiver's AMI_Init, then the statistical eye and bathtub of the pulse
 // responses, crosstalk included. Bit by bit: PRBS bits through the transmitter's AMI_GetWave,
 // convolved with the receiver-equalized channel.
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -92,14 +93,20 @@ StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
 
 void WritePictures(const std::string& base, const std::string& title, const TimeBase& time,
                    const StatisticalResult& stat, const WaveformResult& wave, double swing,
-                   const std::string& statText) {
+                   double targetBer, const std::string& statText) {
     const Bathtub tub = BathtubOf(stat.eye, -30.0);
     WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&tub.phaseUi, &tub.log10Ber});
     PlotLines(base + "_bathtub.png", "bathtub: " + title, "sampling phase (UI from the pulse peak)",
-              "log10 BER (-30: below 1e-30)", {{"statistical", tub.phaseUi, tub.log10Ber}});
-    // Probabilities scaled so that 1e-12 is the faintest shade.
+              "log10 BER (-30: below 1e-30)",
+              {{"statistical", tub.phaseUi, tub.log10Ber},
+               {"target BER", {-0.5, 0.5}, {std::log10(targetBer), std::log10(targetBer)}}});
+    std::vector<Series> lines = StatisticalContours(stat.eye, swing);
+    if (stat.eye.height > 0.0) {
+        const double half = 0.5 * stat.eye.height * swing;
+        lines.push_back({"opening at the target BER", {1.0, 1.0}, {-half, half}});
+    }
     PlotEye(base + "_stat_eye.png", "statistical eye: " + statText,
-            StatisticalDensity(stat.eye, 200, 1e12, swing), "log10(1 + 1e12 x probability)");
+            StatisticalDensity(stat.eye, 200, 1.0, swing), "log10 probability", lines);
     if (!wave.output.empty())
         PlotEye(base + "_link_eye.png", "bit-by-bit eye: " + EyeText(wave.eye, 1.0 / time.bitRate),
                 TraceDensity(wave.output, time.samplesPerBit, SkippedBits(long(wave.bits.size())),
@@ -167,7 +174,7 @@ int RunLink(LinkOptions& options) {
     }
     const std::string base = OutputBase(options.run, m.tx.prefix + "__" + m.rx.prefix);
     WritePictures(base, m.tx.description.root + " -> channel -> " + m.rx.description.root, time,
-                  stat, wave, swing, statText);
+                  stat, wave, swing, options.targetBer, statText);
 
     LinkJson(m, time, channel, stat, wave, options, worstCrosstalk).Write(options.run.json);
     std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"

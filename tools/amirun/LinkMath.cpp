@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 namespace amirun {
 
@@ -49,6 +50,7 @@ Bathtub BathtubOf(const StatisticalEye& eye, double floorLog10) {
 
 EyeDensity StatisticalDensity(const StatisticalEye& eye, int rows, double scale, double swing) {
     EyeDensity density;
+    density.probabilities = true;
     density.low = eye.low * swing;
     density.high = eye.high * swing;
     const int phases = eye.phases;
@@ -63,6 +65,27 @@ EyeDensity StatisticalDensity(const StatisticalEye& eye, int rows, double scale,
         density.counts.push_back(voltages);
     }
     return density;
+}
+
+std::vector<Series> StatisticalContours(const StatisticalEye& eye, double swing) {
+    std::vector<Series> lines;
+    const int phases = eye.phases;
+    for (std::size_t level = 0; level < eye.contours.size(); ++level) {
+        std::ostringstream label;
+        label << "BER " << StatisticalEye::kContourLevels[level];
+        Series upper{label.str(), {}, {}}, lower{"", {}, {}};
+        for (int j = 0; j < 2 * phases; ++j) {
+            const double x = (double(j) + 0.5) / double(phases);
+            const double edge = eye.contours[level][std::size_t((eye.bestPhase + j) % phases)];
+            upper.x.push_back(x);
+            upper.y.push_back(edge * swing);
+            lower.x.push_back(x);
+            lower.y.push_back(-edge * swing);
+        }
+        lines.push_back(std::move(upper));
+        lines.push_back(std::move(lower));
+    }
+    return lines;
 }
 
 std::size_t BestIndex(const std::vector<double>& values) {

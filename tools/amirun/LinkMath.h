@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/amirun/Plot.h"
 #include "tools/amirun/Signal.h"
 #include "tools/amirun/StatEye.h"
 
@@ -35,6 +36,11 @@ Bathtub BathtubOf(const StatisticalEye& eye, double floorLog10);
 // The statistical eye's probabilities as a picture of two unit intervals with the best phase in
 // the middle, `rows` voltage rows, scaled by `scale` and by `swing` volts.
 EyeDensity StatisticalDensity(const StatisticalEye& eye, int rows, double scale, double swing);
+
+// The inner edges of the eye at each contour level of the statistical eye, as lines over the
+// picture of StatisticalDensity (two unit intervals, the best phase at 0, 1 and 2), in volts for
+// `swing`; the upper line of each level is labelled "BER 1e-12" and so on.
+std::vector<Series> StatisticalContours(const StatisticalEye& eye, double swing);
 
 // The index of the best of the values (the highest; the first among equals); 0 when empty.
 std::size_t BestIndex(const std::vector<double>& values);

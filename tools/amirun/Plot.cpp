@@ -118,16 +118,10 @@ void Header(std::ostream& out, const std::string& title, const std::string& xLab
         << Quoted(yLabel) << "\nset grid\n";
 }
 
-}  // namespace
-
-void PlotLines(const std::string& file, const std::string& title, const std::string& xLabel,
-               const std::string& yLabel, const std::vector<Series>& series) {
-    Script script;
-    std::ostream& out = script.Text();
-    Header(out, title, xLabel, yLabel);
-    out << (series.size() > 6 ? "set key outside right\n" : "set key top right\n");
+// The data of line series as datablocks $<prefix>0, $<prefix>1, ..., finite points only.
+void WriteSeries(std::ostream& out, const std::string& prefix, const std::vector<Series>& series) {
     for (std::size_t i = 0; i < series.size(); ++i) {
-        out << "$s" << i << " << EOD\n";
+        out << "$" << prefix << i << " << EOD\n";
         const Series& s = series[i];
         const std::size_t count = std::min(s.x.size(), s.y.size());
         const std::size_t stride =
@@ -137,16 +131,17 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
                 out << s.x[k] << ' ' << s.y[k] << '\n';
         out << "EOD\n";
     }
-    out << "plot ";
-    for (std::size_t i = 0; i < series.size(); ++i)
-        out << (i ? ", " : "") << "$s" << i << " using 1:2 with lines lw 2 title "
-            << Quoted(series[i].label);
-    out << '\n';
-    script.Draw(file);
 }
 
+// Eight colours, then the same eight dashed: sixteen curves stay apart.
+std::string Style(std::size_t i) {
+    return "lw 2 lc " + std::to_string(i % 8 + 1) + " dt " + std::to_string(i / 8 % 4 + 1);
+}
+
+}  // namespace
+
 void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
-             const std::string& scale) {
+             const std::string& scale, const std::vector<Series>& lines) {
     if (density.counts.empty()) return;
     // Neighbouring columns merged, so that the script's size does not grow with samples per UI.
     const std::size_t merge = (density.counts.size() + kMostColumns - 1) / kMostColumns;
@@ -163,18 +158,50 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
         << "]\n"
         // White where nothing passes, deepening to dark blue where the waveform is densest.
         << "set palette defined (0 '#ffffff', 0.15 '#8cbfff', 1 '#0d1a73')\n"
-        << "set cblabel " << Quoted(scale) << "\nset cbrange [0:*]\n$eye << EOD\n";
-    // Log density, so that rare traces stay visible.
+        << "set cblabel " << Quoted(scale) << "\n"
+        << (density.probabilities ? "set cbrange [-16:0]\nset cbtics 2\n" : "set cbrange [0:*]\n")
+        << "set key top right opaque\n$eye << EOD\n";
     for (std::size_t i = 0; i < nx; ++i) {
         for (std::size_t j = 0; j < ny; ++j) {
             const double x = (double(i) + 0.5) * 2.0 / double(nx);
             const double y =
                 density.low + (double(j) + 0.5) * (density.high - density.low) / double(ny);
-            out << x << ' ' << y << ' ' << std::log10(1.0 + counts[i][j]) << '\n';
+            // Probabilities as log10 (below 1e-16: the palette's white); counts as log10(1 + n),
+            // so that rare traces stay visible.
+            const double c = counts[i][j];
+            out << x << ' ' << y << ' '
+                << (density.probabilities ? (c > 0.0 ? std::max(std::log10(c), -16.0) : -16.0)
+                                          : std::log10(1.0 + c))
+                << '\n';
         }
         out << '\n';
     }
-    out << "EOD\nplot $eye using 1:2:3 with image notitle\n";
+    out << "EOD\n";
+    WriteSeries(out, "line", lines);
+    out << "plot $eye using 1:2:3 with image notitle";
+    // A labelled line takes the next colour; an unlabelled one keeps its predecessor's.
+    for (std::size_t i = 0, colour = 1; i < lines.size(); ++i) {
+        const bool titled = !lines[i].label.empty();
+        colour += titled ? 1 : 0;
+        out << ", $line" << i << " using 1:2 with lines lw 1.5 lc " << (colour % 8 + 1)
+            << (titled ? " title " + Quoted(lines[i].label) : " notitle");
+    }
+    out << '\n';
+    script.Draw(file);
+}
+
+void PlotLines(const std::string& file, const std::string& title, const std::string& xLabel,
+               const std::string& yLabel, const std::vector<Series>& series) {
+    Script script;
+    std::ostream& out = script.Text();
+    Header(out, title, xLabel, yLabel);
+    out << (series.size() > 6 ? "set key outside right\n" : "set key top right\n");
+    WriteSeries(out, "s", series);
+    out << "plot ";
+    for (std::size_t i = 0; i < series.size(); ++i)
+        out << (i ? ", " : "") << "$s" << i << " using 1:2 with lines " << Style(i) << " title "
+            << Quoted(series[i].label);
+    out << '\n';
     script.Draw(file);
 }
 

@@ -22,8 +22,12 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
 
 // Density image over two unit intervals, the time axis in unit intervals, on a log scale so that
 // rare traces stay visible.
+// Probabilities are coloured by log10 from 1e-16 to 1; `lines` (contours, markers) are drawn
+// over the picture; a line with an empty label shares the colour of the one before it and has no
+// key entry.
 void PlotEye(const std::string& file, const std::string& title, const EyeDensity& density,
-             const std::string& scale = "log10(1 + density)");
+             const std::string& scale = "log10(1 + density)",
+             const std::vector<Series>& lines = {});
 
 // Bars of one value per setting, the best one marked.
 void PlotBars(const std::string& file, const std::string& title, const std::string& xLabel,

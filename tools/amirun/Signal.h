@@ -64,6 +64,7 @@ struct EyeDensity {
     std::vector<std::vector<double>> counts;  // [phase][bin]
     double low = 0.0;
     double high = 0.0;
+    bool probabilities = false;  // counts are probabilities: drawn as log10, not log10(1 + n)
 };
 // The fold puts sample offset `center` (a sampling point) in the middle of the two unit intervals.
 EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,

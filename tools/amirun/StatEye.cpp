@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <iterator>
 #include <limits>
 
 namespace amirun {
@@ -114,6 +115,7 @@ struct Phase {
     double peakDistortion = 0.0;  // the worst pattern's opening
     double bound = 0.0;
     std::vector<double> received;
+    std::vector<double> contours;  // the one's inner edge at each contour level
 };
 
 Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low, double high) {
@@ -125,8 +127,13 @@ Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low
     phase.peakDistortion = 2.0 * (half - cursors.worst);
     // Open for every pattern: no error at all, whatever the grid's rounding says.
     phase.ber = half > cursors.worst ? 0.0 : isi.Below(-half);
-    const double quantile = std::clamp(isi.Quantile(targetBer), -cursors.worst, 0.0);
-    phase.opening = 2.0 * (half + quantile);
+    // Exact limits: no pattern lies below the worst one, and below a BER of 1/2 no quantile of a
+    // symmetric sum lies above 0.
+    auto edge = [&](double ber) {
+        return half + std::clamp(isi.Quantile(ber), -cursors.worst, 0.0);
+    };
+    phase.opening = 2.0 * edge(targetBer);
+    for (const double level : StatisticalEye::kContourLevels) phase.contours.push_back(edge(level));
     phase.bound = 2.0 * double(cursors.others.size()) * step;
     phase.received = isi.Received(cursors.main, low, high, StatisticalEye::kRows);
     return phase;
@@ -170,6 +177,10 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
         eye.density.push_back(std::move(results.back().received));
         eye.ber.push_back(results.back().ber);
     }
+    eye.contours.assign(std::size(StatisticalEye::kContourLevels), {});
+    for (const Phase& phase : results)
+        for (std::size_t level = 0; level < eye.contours.size(); ++level)
+            eye.contours[level].push_back(phase.contours[level]);
     // The best phase: the lowest BER, then the widest inner opening.
     for (int k = 1; k < phases; ++k) {
         const Phase& a = results[std::size_t(k)];

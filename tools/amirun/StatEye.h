@@ -30,7 +30,11 @@ struct StatisticalEye {
     double width = 0.0;           // unit intervals whose BER is below the target, around the best
     double peakDistortion = 0.0;  // the worst-pattern opening at the best phase
     double bound = 0.0;           // the most the height can be off its exact value
+    // [level][phase]: the inner edge of a received one at each BER of kContourLevels, volts for
+    // a 1 V swing (a zero's edge is its mirror image).
+    std::vector<std::vector<double>> contours;
     static constexpr int kRows = 256;
+    static constexpr double kContourLevels[] = {1e-3, 1e-6, 1e-9, 1e-12, 1e-15};
 };
 
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
