@@ -515,3 +515,28 @@ TEST_F(AmirunRun, ALinkAtAnAwkwardRateRunsAtExactlyThatRate) {
 }
 
 }  // namespace
+
+namespace {
+
+// The transmitter's small-signal DC gain for FG 3 is 2.15 (an independent host measured 1.00,
+// 1.31, 1.68 and 2.15 for FG 0 to 3); at +-0.5 V its limiters compress it, which the run says.
+TEST_F(AmirunRun, LinkTakesTheTransmitterAtTheBitsSwingAndSaysWhenItCompresses) {
+    const std::string json = (out_ / "l.json").string();
+    Result r = Amirun("link " + kTx + " " + kRx + Out() + " --tx-set FG=3 --bits 500 --json '" +
+                      json + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    std::string text = Read(json);
+    EXPECT_NEAR(2.15, std::stod(JsonNumber(text, "transmitter_probe", "small_signal_gain")), 0.01);
+    EXPECT_LT(std::stod(JsonNumber(text, "transmitter_probe", "large_signal_gain")), 1.5);
+    EXPECT_EQ("true", JsonNumber(text, "transmitter_probe", "compresses"));
+    EXPECT_NE(std::string::npos, r.output.find("warning: the transmitter compresses")) << r.output;
+
+    r = Amirun("link " + kTx + " " + kRx + Out() + " --tx-set FG=3 --amplitude 0.001 --bits 500" +
+               " --json '" + json + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    text = Read(json);
+    EXPECT_EQ("false", JsonNumber(text, "transmitter_probe", "compresses"));
+    EXPECT_EQ(std::string::npos, r.output.find("compresses")) << r.output;
+}
+
+}  // namespace

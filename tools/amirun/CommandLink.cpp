@@ -35,47 +35,57 @@ struct Models {
     std::unique_ptr<AmiLibrary> txLibrary, rxLibrary;
 };
 
-// The transmitter's share of the statistical flow, and how it was taken.
+// How the statistical flow took the transmitter, and its gains.
+struct TransmitterShare {
+    std::string how;
+    double smallGain = 0.0, largeGain = 0.0;  // DC gains at 1 mV and at the run's swing
+};
+
+// The transmitter's share of the statistical flow: its AMI_Init impulse, or its step response
+// through AMI_GetWave at the bit-by-bit flow's own levels, where its limiters act as they do on
+// the bits (a 1 mV step tells its small-signal gain beside it).
 std::vector<std::vector<double>> ShapeByTransmitter(const Models& m, const TimeBase& time,
                                                     const std::vector<std::vector<double>>& channel,
-                                                    bool strict, std::string& how) {
+                                                    const LinkOptions& options,
+                                                    TransmitterShare& share) {
     std::string message;
     if (m.tx.description.ReservedFlag("Init_Returns_Impulse", false)) {
         auto shaped = InitColumns(*m.txLibrary, channel, time, m.tx.Parameters(), &message);
-        CheckMessage(strict, message, m.tx.description.root);
-        how = "AMI_Init";
+        CheckMessage(options.run.strict, message, m.tx.description.root);
+        share.how = "AMI_Init";
         return shaped;
     }
     if (!m.txLibrary->HasGetWave())
         throw AmiError(m.tx.library + " has neither an AMI_Init impulse nor AMI_GetWave");
-    constexpr double kProbe = 1e-3;  // small enough for the limiters to stay linear
     const std::size_t rows = channel.front().size();
-    std::vector<double> step(rows, kProbe), unused(channel.front());
-    {
-        AmiSession session(*m.txLibrary, unused, long(rows), 0, time.dt, 1.0 / time.bitRate,
-                           m.tx.Parameters());
-        CheckMessage(strict, session.Message(), m.tx.description.root);
-        session.GetWave(step.data(), long(step.size()));
-    }
-    RequireFinite(step, "the step response AMI_GetWave returned");
-    const std::vector<double> response = ImpulseFromStep(step, kProbe, time.dt);
+    const double a = options.amplitude;
+    const auto small = GetWaveStep(*m.txLibrary, time, m.tx.Parameters(), channel.front(), 0.0,
+                                   1e-3, 0, rows, &message);
+    CheckMessage(options.run.strict, message, m.tx.description.root);
+    const auto large =
+        GetWaveStep(*m.txLibrary, time, m.tx.Parameters(), channel.front(), -a, a, rows, rows);
+    share.smallGain = small.back();
+    share.largeGain = large.back();
+    std::ostringstream how;
+    how << "AMI_GetWave on a step from " << -a << " to " << a << " V (the bits' levels)";
+    share.how = how.str();
+    const std::vector<double> response = ImpulseFromStep(large, 1.0, time.dt);
     std::vector<std::vector<double>> shaped;
     for (const auto& column : channel) shaped.push_back(Convolve(column, response, time.dt));
-    how = "AMI_GetWave on a small step (linearized)";
     return shaped;
 }
 
 struct StatisticalResult {
     StatisticalEye eye;
     std::vector<double> crosstalk;  // volts, per aggressor column
-    std::string txFlow;
+    TransmitterShare tx;
 };
 
 StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
                                   const std::vector<std::vector<double>>& channel,
                                   const LinkOptions& options) {
     StatisticalResult result;
-    const auto shaped = ShapeByTransmitter(m, time, channel, options.run.strict, result.txFlow);
+    const auto shaped = ShapeByTransmitter(m, time, channel, options, result.tx);
     std::string message;
     const auto equalized = InitColumns(*m.rxLibrary, shaped, time, m.rx.Parameters(), &message);
     CheckMessage(options.run.strict, message, m.rx.description.root);
@@ -113,6 +123,40 @@ void WritePictures(const std::string& base, const std::string& title, const Time
                              wave.eye.bestPhase));
 }
 
+// A transmitter whose gain at the bits' swing is this far from its small-signal gain compresses:
+// a linear model of it fits one swing only.
+constexpr double kCompression = 0.05;
+
+bool Compresses(const TransmitterShare& tx) {
+    return tx.smallGain != 0.0 && std::fabs(tx.largeGain / tx.smallGain - 1.0) > kCompression;
+}
+
+// The link's figures on standard output; returns the sum of the aggressors' worst crosstalk.
+double PrintLink(const StatisticalResult& stat, const WaveformResult& wave,
+                 const LinkOptions& options, const TimeBase& time, const std::string& statText) {
+    std::cout << "transmitter in the statistical flow: " << stat.tx.how << '\n';
+    if (stat.tx.smallGain != 0.0)
+        std::cout << "transmitter DC gain: " << stat.tx.largeGain << " at +-" << options.amplitude
+                  << " V, " << stat.tx.smallGain << " at 1 mV\n";
+    std::cout << "statistical eye: " << statText << '\n'
+              << "bit-by-bit eye:  "
+              << (wave.output.empty() ? "(no AMI_GetWave)" : EyeText(wave.eye, 1.0 / time.bitRate))
+              << '\n';
+    if (Compresses(stat.tx))
+        std::cerr << "warning: the transmitter compresses: its DC gain at +-" << options.amplitude
+                  << " V is " << stat.tx.largeGain << ", at 1 mV " << stat.tx.smallGain
+                  << "; the statistical flow models it linearly at the bits' swing, so the "
+                     "statistical eye is an approximation and the bit-by-bit eye the measure\n";
+    double worst = 0.0;
+    for (std::size_t a = 0; a < stat.crosstalk.size(); ++a) {
+        worst += stat.crosstalk[a];
+        std::cout << "crosstalk of aggressor column " << a + 1 << ": up to " << stat.crosstalk[a]
+                  << " V at the sampling phase (in the statistical eye; the bit-by-bit eye has "
+                     "none)\n";
+    }
+    return worst;
+}
+
 JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channel,
                     const StatisticalResult& stat, const WaveformResult& wave,
                     const LinkOptions& options, double worstCrosstalk) {
@@ -123,10 +167,17 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
         .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
         .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases))
         .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
+    JsonObject probe;
+    probe.Number("from_V", -options.amplitude)
+        .Number("to_V", options.amplitude)
+        .Number("small_signal_gain", stat.tx.smallGain)
+        .Number("large_signal_gain", stat.tx.largeGain)
+        .Bool("compresses", Compresses(stat.tx));
     summary.Text("command", "link")
         .Text("transmitter", m.tx.Parameters())
         .Text("receiver", m.rx.Parameters())
-        .Text("transmitter_statistical_flow", stat.txFlow);
+        .Text("transmitter_statistical_flow", stat.tx.how)
+        .Object("transmitter_probe", probe);
     AddTimeBase(summary, time);
     summary.Object("channel", ChannelJson(channel.report)).Object("statistical_eye", statJson);
     if (!wave.output.empty())
@@ -159,19 +210,8 @@ int RunLink(LinkOptions& options) {
         wave = RunWaveform(*m.txLibrary, time, m.tx.Parameters(), equalized[0], request);
 
     const double swing = 2.0 * options.amplitude;  // the statistical eye is for 1 V
-    const double ui = 1.0 / time.bitRate;
     const std::string statText = StatisticalEyeText(stat.eye, swing, options.targetBer);
-    std::cout << "transmitter in the statistical flow: " << stat.txFlow << '\n'
-              << "statistical eye: " << statText << '\n'
-              << "bit-by-bit eye:  "
-              << (wave.output.empty() ? "(no AMI_GetWave)" : EyeText(wave.eye, ui)) << '\n';
-    double worstCrosstalk = 0.0;
-    for (std::size_t a = 0; a < stat.crosstalk.size(); ++a) {
-        worstCrosstalk += stat.crosstalk[a];
-        std::cout << "crosstalk of aggressor column " << a + 1 << ": up to " << stat.crosstalk[a]
-                  << " V at the sampling phase (in the statistical eye; the bit-by-bit eye has "
-                     "none)\n";
-    }
+    const double worstCrosstalk = PrintLink(stat, wave, options, time, statText);
     const std::string base = OutputBase(options.run, m.tx.prefix + "__" + m.rx.prefix);
     WritePictures(base, m.tx.description.root + " -> channel -> " + m.rx.description.root, time,
                   stat, wave, swing, options.targetBer, statText);

@@ -8,6 +8,27 @@
 
 namespace amirun {
 
+std::vector<double> GetWaveStep(const AmiLibrary& library, const TimeBase& time,
+                                const std::string& parameters, const std::vector<double>& impulse,
+                                double from, double to, std::size_t settle, std::size_t length,
+                                std::string* message) {
+    std::vector<double> wave(settle + length, to);
+    std::fill(wave.begin(), wave.begin() + long(settle), from);
+    {
+        std::vector<double> matrix = impulse;
+        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
+                           parameters);
+        if (message != nullptr) *message = session.Message();
+        session.GetWave(wave.data(), long(wave.size()));
+    }
+    RequireFinite(wave, "the step response AMI_GetWave returned");
+    // The level before the step: the output for a constant `from` (0 when nothing came before).
+    const double before = settle > 0 ? wave[settle - 1] : 0.0;
+    std::vector<double> step(wave.begin() + long(settle), wave.end());
+    for (double& v : step) v = (v - before) / (to - from);
+    return step;
+}
+
 std::size_t SkippedBits(long bits) { return std::min<std::size_t>(64, std::size_t(bits) / 4); }
 
 WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,

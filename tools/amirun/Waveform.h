@@ -31,6 +31,15 @@ WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,
                            const std::string& parameters, const std::vector<double>& impulse,
                            const WaveformRequest& request);
 
+// A transmitter's response to a step through AMI_GetWave (after its AMI_Init on `impulse`): the
+// input sits at `from` volts for `settle` samples, then at `to`; the result is `length` samples
+// from the step on, less the output's level before it, per volt of step. Its last sample is the
+// gain at that swing; its differences are the impulse response at that swing.
+std::vector<double> GetWaveStep(const AmiLibrary& library, const TimeBase& time,
+                                const std::string& parameters, const std::vector<double>& impulse,
+                                double from, double to, std::size_t settle, std::size_t length,
+                                std::string* message = nullptr);
+
 // Bits before this are left out of eyes: the filters' start.
 std::size_t SkippedBits(long bits);
 
