@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "tools/amirun/Commands.h"
-#include "tools/amirun/Convolution.h"
+#include "tools/amirun/Flows.h"
 #include "tools/amirun/LinkMath.h"
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Plot.h"
@@ -30,75 +30,13 @@ struct LinkOptions {
     double targetBer = 1e-12;
 };
 
-struct Models {
-    ModelRun tx, rx;
-    std::unique_ptr<AmiLibrary> txLibrary, rxLibrary;
-};
-
-// How the statistical flow took the transmitter, and its gains.
-struct TransmitterShare {
-    std::string how;
-    double smallGain = 0.0, largeGain = 0.0;  // DC gains at 1 mV and at the run's swing
-};
-
-// The transmitter's share of the statistical flow: its AMI_Init impulse, or its step response
-// through AMI_GetWave at the bit-by-bit flow's own levels, where its limiters act as they do on
-// the bits (a 1 mV step tells its small-signal gain beside it).
-std::vector<std::vector<double>> ShapeByTransmitter(const Models& m, const TimeBase& time,
-                                                    const std::vector<std::vector<double>>& channel,
-                                                    const LinkOptions& options,
-                                                    TransmitterShare& share) {
-    std::string message;
-    if (m.tx.description.ReservedFlag("Init_Returns_Impulse", false)) {
-        auto shaped = InitColumns(*m.txLibrary, channel, time, m.tx.Parameters(), &message);
-        CheckMessage(options.run.strict, message, m.tx.description.root);
-        share.how = "AMI_Init";
-        return shaped;
-    }
-    if (!m.txLibrary->HasGetWave())
-        throw AmiError(m.tx.library + " has neither an AMI_Init impulse nor AMI_GetWave");
-    const std::size_t rows = channel.front().size();
-    const double a = options.amplitude;
-    const auto small = GetWaveStep(*m.txLibrary, time, m.tx.Parameters(), channel.front(), 0.0,
-                                   1e-3, 0, rows, &message);
-    CheckMessage(options.run.strict, message, m.tx.description.root);
-    const auto large =
-        GetWaveStep(*m.txLibrary, time, m.tx.Parameters(), channel.front(), -a, a, rows, rows);
-    share.smallGain = small.back();
-    share.largeGain = large.back();
-    std::ostringstream how;
-    how << "AMI_GetWave on a step from " << -a << " to " << a << " V (the bits' levels)";
-    share.how = how.str();
-    const std::vector<double> response = ImpulseFromStep(large, 1.0, time.dt);
-    std::vector<std::vector<double>> shaped;
-    for (const auto& column : channel) shaped.push_back(Convolve(column, response, time.dt));
-    return shaped;
-}
-
-struct StatisticalResult {
-    StatisticalEye eye;
-    std::vector<double> crosstalk;  // volts, per aggressor column
-    TransmitterShare tx;
-};
-
 StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
                                   const std::vector<std::vector<double>>& channel,
                                   const LinkOptions& options) {
-    StatisticalResult result;
-    const auto shaped = ShapeByTransmitter(m, time, channel, options, result.tx);
-    std::string message;
-    const auto equalized = InitColumns(*m.rxLibrary, shaped, time, m.rx.Parameters(), &message);
-    CheckMessage(options.run.strict, message, m.rx.description.root);
-    std::vector<std::vector<double>> pulses;
-    for (const auto& column : equalized)
-        pulses.push_back(PulseFromImpulse(column, time.samplesPerBit, time.dt));
-    const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
-    result.eye =
-        ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit, options.targetBer);
-    result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
-                                      PhaseOfOffset(result.eye.bestPhase, result.eye.phases),
-                                      2.0 * options.amplitude);
-    return result;
+    const FlowSettings flow{options.amplitude, options.targetBer, options.run.strict};
+    const TransmitterShape shape =
+        ShapeByTransmitter(*m.txLibrary, m.tx, m.tx.Parameters(), time, channel, flow);
+    return StatisticalFlowAfter(*m.rxLibrary, m.rx, m.rx.Parameters(), time, shape, flow);
 }
 
 void WritePictures(const std::string& base, const std::string& title, const TimeBase& time,
@@ -121,14 +59,6 @@ void WritePictures(const std::string& base, const std::string& title, const Time
         PlotEye(base + "_link_eye.png", "bit-by-bit eye: " + EyeText(wave.eye, 1.0 / time.bitRate),
                 TraceDensity(wave.output, time.samplesPerBit, SkippedBits(long(wave.bits.size())),
                              wave.eye.bestPhase));
-}
-
-// A transmitter whose gain at the bits' swing is this far from its small-signal gain compresses:
-// a linear model of it fits one swing only.
-constexpr double kCompression = 0.05;
-
-bool Compresses(const TransmitterShare& tx) {
-    return tx.smallGain != 0.0 && std::fabs(tx.largeGain / tx.smallGain - 1.0) > kCompression;
 }
 
 // The link's figures on standard output; returns the sum of the aggressors' worst crosstalk.

@@ -1,0 +1,66 @@
+#include "tools/amirun/Flows.h"
+
+#include <cmath>
+#include <sstream>
+
+#include "tools/amirun/Convolution.h"
+#include "tools/amirun/LinkMath.h"
+#include "tools/amirun/Waveform.h"
+
+namespace amirun {
+
+TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& model,
+                                    const std::string& parameters, const TimeBase& time,
+                                    const std::vector<std::vector<double>>& channel,
+                                    const FlowSettings& flow) {
+    TransmitterShape shape;
+    std::string message;
+    if (model.description.ReservedFlag("Init_Returns_Impulse", false)) {
+        shape.columns = InitColumns(library, channel, time, parameters, &message);
+        CheckMessage(flow.strict, message, model.description.root);
+        shape.how = "AMI_Init";
+        return shape;
+    }
+    if (!library.HasGetWave())
+        throw AmiError(model.library + " has neither an AMI_Init impulse nor AMI_GetWave");
+    const std::size_t rows = channel.front().size();
+    const double a = flow.amplitude;
+    const auto small =
+        GetWaveStep(library, time, parameters, channel.front(), 0.0, 1e-3, 0, rows, &message);
+    CheckMessage(flow.strict, message, model.description.root);
+    const auto large = GetWaveStep(library, time, parameters, channel.front(), -a, a, rows, rows);
+    shape.smallGain = small.back();
+    shape.largeGain = large.back();
+    std::ostringstream how;
+    how << "AMI_GetWave on a step from " << -a << " to " << a << " V (the bits' levels)";
+    shape.how = how.str();
+    const std::vector<double> response = ImpulseFromStep(large, 1.0, time.dt);
+    for (const auto& column : channel) shape.columns.push_back(Convolve(column, response, time.dt));
+    return shape;
+}
+
+bool Compresses(const TransmitterShape& tx) {
+    return tx.smallGain != 0.0 && std::fabs(tx.largeGain / tx.smallGain - 1.0) > 0.05;
+}
+
+StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun& model,
+                                       const std::string& parameters, const TimeBase& time,
+                                       const TransmitterShape& shape, const FlowSettings& flow) {
+    StatisticalResult result;
+    result.tx = {{}, shape.how, shape.smallGain, shape.largeGain};
+    std::string message;
+    const auto equalized = InitColumns(library, shape.columns, time, parameters, &message);
+    CheckMessage(flow.strict, message, model.description.root);
+    std::vector<std::vector<double>> pulses;
+    for (const auto& column : equalized)
+        pulses.push_back(PulseFromImpulse(column, time.samplesPerBit, time.dt));
+    const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
+    result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
+                                       flow.targetBer, flow.phases, flow.bins);
+    result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
+                                      PhaseOfOffset(result.eye.bestPhase, result.eye.phases),
+                                      2.0 * flow.amplitude);
+    return result;
+}
+
+}  // namespace amirun

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Session.h"
+#include "tools/amirun/StatEye.h"
+
+namespace amirun {
+
+// The statistical flow of a link, shared by link and optimize: the channel's impulse responses
+// through the transmitter and then the receiver, and the statistical eye of the pulses.
+
+struct Models {
+    ModelRun tx, rx;
+    std::unique_ptr<AmiLibrary> txLibrary, rxLibrary;
+};
+
+struct FlowSettings {
+    double amplitude = 0.5;  // the bits' levels are +-amplitude volts
+    double targetBer = 1e-12;
+    bool strict = false;
+    int phases = 64;  // of the statistical eye, per unit interval
+    int bins = 1 << 16;
+};
+
+// How the statistical flow took the transmitter, and its DC gains at 1 mV and at the bits' swing.
+struct TransmitterShape {
+    std::vector<std::vector<double>> columns;
+    std::string how;
+    double smallGain = 0.0, largeGain = 0.0;
+};
+
+// The transmitter's AMI_Init impulse, or its step response through AMI_GetWave at the bits' own
+// levels, where its limiters act as they do on the bits (a 1 mV step tells its small-signal gain
+// beside it), applied to every channel column.
+TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& model,
+                                    const std::string& parameters, const TimeBase& time,
+                                    const std::vector<std::vector<double>>& channel,
+                                    const FlowSettings& flow);
+
+// A transmitter whose gain at the bits' swing is more than 5 % from its small-signal gain
+// compresses: a linear model of it fits one swing only.
+bool Compresses(const TransmitterShape& tx);
+
+struct StatisticalResult {
+    StatisticalEye eye;
+    std::vector<double> crosstalk;  // volts, per aggressor column
+    TransmitterShape tx;            // without its columns
+};
+
+// The receiver's AMI_Init on the shaped columns, and the statistical eye of their pulses.
+StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun& model,
+                                       const std::string& parameters, const TimeBase& time,
+                                       const TransmitterShape& shape, const FlowSettings& flow);
+
+}  // namespace amirun
