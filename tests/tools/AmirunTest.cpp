@@ -540,3 +540,44 @@ TEST_F(AmirunRun, LinkTakesTheTransmitterAtTheBitsSwingAndSaysWhenItCompresses) 
 }
 
 }  // namespace
+
+namespace {
+
+// optimize's best is the brute-force best: every pair of a small List run through link.
+TEST_F(AmirunRun, OptimizeFindsTheBruteForceBest) {
+    fs::create_directories(out_);
+    std::string rx = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami"),
+                tx = Read(KT_IBIS_DIR "/KT7MRL40562D9_Tx.ami");
+    rx.replace(rx.find("(List 0 1 2"),
+               rx.find(')', rx.find("(List 0 1 2")) - rx.find("(List 0 1 2"), "(List 2 8 14");
+    tx.replace(tx.find("(List 0 1 2 3)"), 14, "(List 0 3)");
+    std::ofstream(out_ / "rx.ami") << rx;
+    std::ofstream(out_ / "tx.ami") << tx;
+    const std::string models = kTx + " " + kRx + " --tx-ami '" + (out_ / "tx.ami").string() +
+                               "' --rx-ami '" + (out_ / "rx.ami").string() +
+                               "' --amplitude 0.001 --bits 500" + Out();
+    const Result r = Amirun("optimize " + models + " --tx-param FG --rx-param EQ --json '" +
+                            (out_ / "o.json").string() + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    const std::string json = Read(out_ / "o.json");
+    double bestHeight = -1e9;
+    std::string best;
+    for (const char* fg : {"0", "3"})
+        for (const char* eq : {"2", "8", "14"}) {
+            const std::string file = (out_ / "l.json").string();
+            const Result l = Amirun("link " + models + " --tx-set FG=" + fg + " --rx-set EQ=" + eq +
+                                    " --json '" + file + "'");
+            ASSERT_EQ(0, l.status) << l.output;
+            const double height = std::stod(JsonNumber(Read(file), "statistical_eye", "height_V"));
+            if (height > bestHeight) {
+                bestHeight = height;
+                best =
+                    std::string("\"best\":{\"tx\":{\"FG\":\"") + fg + "\"},\"rx\":{\"EQ\":\"" + eq;
+            }
+        }
+    EXPECT_NE(std::string::npos, json.find(best)) << best << "\n" << json.substr(0, 600);
+    EXPECT_NE(std::string::npos, json.find("\"ranked_by\":\"statistical\""));
+    EXPECT_TRUE(Png("KT7MRL40562D9_Tx__KT7MRL40562D9_Rx_optimize.png"));
+}
+
+}  // namespace

@@ -1,7 +1,6 @@
 // amirun sweep: AMI_Init (or AMI_GetWave) for every value of one List parameter, ranked by eye
 // height, with each setting's |H(f)| and step response.
 #include <algorithm>
-#include <atomic>
 #include <filesystem>
 #include <iomanip>
 #include <iostream>
@@ -11,8 +10,8 @@
 #include "tools/amirun/Commands.h"
 #include "tools/amirun/LinkMath.h"
 #include "tools/amirun/Output.h"
+#include "tools/amirun/Parallel.h"
 #include "tools/amirun/Plot.h"
-#include "tools/amirun/Progress.h"
 #include "tools/amirun/Session.h"
 #include "tools/amirun/Spectrum.h"
 #include "tools/amirun/Waveform.h"
@@ -56,40 +55,19 @@ std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
                            const std::vector<double>& impulse, bool byGetWave, int jobs) {
     const std::vector<std::string>& settings = param.list;
     std::vector<Eye> eyes(settings.size());
-    std::vector<std::string> errors(settings.size());
-    std::atomic<std::size_t> next{0}, done{0};
-    Progress progress("sweep " + param.name, settings.size());
-    auto worker = [&] {
-        for (std::size_t i; (i = next++) < settings.size();) {
-            try {
-                const std::string parameters = WithSetting(model, param.name, settings[i]);
-                if (byGetWave) {
-                    eyes[i] = RunWaveform(library, time, parameters, impulse, {}).eye;
-                } else {
-                    const auto after = InitColumns(library, {impulse}, time, parameters);
-                    eyes[i] =
-                        PeakDistortionEye(PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
-                                          time.samplesPerBit);
-                }
-            } catch (const std::exception& error) {
-                errors[i] = error.what();
+    ParallelFor(
+        settings.size(), jobs, "sweep " + param.name,
+        [&](std::size_t i) {
+            const std::string parameters = WithSetting(model, param.name, settings[i]);
+            if (byGetWave) {
+                eyes[i] = RunWaveform(library, time, parameters, impulse, {}).eye;
+                return;
             }
-            progress.Update(++done);
-        }
-    };
-    std::vector<std::thread> threads;
-    for (int t = 0; t < jobs; ++t) {
-        try {
-            threads.emplace_back(worker);
-        } catch (const std::system_error&) {
-            std::cerr << "warning: " << t << " of " << jobs << " threads started\n";
-            break;
-        }
-    }
-    if (threads.empty()) worker();
-    for (std::thread& thread : threads) thread.join();
-    for (std::size_t i = 0; i < settings.size(); ++i)
-        if (!errors[i].empty()) throw AmiError(param.name + " " + settings[i] + ": " + errors[i]);
+            const auto after = InitColumns(library, {impulse}, time, parameters);
+            eyes[i] = PeakDistortionEye(PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
+                                        time.samplesPerBit);
+        },
+        [&](std::size_t i) { return param.name + " " + settings[i]; });
     return eyes;
 }
 

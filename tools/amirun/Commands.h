@@ -15,5 +15,6 @@ Command AddInitCommand(CLI::App& app);
 Command AddGetWaveCommand(CLI::App& app);
 Command AddSweepCommand(CLI::App& app);
 Command AddLinkCommand(CLI::App& app);
+Command AddOptimizeCommand(CLI::App& app);
 
 }  // namespace amirun

@@ -101,6 +101,12 @@ JsonObject& JsonObject::Object(const std::string& key, const JsonObject& inner) 
     return Add(key, inner.Json());
 }
 
+JsonObject& JsonObject::Objects(const std::string& key, const std::vector<JsonObject>& inner) {
+    std::string json = "[";
+    for (std::size_t i = 0; i < inner.size(); ++i) json += (i ? "," : "") + inner[i].Json();
+    return Add(key, json + "]");
+}
+
 void JsonObject::Write(const std::string& path) const {
     if (path.empty()) return;
     AtomicFile file(path);

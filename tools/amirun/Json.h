@@ -15,6 +15,7 @@ public:
     JsonObject& Texts(const std::string& key, const std::vector<std::string>& values);
     JsonObject& Bool(const std::string& key, bool value);
     JsonObject& Object(const std::string& key, const JsonObject& inner);
+    JsonObject& Objects(const std::string& key, const std::vector<JsonObject>& inner);
     std::string Json() const { return "{" + body_ + "}"; }
     // Written whole or not at all; nothing when path is empty.
     void Write(const std::string& path) const;

@@ -225,4 +225,43 @@ void PlotBars(const std::string& file, const std::string& title, const std::stri
     script.Draw(file);
 }
 
+void PlotHeatMap(const std::string& file, const std::string& title, const std::string& xLabel,
+                 const std::string& yLabel, const std::vector<std::string>& columns,
+                 const std::vector<std::string>& rows,
+                 const std::vector<std::vector<double>>& values, const std::string& scale,
+                 std::size_t bestRow, std::size_t bestColumn) {
+    if (rows.empty() || columns.empty()) return;
+    Script script;
+    std::ostream& out = script.Text();
+    Header(out, title, xLabel, yLabel);
+    out << "unset grid\nset palette defined (0 '#f7fbff', 0.5 '#6baed6', 1 '#08306b')\n"
+        << "set cblabel " << Quoted(scale) << "\nset xrange [-0.5:" << double(columns.size()) - 0.5
+        << "]\nset yrange [-0.5:" << double(rows.size()) - 0.5
+        << "]\nset key top right opaque\nset cbrange [0:*]\n"
+        << (columns.size() > 8 ? "set xtics rotate by -45\n" : "");
+    for (const auto& [axis, names] : {std::pair{"x", &columns}, std::pair{"y", &rows}}) {
+        out << "set " << axis << "tics (";
+        for (std::size_t i = 0; i < names->size(); ++i)
+            out << (i ? ", " : "") << Quoted((*names)[i]) << ' ' << i;
+        out << ")\n";
+    }
+    out << "$map << EOD\n";
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        for (std::size_t c = 0; c < columns.size(); ++c) {
+            const double v = r < values.size() && c < values[r].size() ? values[r][c] : NAN;
+            out << c << ' ' << r << ' ';
+            if (std::isfinite(v))
+                out << v << '\n';
+            else
+                out << "NaN\n";
+        }
+        out << '\n';
+    }
+    out << "EOD\n$best << EOD\n"
+        << bestColumn << ' ' << bestRow << "\nEOD\n"
+        << "plot $map using 1:2:3 with image notitle, $best using 1:2 with points pt 7 ps 2 "
+           "lc rgb '#d62728' title 'best'\n";
+    script.Draw(file);
+}
+
 }  // namespace amirun

@@ -34,4 +34,12 @@ void PlotBars(const std::string& file, const std::string& title, const std::stri
               const std::string& yLabel, const std::vector<std::string>& names,
               const std::vector<double>& values, std::size_t best);
 
+// A heat map of values[row][column] with named rows and columns; the best cell is marked.
+// Values that are not finite are left white.
+void PlotHeatMap(const std::string& file, const std::string& title, const std::string& xLabel,
+                 const std::string& yLabel, const std::vector<std::string>& columns,
+                 const std::vector<std::string>& rows,
+                 const std::vector<std::vector<double>>& values, const std::string& scale,
+                 std::size_t bestRow, std::size_t bestColumn);
+
 }  // namespace amirun

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
         "--strict, the model used a default for a parameter it could not read; any other value:\n"
         "the command line was not understood (the reason on standard error).");
     const std::vector<Command> commands{AddInitCommand(app), AddGetWaveCommand(app),
-                                        AddSweepCommand(app), AddLinkCommand(app)};
+                                        AddSweepCommand(app), AddLinkCommand(app),
+                                        AddOptimizeCommand(app)};
     app.set_version_flag("--version", "amirun 1.2.0");
     CLI11_PARSE(app, argc, argv);
     InstallCleanup();

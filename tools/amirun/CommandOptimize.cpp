@@ -1,0 +1,304 @@
+// amirun optimize: every transmitter setting against every receiver setting through the
+// statistical flow, ranked by eye height and width at the target BER; the best few confirmed at
+// full resolution and bit by bit.
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <iostream>
+#include <memory>
+#include <numeric>
+#include <sstream>
+#include <thread>
+
+#include "tools/amirun/Commands.h"
+#include "tools/amirun/Flows.h"
+#include "tools/amirun/LinkMath.h"
+#include "tools/amirun/Output.h"
+#include "tools/amirun/Parallel.h"
+#include "tools/amirun/Plot.h"
+#include "tools/amirun/Waveform.h"
+
+namespace amirun {
+namespace {
+
+using Settings = std::vector<std::pair<std::string, std::string>>;  // name, value
+
+struct OptimizeOptions {
+    ModelOptions tx, rx;
+    ChannelCli channel;
+    RunOptions run;
+    std::vector<std::string> txParameters, rxParameters;  // default: every List input
+    double amplitude = 0.5;
+    double targetBer = 1e-12;
+    long bits = 20000;
+    int confirm = 3;
+    int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+};
+
+// Every combination of the values of the named List parameters (all of them when none is named).
+std::vector<Settings> AllSettings(const ModelRun& model, const std::vector<std::string>& named) {
+    std::vector<const AmiParameterSpec*> swept;
+    const AmiParameterSpec* rate = model.description.SampleRateParameter();
+    for (const AmiParameterSpec& p : model.description.parameters) {
+        const bool input = !p.reserved && (p.usage == "In" || p.usage == "InOut");
+        const bool wanted = named.empty() ? input && !p.list.empty() && &p != rate
+                                          : std::count(named.begin(), named.end(), p.name) > 0;
+        if (wanted && p.list.empty()) throw AmiFileError(p.name + " is not a List parameter");
+        if (wanted) swept.push_back(&p);
+    }
+    if (swept.size() < named.size())
+        throw AmiFileError("the model " + model.description.root + " has no such List parameter");
+    std::vector<Settings> all{{}};
+    for (const AmiParameterSpec* p : swept) {
+        std::vector<Settings> longer;
+        for (const Settings& s : all)
+            for (const std::string& value : p->list) {
+                longer.push_back(s);
+                longer.back().emplace_back(p->name, value);
+            }
+        all.swap(longer);
+    }
+    return all;
+}
+
+std::string Text(const Settings& settings) {
+    std::string text;
+    for (const auto& [name, value] : settings)
+        text += (text.empty() ? "" : " ") + name + "=" + value;
+    return text.empty() ? "(defaults)" : text;
+}
+
+std::string ParametersWith(const ModelRun& model, const Settings& settings) {
+    auto values = model.values;
+    for (const auto& [name, value] : settings) values[name] = value;
+    return BuildParameterString(model.description, values);
+}
+
+JsonObject SettingsJson(const Settings& settings) {
+    JsonObject json;
+    for (const auto& [name, value] : settings) json.Text(name, value);
+    return json;
+}
+
+struct Candidate {
+    std::size_t tx = 0, rx = 0;
+    StatisticalResult stat;
+    Eye bits{};  // a short bit-by-bit run, when the transmitter compresses
+};
+
+// The order of the search: higher eyes first, then wider ones, then the order of the settings;
+// the statistical eyes, or the bit-by-bit ones when the statistical flow is an approximation.
+std::vector<std::size_t> Ranking(const std::vector<Candidate>& runs, bool byBits) {
+    std::vector<std::size_t> order(runs.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const double ha = byBits ? runs[a].bits.height : runs[a].stat.eye.height;
+        const double hb = byBits ? runs[b].bits.height : runs[b].stat.eye.height;
+        const double wa = byBits ? runs[a].bits.width : runs[a].stat.eye.width;
+        const double wb = byBits ? runs[b].bits.width : runs[b].stat.eye.width;
+        return ha != hb ? ha > hb : wa > wb;
+    });
+    return order;
+}
+
+// Everything a search works on.
+struct Search {
+    Models m;
+    TimeBase time;
+    Channel channel;
+    std::vector<Settings> txs, rxs;
+    std::vector<TransmitterShape> shapes;  // one per transmitter setting
+    bool byBits = false;                   // the transmitter compresses: the bits rank the settings
+};
+
+// Every pair through the statistical flow, on a coarser eye (32 phases per UI, 16 384 bins) than
+// the best few get afterwards.
+std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
+    const FlowSettings coarse{options.amplitude, options.targetBer, options.run.strict, 32,
+                              1 << 14};
+    s.shapes.resize(s.txs.size());
+    ParallelFor(
+        s.txs.size(), options.jobs, "transmitter",
+        [&](std::size_t i) {
+            s.shapes[i] =
+                ShapeByTransmitter(*s.m.txLibrary, s.m.tx, ParametersWith(s.m.tx, s.txs[i]), s.time,
+                                   s.channel.columns, coarse);
+        },
+        [&](std::size_t i) { return Text(s.txs[i]); });
+    // A transmitter that compresses at the bits' swing makes the statistical flow a linear
+    // approximation: then a short bit-by-bit run of every pair ranks them.
+    s.byBits = s.m.txLibrary->HasGetWave() &&
+               std::any_of(s.shapes.begin(), s.shapes.end(),
+                           [](const TransmitterShape& t) { return Compresses(t); });
+    if (s.byBits)
+        std::cout << "the transmitter compresses at +-" << options.amplitude
+                  << " V: short bit-by-bit runs rank the settings\n";
+    const std::size_t receivers = s.rxs.size();
+    std::vector<Candidate> runs(s.txs.size() * receivers);
+    ParallelFor(
+        runs.size(), options.jobs, "receiver",
+        [&](std::size_t k) {
+            runs[k].tx = k / receivers;
+            runs[k].rx = k % receivers;
+            const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[k % receivers]);
+            runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
+                                                s.shapes[k / receivers], coarse);
+            if (!s.byBits) return;
+            const auto equalized =
+                InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
+            WaveformRequest quick;
+            quick.bits = std::max(1000L, options.bits / 10);
+            quick.amplitude = options.amplitude;
+            runs[k].bits =
+                RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[k / receivers]),
+                            equalized[0], quick)
+                    .eye;
+        },
+        [&](std::size_t k) {
+            return Text(s.txs[k / receivers]) + ", " + Text(s.rxs[k % receivers]);
+        });
+    return runs;
+}
+
+// The best few again, at full resolution and bit by bit; printed, and for the JSON.
+std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& runs,
+                                const std::vector<std::size_t>& order,
+                                const OptimizeOptions& options) {
+    const FlowSettings fine{options.amplitude, options.targetBer, options.run.strict};
+    const double swing = 2.0 * options.amplitude, ui = 1.0 / s.time.bitRate;
+    WaveformRequest request;
+    request.bits = options.bits;
+    request.amplitude = options.amplitude;
+    std::vector<JsonObject> confirmed;
+    std::cout << "rank  transmitter, receiver: statistical eye; bit-by-bit eye\n";
+    for (std::size_t r = 0; r < std::min(std::size_t(options.confirm), order.size()); ++r) {
+        const Candidate& c = runs[order[r]];
+        const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[c.rx]);
+        const StatisticalResult stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters,
+                                                            s.time, s.shapes[c.tx], fine);
+        const auto equalized =
+            InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
+        Eye bits{};
+        if (s.m.txLibrary->HasGetWave())
+            bits = RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[c.tx]),
+                               equalized[0], request)
+                       .eye;
+        std::cout << std::setw(4) << r + 1 << "  " << Text(s.txs[c.tx]) << ", " << Text(s.rxs[c.rx])
+                  << ": " << StatisticalEyeText(stat.eye, swing, options.targetBer) << "; "
+                  << EyeText(bits, ui) << '\n';
+        confirmed.push_back(
+            JsonObject()
+                .Object("tx", SettingsJson(s.txs[c.tx]))
+                .Object("rx", SettingsJson(s.rxs[c.rx]))
+                .Object("statistical", JsonObject()
+                                           .Number("height_v", stat.eye.height * swing)
+                                           .Number("width_ui", stat.eye.width))
+                .Object("bit_by_bit", EyeJson(bits, ui)));
+    }
+    return confirmed;
+}
+
+void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Candidate& best,
+                  const std::vector<JsonObject>& confirmed, const OptimizeOptions& options) {
+    const double swing = 2.0 * options.amplitude;
+    std::vector<std::string> txNames, rxNames;
+    for (const Settings& settings : s.txs) txNames.push_back(Text(settings));
+    for (const Settings& settings : s.rxs) rxNames.push_back(Text(settings));
+    std::vector<std::vector<double>> heights(s.txs.size(), std::vector<double>(s.rxs.size()));
+    std::vector<JsonObject> all;
+    for (const Candidate& c : runs) {
+        const double height = c.stat.eye.height * swing;
+        const double ranked = s.byBits ? c.bits.height : height;
+        heights[c.tx][c.rx] = ranked > 0.0 ? ranked : NAN;
+        all.push_back(JsonObject()
+                          .Object("tx", SettingsJson(s.txs[c.tx]))
+                          .Object("rx", SettingsJson(s.rxs[c.rx]))
+                          .Number("height_v", height)
+                          .Number("width_ui", c.stat.eye.width)
+                          .Number("bit_by_bit_height_v", s.byBits ? c.bits.height : NAN));
+    }
+    const std::string base =
+        OutputBase(options.run, s.m.tx.prefix + "__" + s.m.rx.prefix) + "_optimize";
+    std::ostringstream title;
+    if (s.byBits)
+        title << "bit-by-bit eye height (V), +-" << options.amplitude << " V";
+    else
+        title << "statistical eye height (V) at BER " << options.targetBer << ", +-"
+              << options.amplitude << " V";
+    PlotHeatMap(base + ".png", title.str(), "receiver setting", "transmitter setting", rxNames,
+                txNames, heights, "eye height (V); white: closed", best.tx, best.rx);
+    JsonObject summary;
+    summary.Text("command", "optimize");
+    AddTimeBase(summary, s.time);
+    summary.Object("channel", ChannelJson(s.channel.report))
+        .Object("best",
+                JsonObject()
+                    .Object("tx", SettingsJson(s.txs[best.tx]))
+                    .Object("rx", SettingsJson(s.rxs[best.rx]))
+                    .Object("statistical", JsonObject()
+                                               .Number("height_v", best.stat.eye.height * swing)
+                                               .Number("width_ui", best.stat.eye.width)))
+        .Text("ranked_by", s.byBits ? "bit_by_bit" : "statistical")
+        .Objects("confirmed", confirmed)
+        .Objects("runs", all);
+    summary.Write(options.run.json);
+    std::cout << "best: " << Text(s.txs[best.tx]) << ", " << Text(s.rxs[best.rx]) << '\n'
+              << "wrote " << base << ".png\n";
+}
+
+int RunOptimize(OptimizeOptions& options) {
+    Search s{
+        {ResolveModel(options.tx), ResolveModel(options.rx), nullptr, nullptr}, {}, {}, {}, {}, {}};
+    PrepareOutput(options.run, {options.channel.file});
+    s.time = ChooseRunTimeBase(options.run, s.m.rx);
+    UseTimeBase(s.m.tx, s.time);
+    UseTimeBase(s.m.rx, s.time);
+    s.channel = LoadChannel(options.channel, s.time);
+    s.m.txLibrary = std::make_unique<AmiLibrary>(s.m.tx.library);
+    s.m.rxLibrary = std::make_unique<AmiLibrary>(s.m.rx.library);
+    s.txs = AllSettings(s.m.tx, options.txParameters);
+    s.rxs = AllSettings(s.m.rx, options.rxParameters);
+    std::cout << "searching " << s.txs.size() << " transmitter x " << s.rxs.size()
+              << " receiver settings\n";
+    const std::vector<Candidate> runs = SearchAll(s, options);
+    const std::vector<std::size_t> order = Ranking(runs, s.byBits);
+    const std::vector<JsonObject> confirmed = Confirm(s, runs, order, options);
+    WriteResults(s, runs, runs[order.front()], confirmed, options);
+    return 0;
+}
+
+}  // namespace
+
+Command AddOptimizeCommand(CLI::App& app) {
+    auto options = std::make_shared<OptimizeOptions>();
+    CLI::App* optimize = app.add_subcommand(
+        "optimize",
+        "every transmitter setting against every receiver setting: the best for a channel");
+    AddModelOptions(*optimize, options->tx, "tx");
+    AddModelOptions(*optimize, options->rx, "rx");
+    AddChannelOptions(*optimize, options->channel);
+    AddRunOptions(*optimize, options->run);
+    optimize->add_option("--tx-param", options->txParameters,
+                         "a transmitter List parameter to search (default: all of them)");
+    optimize->add_option("--rx-param", options->rxParameters,
+                         "a receiver List parameter to search (default: all of them)");
+    optimize
+        ->add_option("--amplitude", options->amplitude, "the bits' levels are +-amplitude volts")
+        ->check(FiniteRange(1e-6, 1e3))
+        ->capture_default_str();
+    optimize->add_option("--ber", options->targetBer, "the target bit error ratio")
+        ->check(FiniteRange(1e-30, 1e-3))
+        ->capture_default_str();
+    optimize->add_option("--bits", options->bits, "bit-by-bit confirmation: PRBS15 bits")
+        ->check(CLI::Range(100L, 1000000L))
+        ->capture_default_str();
+    optimize->add_option("--confirm", options->confirm, "the best this many are confirmed")
+        ->check(CLI::Range(1, 1000))
+        ->capture_default_str();
+    optimize->add_option("-j,--jobs", options->jobs, "parallel model instances")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    return {optimize, [options] { return RunOptimize(*options); }};
+}
+
+}  // namespace amirun
