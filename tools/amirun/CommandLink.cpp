@@ -112,6 +112,23 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
     summary.Object("channel", ChannelJson(channel.report)).Object("statistical_eye", statJson);
     if (!wave.output.empty())
         summary.Object("bit_by_bit_eye", EyeJson(wave.eye, 1.0 / time.bitRate));
+    const double swing = 2.0 * options.amplitude;
+    std::vector<double> cursors;
+    for (double c : stat.cursors) cursors.push_back(c * swing);
+    JsonObject link;
+    link.Object("statistical", JsonObject()
+                                   .Number("height_v", stat.eye.height * swing)
+                                   .Number("width_ui", stat.eye.width)
+                                   .Number("bound_v", stat.eye.bound * swing))
+        .Number("peak_distortion_height_v", stat.eye.peakDistortion * swing)
+        .Number("pulse_peak_v", stat.pulsePeak * swing)
+        .Numbers("cursors_v", cursors)
+        .Number("best_phase_ui", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases));
+    if (!wave.output.empty())
+        link.Object(
+            "bit_by_bit",
+            JsonObject().Number("height_v", wave.eye.height).Number("width_ui", wave.eye.width));
+    summary.Object("link", link);
     summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
         .Number("crosstalk_worst_V", worstCrosstalk);
     return summary;

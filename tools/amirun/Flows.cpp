@@ -1,5 +1,6 @@
 #include "tools/amirun/Flows.h"
 
+#include <algorithm>
 #include <cmath>
 #include <sstream>
 
@@ -57,6 +58,12 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
     result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
                                        flow.targetBer, flow.phases, flow.bins);
+    const auto& victim = pulses.front();
+    const double spb = time.samplesPerBit;
+    const double peak = double(std::max_element(victim.begin(), victim.end()) - victim.begin());
+    result.pulsePeak = victim[std::size_t(peak)];
+    const double best = peak + PhaseOfOffset(result.eye.bestPhase, result.eye.phases) * spb;
+    for (int k = -2; k <= 5; ++k) result.cursors.push_back(PulseAt(victim, best + k * spb));
     result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
                                       PhaseOfOffset(result.eye.bestPhase, result.eye.phases),
                                       2.0 * flow.amplitude);

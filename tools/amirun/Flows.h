@@ -49,6 +49,8 @@ struct StatisticalResult {
     StatisticalEye eye;
     std::vector<double> crosstalk;  // volts, per aggressor column
     TransmitterShape tx;            // without its columns
+    double pulsePeak = 0.0;         // the victim's pulse response at its peak, per volt
+    std::vector<double> cursors;    // per volt, -2 to +5 unit intervals from the best phase
 };
 
 // The receiver's AMI_Init on the shaped columns, and the statistical eye of their pulses.
