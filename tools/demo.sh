@@ -4,9 +4,13 @@
 # Plots, CSV files and JSON summaries land in out/; the summary below is read from the JSON.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+echo "demo: checking Debian packages (installs what is missing)" >&2
 tools/install-deps.sh main
+echo "demo: building amirun and both models (the first build takes a few minutes)" >&2
 cmake --preset ci >/dev/null
-cmake --build --preset ci --target amirun KT7MRL40562D9_Rx_x64 KT7MRL40562D9_Tx_x64 >/dev/null
+cmake --build --preset ci --target amirun KT7MRL40562D9_Rx_x64 KT7MRL40562D9_Tx_x64 |
+  grep --line-buffered -E '^\[ *[0-9]+%\] (Built target|Linking)' >&2 || true
+echo "demo: searching every transmitter x receiver setting, then running the best link" >&2
 amirun=build/ci/tools/amirun/amirun
 rx=build/ci/ami/KT7MRL40562D9_Rx_x64.so
 tx=build/ci/ami/KT7MRL40562D9_Tx_x64.so
@@ -23,25 +27,40 @@ field() {
   sed -E 's/.*"'"$2"'":("([^"]*)"|([^,}]*)).*/\2\3/' <<< "$text"
 }
 
-"$amirun" sweep "$rx" --out out --json out/rx_sweep.json > out/rx_sweep.txt
-eq=$(field "" best out/rx_sweep.json)
-"$amirun" link "$tx" "$rx" --rx-set EQ="$eq" --out out --json out/link.json > out/link.txt
-"$amirun" init "$rx" --set EQ="$eq" --out out --json out/rx_init.json > out/rx_init.txt
-"$amirun" getwave "$tx" --out out --json out/tx_getwave.json > out/tx_getwave.txt
+# Four significant digits of a number from the JSON, or the text as it stands.
+num() {
+  local v
+  v=$(field "$1" "$2" "$3")
+  if [[ $v =~ ^-?[0-9] ]]; then printf '%.4g' "$v"; else printf '%s' "$v"; fi
+}
 
-printf 'KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s):\n'
+"$amirun" optimize "$tx" "$rx" --out out --json out/optimize.json > out/optimize.txt
+best_tx=$(sed -E 's/.*"best":\{"tx":\{([^}]*)\}.*/\1/; s/"//g; s/:/=/g; s/,/ /g' out/optimize.json)
+best_rx=$(sed -E 's/.*"best":\{"tx":\{[^}]*\},"rx":\{([^}]*)\}.*/\1/; s/"//g; s/:/=/g; s/,/ /g' out/optimize.json)
+tx_sets=()
+for s in $best_tx; do tx_sets+=(--tx-set "$s"); done
+rx_sets=()
+for s in $best_rx; do rx_sets+=(--rx-set "$s"); done
+"$amirun" link "$tx" "$rx" "${tx_sets[@]}" "${rx_sets[@]}" --out out --json out/link.json > out/link.txt
+"$amirun" sweep "$rx" --out out --json out/rx_sweep.json > out/rx_sweep.txt
+"$amirun" init "$rx" "${rx_sets[@]/--rx-set/--set}" --out out --json out/rx_init.json > out/rx_init.txt
+"$amirun" getwave "$tx" "${tx_sets[@]/--tx-set/--set}" --out out --json out/tx_getwave.json > out/tx_getwave.txt
+
+printf 'KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s, +-0.5 V bits):\n'
 printf '  channel:                a window of %s UI keeping %s of its DC response\n' \
-  "$(field channel window_ui out/link.json)" "$(field channel kept_dc_fraction out/link.json)"
-printf '  best receiver setting:  EQ %s (of the sweep over all 16)\n' "$eq"
+  "$(num channel window_ui out/link.json)" "$(num channel kept_dc_fraction out/link.json)"
+printf '  best link settings:     transmitter %s, receiver %s (of %s pairs, ranked by %s)\n' \
+  "$best_tx" "$best_rx" "$(field "" pairs out/optimize.json)" \
+  "$(field "" ranked_by out/optimize.json | tr _ -)"
 printf '  link, statistical eye:  height %s V, width %s UI at BER %s (%s)\n' \
-  "$(field statistical_eye height_V out/link.json)" "$(field statistical_eye width_UI out/link.json)" \
-  "$(field statistical_eye target_BER out/link.json)" "$(field statistical_eye state out/link.json)"
+  "$(num statistical_eye height_V out/link.json)" "$(num statistical_eye width_UI out/link.json)" \
+  "$(num statistical_eye target_BER out/link.json)" "$(field statistical_eye state out/link.json)"
 printf '  link, bit by bit:       height %s V, width %s UI (%s)\n' \
-  "$(field bit_by_bit_eye height_V out/link.json)" "$(field bit_by_bit_eye width_UI out/link.json)" \
+  "$(num bit_by_bit_eye height_V out/link.json)" "$(num bit_by_bit_eye width_UI out/link.json)" \
   "$(field bit_by_bit_eye state out/link.json)"
 # A closed eye is reported as closed, not as a negative height.
 eye() {
-  if [ "$(field "$1" state "$2")" = open ]; then echo "$(field "$1" height_V "$2") V"; else echo closed; fi
+  if [ "$(field "$1" state "$2")" = open ]; then echo "$(num "$1" height_V "$2") V"; else echo closed; fi
 }
 printf '  receiver alone:         eye %s before the model, %s after it\n' \
   "$(eye eye_before out/rx_init.json)" "$(eye eye_after out/rx_init.json)"

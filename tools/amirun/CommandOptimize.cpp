@@ -238,6 +238,7 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
                     .Object("statistical", JsonObject()
                                                .Number("height_v", best.stat.eye.height * swing)
                                                .Number("width_ui", best.stat.eye.width)))
+        .Number("pairs", double(runs.size()))
         .Text("ranked_by", s.byBits ? "bit_by_bit" : "statistical")
         .Objects("confirmed", confirmed)
         .Objects("runs", all);
