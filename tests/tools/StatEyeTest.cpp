@@ -124,5 +124,42 @@ TEST(StatisticalEye, MatchesEveryPatternAndMonteCarlo) {
     }
 }
 
+// Gaussian noise on a pulse with one post-cursor: a one arrives at 0.4 or 0.6, each half the time,
+// plus noise; P(one < x) = (erfc((0.4 - x) / (sigma sqrt 2)) + erfc((0.6 - x) / ...)) / 4 gives
+// the BER at x = 0 and, solved by bisection, the edge at each target BER.
+TEST(StatisticalEye, GaussianNoiseGivesItsClosedForm) {
+    EyeImpairments noise;
+    noise.noiseSigma = 0.1;
+    const std::vector<double> pulse{0.0, 1.0, 0.2};
+    auto below = [](double x) {
+        return 0.25 * (std::erfc((0.4 - x) / (0.1 * std::sqrt(2.0))) +
+                       std::erfc((0.6 - x) / (0.1 * std::sqrt(2.0))));
+    };
+    for (const double ber : {1e-3, 1e-6, 1e-12}) {
+        SCOPED_TRACE(ber);
+        double lo = -1.0, hi = 0.5;
+        for (int i = 0; i < 200; ++i) (below(0.5 * (lo + hi)) > ber ? hi : lo) = 0.5 * (lo + hi);
+        const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, ber, 1, 1 << 16, noise);
+        EXPECT_NEAR(below(0.0), eye.ber[0], 0.01 * below(0.0));
+        EXPECT_NEAR(2.0 * lo, eye.height, 2.0 * 0.1 / 32 + 1e-3);  // the noise grid: sigma / 32
+    }
+}
+
+// Dual-Dirac jitter of two phases: each phase's BER is the mean of the BERs of the two phases
+// the sampling instant jumps to, computed without jitter.
+TEST(StatisticalEye, DualDiracJitterMixesTheNeighbouringPhases) {
+    std::vector<double> pulse(64, 0.0);
+    for (int n = 0; n < 32; ++n) pulse[std::size_t(n)] = 0.5 - 0.5 * std::cos(2 * M_PI * n / 32.0);
+    for (int n = 32; n < 48; ++n) pulse[std::size_t(n)] = 0.3 * (48 - n) / 16.0;
+    const StatisticalEye clean = ComputeStatisticalEye(pulse, {}, 16, 1e-12, 16);
+    EyeImpairments dj;
+    dj.jitter = {{-2, 0.5}, {2, 0.5}};
+    const StatisticalEye jittered = ComputeStatisticalEye(pulse, {}, 16, 1e-12, 16, 1 << 16, dj);
+    for (std::size_t p = 2; p + 2 < 16; ++p)
+        EXPECT_NEAR(0.5 * (clean.ber[p - 2] + clean.ber[p + 2]), jittered.ber[p],
+                    1e-9 + 1e-6 * jittered.ber[p])
+            << p;
+}
+
 }  // namespace
 }  // namespace amirun

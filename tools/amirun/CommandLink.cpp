@@ -28,12 +28,14 @@ struct LinkOptions {
     long bits = 20000;
     double amplitude = 0.5;
     double targetBer = 1e-12;
+    Impairments impairments;
 };
 
 StatisticalResult StatisticalFlow(const Models& m, const TimeBase& time,
                                   const std::vector<std::vector<double>>& channel,
                                   const LinkOptions& options) {
-    const FlowSettings flow{options.amplitude, options.targetBer, options.run.strict};
+    const FlowSettings flow =
+        MakeFlow(options.amplitude, options.targetBer, options.run.strict, options.impairments);
     const TransmitterShape shape =
         ShapeByTransmitter(*m.txLibrary, m.tx, m.tx.Parameters(), time, channel, flow);
     return StatisticalFlowAfter(*m.rxLibrary, m.rx, m.rx.Parameters(), time, shape, flow);
@@ -128,6 +130,13 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
         link.Object(
             "bit_by_bit",
             JsonObject().Number("height_v", wave.eye.height).Number("width_ui", wave.eye.width));
+    const Impairments& i = options.impairments;
+    link.Object("impairments", JsonObject()
+                                   .Number("noise_rms_v", i.noiseRms)
+                                   .Number("rj_rms_ui", i.rjRms)
+                                   .Number("dj_pp_ui", i.djPp)
+                                   .Number("sj_pp_ui", i.sjPp)
+                                   .Number("sj_freq_hz", i.sjFreq));
     summary.Object("link", link);
     summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
         .Number("crosstalk_worst_V", worstCrosstalk);
@@ -153,6 +162,7 @@ int RunLink(LinkOptions& options) {
     WaveformRequest request;
     request.bits = options.bits;
     request.amplitude = options.amplitude;
+    request.impairments = options.impairments;
     if (m.txLibrary->HasGetWave())
         wave = RunWaveform(*m.txLibrary, time, m.tx.Parameters(), equalized[0], request);
 
@@ -179,6 +189,7 @@ Command AddLinkCommand(CLI::App& app) {
     AddModelOptions(*link, options->rx, "rx");
     AddChannelOptions(*link, options->channel);
     AddRunOptions(*link, options->run);
+    AddImpairmentOptions(*link, options->impairments);
     link->add_option("--bits", options->bits, "bit-by-bit: number of PRBS15 bits")
         ->check(CLI::Range(100L, 1000000L))
         ->capture_default_str();

@@ -32,6 +32,7 @@ struct OptimizeOptions {
     double targetBer = 1e-12;
     long bits = 20000;
     int confirm = 3;
+    Impairments impairments;
     int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
 };
 
@@ -114,8 +115,8 @@ struct Search {
 // Every pair through the statistical flow, on a coarser eye (32 phases per UI, 16 384 bins) than
 // the best few get afterwards.
 std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
-    const FlowSettings coarse{options.amplitude, options.targetBer, options.run.strict, 32,
-                              1 << 14};
+    const FlowSettings coarse = MakeFlow(options.amplitude, options.targetBer, options.run.strict,
+                                         options.impairments, 32, 1 << 14);
     s.shapes.resize(s.txs.size());
     ParallelFor(
         s.txs.size(), options.jobs, "transmitter",
@@ -149,6 +150,7 @@ std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
             WaveformRequest quick;
             quick.bits = std::max(1000L, options.bits / 10);
             quick.amplitude = options.amplitude;
+            quick.impairments = options.impairments;
             runs[k].bits =
                 RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[k / receivers]),
                             equalized[0], quick)
@@ -164,11 +166,13 @@ std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
 std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& runs,
                                 const std::vector<std::size_t>& order,
                                 const OptimizeOptions& options) {
-    const FlowSettings fine{options.amplitude, options.targetBer, options.run.strict};
+    const FlowSettings fine =
+        MakeFlow(options.amplitude, options.targetBer, options.run.strict, options.impairments);
     const double swing = 2.0 * options.amplitude, ui = 1.0 / s.time.bitRate;
     WaveformRequest request;
     request.bits = options.bits;
     request.amplitude = options.amplitude;
+    request.impairments = options.impairments;
     std::vector<JsonObject> confirmed;
     std::cout << "rank  transmitter, receiver: statistical eye; bit-by-bit eye\n";
     for (std::size_t r = 0; r < std::min(std::size_t(options.confirm), order.size()); ++r) {
@@ -279,6 +283,7 @@ Command AddOptimizeCommand(CLI::App& app) {
     AddModelOptions(*optimize, options->rx, "rx");
     AddChannelOptions(*optimize, options->channel);
     AddRunOptions(*optimize, options->run);
+    AddImpairmentOptions(*optimize, options->impairments);
     optimize->add_option("--tx-param", options->txParameters,
                          "a transmitter List parameter to search (default: all of them)");
     optimize->add_option("--rx-param", options->rxParameters,

@@ -56,8 +56,13 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     for (const auto& column : equalized)
         pulses.push_back(PulseFromImpulse(column, time.samplesPerBit, time.dt));
     const std::vector<std::vector<double>> aggressors(pulses.begin() + 1, pulses.end());
+    // The eye is for a 1 V swing: the noise scales with it.
+    EyeImpairments impairments;
+    impairments.noiseSigma = flow.impairments.noiseRms / (2.0 * flow.amplitude);
+    if (flow.impairments.Jitter())
+        impairments.jitter = JitterWeights(flow.impairments, flow.phases);
     result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
-                                       flow.targetBer, flow.phases, flow.bins);
+                                       flow.targetBer, flow.phases, flow.bins, impairments);
     const auto& victim = pulses.front();
     const double spb = time.samplesPerBit;
     const double peak = double(std::max_element(victim.begin(), victim.end()) - victim.begin());

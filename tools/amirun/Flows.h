@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Impairments.h"
 #include "tools/amirun/Session.h"
 #include "tools/amirun/StatEye.h"
 
@@ -24,7 +25,20 @@ struct FlowSettings {
     bool strict = false;
     int phases = 64;  // of the statistical eye, per unit interval
     int bins = 1 << 16;
+    Impairments impairments;
 };
+
+inline FlowSettings MakeFlow(double amplitude, double targetBer, bool strict,
+                             const Impairments& impairments, int phases = 64, int bins = 1 << 16) {
+    FlowSettings flow;
+    flow.amplitude = amplitude;
+    flow.targetBer = targetBer;
+    flow.strict = strict;
+    flow.impairments = impairments;
+    flow.phases = phases;
+    flow.bins = bins;
+    return flow;
+}
 
 // How the statistical flow took the transmitter, and its DC gains at 1 mV and at the bits' swing.
 struct TransmitterShape {

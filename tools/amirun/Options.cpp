@@ -95,6 +95,24 @@ void AddRunOptions(CLI::App& command, RunOptions& run) {
     command.add_option("--prefix", run.prefix, "output file prefix (default: the model name)");
 }
 
+void AddImpairmentOptions(CLI::App& command, Impairments& impairments) {
+    command
+        .add_option("--noise-rms", impairments.noiseRms,
+                    "Gaussian noise at the receiver's output, volts rms")
+        ->check(FiniteRange(0.0, 10.0));
+    command.add_option("--rj-rms", impairments.rjRms, "random jitter, unit intervals rms")
+        ->check(FiniteRange(0.0, 0.1));
+    command
+        .add_option("--dj-pp", impairments.djPp,
+                    "dual-Dirac deterministic jitter, unit intervals peak to peak")
+        ->check(FiniteRange(0.0, 0.5));
+    command
+        .add_option("--sj-pp", impairments.sjPp, "sinusoidal jitter, unit intervals peak to peak")
+        ->check(FiniteRange(0.0, 0.5));
+    command.add_option("--sj-freq", impairments.sjFreq, "sinusoidal jitter frequency, hertz")
+        ->check(FiniteRange(0.0, 1e12));
+}
+
 std::vector<int> ParsePorts(const std::string& text) {
     std::vector<int> ports;
     std::istringstream in(text);

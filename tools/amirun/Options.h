@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/amirun/Channel.h"
+#include "tools/amirun/Impairments.h"
 
 namespace amirun {
 
@@ -42,6 +43,9 @@ struct RunOptions {
     std::string prefix;
 };
 void AddRunOptions(CLI::App& command, RunOptions& run);
+
+// Noise and jitter: --noise-rms, --rj-rms, --dj-pp, --sj-pp, --sj-freq.
+void AddImpairmentOptions(CLI::App& command, Impairments& impairments);
 
 // A number option that must be finite and within [low, high]; CLI11's own range lets NaN by.
 CLI::Validator FiniteRange(double low, double high);

@@ -148,7 +148,7 @@ Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit) {
 }
 
 Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
-                std::size_t skipBits, int maxLatencyBits) {
+                std::size_t skipBits, int maxLatencyBits, const std::vector<double>* jitter) {
     if (samplesPerBit < 1 || maxLatencyBits < 1) return {};
     const auto spb = static_cast<std::size_t>(samplesPerBit);
     std::vector<double> opening(static_cast<std::size_t>(maxLatencyBits) * spb);
@@ -158,10 +158,17 @@ Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, i
         for (std::size_t k = skipBits; k < bits.size(); ++k) {
             const std::size_t n = k * spb + offset;
             if (n >= wave.size()) break;
+            double v = wave[n];
+            if (jitter != nullptr && k < jitter->size()) {  // between samples, linearly
+                const double at = double(n) + (*jitter)[k] * double(spb);
+                if (!(at >= 0.0 && at + 1.0 < double(wave.size()))) continue;
+                const auto i = std::size_t(at);
+                v = wave[i] + (at - double(i)) * (wave[i + 1] - wave[i]);
+            }
             if (bits[k] != 0)
-                lowestOne = std::min(lowestOne, wave[n]);
+                lowestOne = std::min(lowestOne, v);
             else
-                highestZero = std::max(highestZero, wave[n]);
+                highestZero = std::max(highestZero, v);
         }
         opening[offset] = std::isfinite(lowestOne) && std::isfinite(highestZero)
                               ? lowestOne - highestZero

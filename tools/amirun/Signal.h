@@ -56,8 +56,10 @@ Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit);
 // k * samplesPerBit + offset for offsets up to maxLatencyBits unit intervals. At each offset the
 // opening is the lowest sample of a 1 minus the highest sample of a 0 (negative when closed);
 // bits before skipBits are left out. bestPhase is the best offset in samples.
+// With `jitter`, bit k is sampled jitter[k] unit intervals late, between samples linearly.
 Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
-                std::size_t skipBits, int maxLatencyBits);
+                std::size_t skipBits, int maxLatencyBits,
+                const std::vector<double>* jitter = nullptr);
 
 // Two-UI density of a folded waveform: rows of voltage bins, columns of phase samples.
 struct EyeDensity {

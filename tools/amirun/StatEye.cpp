@@ -89,6 +89,20 @@ public:
             if ((sum += pdf_[i]) > p) return Value(i);
         return Value(hi_);
     }
+    // Adds weight x (the sum + offset) to `target`, a grid of the same step centred on `centre`.
+    void AddTo(std::vector<double>& target, std::size_t centre, double offset,
+               double weight) const {
+        const double shift = offset / step_;
+        const double low = std::floor(shift);
+        const double w = shift - low;
+        const long base = long(centre) - long(centre_) + long(low);
+        for (std::size_t i = lo_; i <= hi_; ++i) {
+            if (pdf_[i] == 0.0) continue;
+            const auto at = std::size_t(long(i) + base);
+            target[at] += weight * pdf_[i] * (1.0 - w);
+            target[at + 1] += weight * pdf_[i] * w;
+        }
+    }
     // Both symbols, +-main/2 on top of the sum, gathered into rows over [low, high).
     std::vector<double> Received(double main, double low, double high, int rows) const {
         std::vector<double> gathered(std::size_t(rows), 0.0);
@@ -149,11 +163,113 @@ double OpenWidth(const std::vector<double>& ber, long best, double targetBer) {
     return double(open) / double(n);
 }
 
+// The received one's distribution on a grid centred on bin `centre`, mixed over the jitter's
+// phases and convolved with the noise; then everything one phase of the eye needs.
+Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, double noiseBins,
+                    double targetBer, double low, double high) {
+    if (noiseBins > 0.0) {
+        // Gathered onto a grid of 1/32 of the noise's sigma (each mass split between the two
+        // bins around it), then convolved with the noise directly: sums of positive terms, exact
+        // in the far tails where a transform's rounding would not be.
+        const auto factor = std::max<std::size_t>(1, std::size_t(noiseBins / 32.0));
+        const double sigma = noiseBins / double(factor);
+        const auto reach = std::size_t(std::ceil(9.0 * sigma));
+        const std::size_t coarseCentre = centre / factor + 2;
+        std::vector<double> coarse(2 * coarseCentre + 1, 0.0);
+        for (std::size_t i = 0; i < one.size(); ++i) {
+            if (one[i] == 0.0) continue;
+            const double at = double(coarseCentre) + (double(i) - double(centre)) / double(factor);
+            const auto bin = std::size_t(at);
+            coarse[bin] += one[i] * (1.0 - (at - double(bin)));
+            coarse[bin + 1] += one[i] * (at - double(bin));
+        }
+        std::vector<double> kernel(2 * reach + 1);
+        double sum = 0.0;
+        for (std::size_t k = 0; k < kernel.size(); ++k) {
+            const double x = (double(k) - double(reach)) / sigma;
+            sum += kernel[k] = std::exp(-0.5 * x * x);
+        }
+        one.assign(coarse.size() + 2 * reach, 0.0);
+        for (std::size_t i = 0; i < coarse.size(); ++i)
+            if (coarse[i] != 0.0)
+                for (std::size_t k = 0; k < kernel.size(); ++k)
+                    one[i + k] += coarse[i] * kernel[k] / sum;
+        centre = coarseCentre + reach;
+        step *= double(factor);
+    }
+    auto value = [&](std::size_t i) { return (double(i) - double(centre)) * step; };
+    auto edge = [&](double ber) {
+        double sum = 0.0;
+        for (std::size_t i = 0; i < one.size(); ++i)
+            if ((sum += one[i]) > ber) return value(i);
+        return value(one.size() - 1);
+    };
+    Phase phase;
+    // A mass on the threshold itself errs half the time.
+    for (std::size_t i = 0; i < one.size() && value(i) <= 0.0; ++i)
+        phase.ber += value(i) < 0.0 ? one[i] : 0.5 * one[i];
+    phase.opening = 2.0 * edge(targetBer);
+    for (const double level : StatisticalEye::kContourLevels) phase.contours.push_back(edge(level));
+    phase.received.assign(StatisticalEye::kRows, 0.0);
+    const double scale = double(StatisticalEye::kRows) / (high - low);
+    for (std::size_t i = 0; i < one.size(); ++i)
+        for (const double v : {value(i), -value(i)}) {
+            const double row = std::floor((v - low) * scale);
+            phase.received[std::size_t(std::clamp(row, 0.0, double(StatisticalEye::kRows - 1)))] +=
+                0.5 * one[i];
+        }
+    return phase;
+}
+
+// Every phase with noise and jitter: the phases the jitter reaches beyond the unit interval are
+// computed too, since a late sample of this bit is not an early one of the next.
+std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
+                                  const std::vector<std::vector<double>>& aggressors, double spb,
+                                  double peak, int phases, int bins, double targetBer,
+                                  const EyeImpairments& impairments, double low, double high) {
+    std::vector<std::pair<int, double>> jitter = impairments.jitter;
+    if (jitter.empty()) jitter = {{0, 1.0}};
+    int reach = 0;
+    for (const auto& [j, w] : jitter) reach = std::max(reach, std::abs(j));
+    std::vector<Cursors> cursors;
+    double worst = 1e-12, extent = 0.0;
+    std::size_t terms = 0;
+    for (int q = -reach; q < phases + reach; ++q) {
+        cursors.push_back(
+            CursorsAt(pulse, aggressors, spb, peak + double(q - phases / 2) / phases * spb));
+        worst = std::max(worst, cursors.back().worst);
+        extent = std::max(extent, 0.5 * std::fabs(cursors.back().main) + cursors.back().worst);
+        terms = std::max(terms, cursors.back().others.size());
+    }
+    const double step = worst / (0.5 * bins);
+    const double noiseBins = impairments.noiseSigma / step;
+    const std::size_t centre = std::size_t(std::ceil(extent / step)) + terms + 8;
+    std::vector<std::vector<double>> ones(std::size_t(phases), std::vector<double>(2 * centre + 1));
+    for (int q = -reach; q < phases + reach; ++q) {
+        const Cursors& c = cursors[std::size_t(q + reach)];
+        Distribution isi(std::size_t(std::ceil(c.worst / step)) + c.others.size() + 4, step);
+        for (double term : c.others) isi.Add(term);
+        for (const auto& [j, w] : jitter)
+            if (q - j >= 0 && q - j < phases)
+                isi.AddTo(ones[std::size_t(q - j)], centre, 0.5 * c.main, w);
+    }
+    std::vector<Phase> results;
+    for (int p = 0; p < phases; ++p) {
+        results.push_back(ImpairedPhase(std::move(ones[std::size_t(p)]), centre, step, noiseBins,
+                                        targetBer, low, high));
+        const Cursors& c = cursors[std::size_t(p + reach)];
+        results.back().peakDistortion = c.main - 2.0 * c.worst;
+        results.back().bound = 2.0 * double(c.others.size()) * step;
+    }
+    return results;
+}
+
 }  // namespace
 
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
                                      const std::vector<std::vector<double>>& aggressorPulses,
-                                     int samplesPerBit, double targetBer, int phases, int bins) {
+                                     int samplesPerBit, double targetBer, int phases, int bins,
+                                     const EyeImpairments& impairments) {
     StatisticalEye eye;
     eye.samplesPerBit = samplesPerBit;
     eye.phases = phases;
@@ -172,10 +288,18 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     eye.low = -eye.high;
     const double step = worst / (0.5 * bins);
     std::vector<Phase> results;
-    for (const Cursors& c : cursors) {
-        results.push_back(OnePhase(c, step, targetBer, eye.low, eye.high));
-        eye.density.push_back(std::move(results.back().received));
-        eye.ber.push_back(results.back().ber);
+    if (impairments.noiseSigma > 0.0 || !impairments.jitter.empty()) {
+        eye.high += 6.0 * impairments.noiseSigma;
+        eye.low = -eye.high;
+        results = ImpairedPhases(pulse, aggressorPulses, spb, peak, phases, bins, targetBer,
+                                 impairments, eye.low, eye.high);
+    } else {
+        for (const Cursors& c : cursors)
+            results.push_back(OnePhase(c, step, targetBer, eye.low, eye.high));
+    }
+    for (Phase& phase : results) {
+        eye.density.push_back(std::move(phase.received));
+        eye.ber.push_back(phase.ber);
     }
     eye.contours.assign(std::size(StatisticalEye::kContourLevels), {});
     for (const Phase& phase : results)

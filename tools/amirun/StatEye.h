@@ -1,5 +1,6 @@
 #pragma once
 
+#include <utility>
 #include <vector>
 
 namespace amirun {
@@ -37,10 +38,18 @@ struct StatisticalEye {
     static constexpr double kContourLevels[] = {1e-3, 1e-6, 1e-9, 1e-12, 1e-15};
 };
 
+// Noise and jitter for the statistical eye: Gaussian noise convolved into every phase's
+// distribution, and the sampling instant's jitter as a mixture of the distributions of the phases
+// it reaches. With either, the eye's edges have real tails and no exact clamp applies.
+struct EyeImpairments {
+    double noiseSigma = 0.0;                     // volts, for the eye's 1 V swing
+    std::vector<std::pair<int, double>> jitter;  // phase offsets and probabilities; empty: none
+};
+
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
                                      const std::vector<std::vector<double>>& aggressorPulses,
                                      int samplesPerBit, double targetBer, int phases = 64,
-                                     int bins = 1 << 16);
+                                     int bins = 1 << 16, const EyeImpairments& impairments = {});
 
 // The pulse between its samples, linearly; zero outside it.
 double PulseAt(const std::vector<double>& pulse, double position);

@@ -59,8 +59,12 @@ WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,
     RequireFinite(wave, "the waveform AMI_GetWave returned");
     result.output = request.throughChannel ? Convolve(wave, impulse, time.dt) : std::move(wave);
     RequireFinite(result.output, "the waveform after the channel");
-    result.eye = WaveformEye(result.output, result.bits, time.samplesPerBit,
-                             SkippedBits(request.bits), request.maxLatencyBits);
+    AddNoise(result.output, request.impairments.noiseRms);
+    const std::vector<double> jitter =
+        JitterOffsets(result.bits.size(), request.impairments, time.bitRate);
+    result.eye =
+        WaveformEye(result.output, result.bits, time.samplesPerBit, SkippedBits(request.bits),
+                    request.maxLatencyBits, request.impairments.Jitter() ? &jitter : nullptr);
     return result;
 }
 

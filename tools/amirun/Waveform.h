@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/amirun/AmiLibrary.h"
+#include "tools/amirun/Impairments.h"
 #include "tools/amirun/Signal.h"
 #include "tools/amirun/TimeBase.h"
 
@@ -20,6 +21,7 @@ struct WaveformRequest {
     double amplitude = 0.5;
     bool throughChannel = true;
     int maxLatencyBits = 64;  // the model's filters and the channel delay the bits
+    Impairments impairments;  // noise added after the channel, jitter at the sampling instants
 };
 struct WaveformResult {
     std::vector<double> input, output;
