@@ -581,3 +581,40 @@ TEST_F(AmirunRun, OptimizeFindsTheBruteForceBest) {
 }
 
 }  // namespace
+
+namespace {
+
+// The datasheet against an independent host's measurements: the transmitter's small-signal DC
+// gains 1.00, 1.31, 1.68 and 2.15 for FG 0 to 3 (SW 1); the receiver's DC gain 0.51 to 0.60 and
+// its gain at 16 GHz 12.0 to 13.4 dB above DC for every EQ, which moves the mid band instead.
+TEST_F(AmirunRun, TheDatasheetMatchesIndependentMeasurements) {
+    const std::string json = (out_ / "d.json").string();
+    Result r = Amirun("datasheet " + kTx + Out() + " --param FG --json '" + json + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    std::string text = Read(json);
+    const double expected[] = {1.00, 1.31, 1.68, 2.15};
+    std::size_t at = 0;
+    for (double gain : expected) {
+        at = text.find("\"dc_gain\":", at) + 10;
+        EXPECT_NEAR(gain, std::stod(text.substr(at)), 0.01) << text;
+    }
+    r = Amirun("datasheet " + kRx + Out() + " --json '" + json + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    text = Read(json);
+    double previousMid = -1e9;
+    int rows = 0;
+    for (at = text.find("\"dc_gain\":"); at != std::string::npos;
+         at = text.find("\"dc_gain\":", at + 1), ++rows) {
+        const double dc = std::stod(text.substr(at + 10));
+        const std::size_t mid = text.find("\"quarter_nyquist_db\":", at) + 21;
+        const std::size_t top = text.find("\"nyquist_db\":", at) + 13;
+        EXPECT_GE(dc, 0.50);
+        EXPECT_LE(dc, 0.61);
+        EXPECT_NEAR(12.7, std::stod(text.substr(top)), 0.8);
+        EXPECT_GT(std::stod(text.substr(mid)), previousMid);  // EQ raises the mid band
+        previousMid = std::stod(text.substr(mid));
+    }
+    EXPECT_EQ(16, rows);
+}
+
+}  // namespace

@@ -21,8 +21,6 @@
 namespace amirun {
 namespace {
 
-using Settings = std::vector<std::pair<std::string, std::string>>;  // name, value
-
 struct OptimizeOptions {
     ModelOptions tx, rx;
     ChannelCli channel;
@@ -35,45 +33,6 @@ struct OptimizeOptions {
     Impairments impairments;
     int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
 };
-
-// Every combination of the values of the named List parameters (all of them when none is named).
-std::vector<Settings> AllSettings(const ModelRun& model, const std::vector<std::string>& named) {
-    std::vector<const AmiParameterSpec*> swept;
-    const AmiParameterSpec* rate = model.description.SampleRateParameter();
-    for (const AmiParameterSpec& p : model.description.parameters) {
-        const bool input = !p.reserved && (p.usage == "In" || p.usage == "InOut");
-        const bool wanted = named.empty() ? input && !p.list.empty() && &p != rate
-                                          : std::count(named.begin(), named.end(), p.name) > 0;
-        if (wanted && p.list.empty()) throw AmiFileError(p.name + " is not a List parameter");
-        if (wanted) swept.push_back(&p);
-    }
-    if (swept.size() < named.size())
-        throw AmiFileError("the model " + model.description.root + " has no such List parameter");
-    std::vector<Settings> all{{}};
-    for (const AmiParameterSpec* p : swept) {
-        std::vector<Settings> longer;
-        for (const Settings& s : all)
-            for (const std::string& value : p->list) {
-                longer.push_back(s);
-                longer.back().emplace_back(p->name, value);
-            }
-        all.swap(longer);
-    }
-    return all;
-}
-
-std::string Text(const Settings& settings) {
-    std::string text;
-    for (const auto& [name, value] : settings)
-        text += (text.empty() ? "" : " ") + name + "=" + value;
-    return text.empty() ? "(defaults)" : text;
-}
-
-std::string ParametersWith(const ModelRun& model, const Settings& settings) {
-    auto values = model.values;
-    for (const auto& [name, value] : settings) values[name] = value;
-    return BuildParameterString(model.description, values);
-}
 
 JsonObject SettingsJson(const Settings& settings) {
     JsonObject json;
@@ -125,7 +84,7 @@ std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
                 ShapeByTransmitter(*s.m.txLibrary, s.m.tx, ParametersWith(s.m.tx, s.txs[i]), s.time,
                                    s.channel.columns, coarse);
         },
-        [&](std::size_t i) { return Text(s.txs[i]); });
+        [&](std::size_t i) { return SettingsText(s.txs[i]); });
     // A transmitter that compresses at the bits' swing makes the statistical flow a linear
     // approximation: then a short bit-by-bit run of every pair ranks them.
     s.byBits = s.m.txLibrary->HasGetWave() &&
@@ -157,7 +116,7 @@ std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
                     .eye;
         },
         [&](std::size_t k) {
-            return Text(s.txs[k / receivers]) + ", " + Text(s.rxs[k % receivers]);
+            return SettingsText(s.txs[k / receivers]) + ", " + SettingsText(s.rxs[k % receivers]);
         });
     return runs;
 }
@@ -187,8 +146,9 @@ std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& r
             bits = RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[c.tx]),
                                equalized[0], request)
                        .eye;
-        std::cout << std::setw(4) << r + 1 << "  " << Text(s.txs[c.tx]) << ", " << Text(s.rxs[c.rx])
-                  << ": " << StatisticalEyeText(stat.eye, swing, options.targetBer) << "; "
+        std::cout << std::setw(4) << r + 1 << "  " << SettingsText(s.txs[c.tx]) << ", "
+                  << SettingsText(s.rxs[c.rx]) << ": "
+                  << StatisticalEyeText(stat.eye, swing, options.targetBer) << "; "
                   << EyeText(bits, ui) << '\n';
         confirmed.push_back(
             JsonObject()
@@ -206,8 +166,8 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
                   const std::vector<JsonObject>& confirmed, const OptimizeOptions& options) {
     const double swing = 2.0 * options.amplitude;
     std::vector<std::string> txNames, rxNames;
-    for (const Settings& settings : s.txs) txNames.push_back(Text(settings));
-    for (const Settings& settings : s.rxs) rxNames.push_back(Text(settings));
+    for (const Settings& settings : s.txs) txNames.push_back(SettingsText(settings));
+    for (const Settings& settings : s.rxs) rxNames.push_back(SettingsText(settings));
     std::vector<std::vector<double>> heights(s.txs.size(), std::vector<double>(s.rxs.size()));
     std::vector<JsonObject> all;
     for (const Candidate& c : runs) {
@@ -247,7 +207,8 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
         .Objects("confirmed", confirmed)
         .Objects("runs", all);
     summary.Write(options.run.json);
-    std::cout << "best: " << Text(s.txs[best.tx]) << ", " << Text(s.rxs[best.rx]) << '\n'
+    std::cout << "best: " << SettingsText(s.txs[best.tx]) << ", " << SettingsText(s.rxs[best.rx])
+              << '\n'
               << "wrote " << base << ".png\n";
 }
 

@@ -16,5 +16,6 @@ Command AddGetWaveCommand(CLI::App& app);
 Command AddSweepCommand(CLI::App& app);
 Command AddLinkCommand(CLI::App& app);
 Command AddOptimizeCommand(CLI::App& app);
+Command AddDatasheetCommand(CLI::App& app);
 
 }  // namespace amirun

@@ -181,6 +181,45 @@ std::vector<std::vector<double>> InitColumns(const AmiLibrary& library,
     return after;
 }
 
+// Every combination of the values of the named List parameters (all of them when none is named).
+std::vector<Settings> AllSettings(const ModelRun& model, const std::vector<std::string>& named) {
+    std::vector<const AmiParameterSpec*> swept;
+    const AmiParameterSpec* rate = model.description.SampleRateParameter();
+    for (const AmiParameterSpec& p : model.description.parameters) {
+        const bool input = !p.reserved && (p.usage == "In" || p.usage == "InOut");
+        const bool wanted = named.empty() ? input && !p.list.empty() && &p != rate
+                                          : std::count(named.begin(), named.end(), p.name) > 0;
+        if (wanted && p.list.empty()) throw AmiFileError(p.name + " is not a List parameter");
+        if (wanted) swept.push_back(&p);
+    }
+    if (swept.size() < named.size())
+        throw AmiFileError("the model " + model.description.root + " has no such List parameter");
+    std::vector<Settings> all{{}};
+    for (const AmiParameterSpec* p : swept) {
+        std::vector<Settings> longer;
+        for (const Settings& s : all)
+            for (const std::string& value : p->list) {
+                longer.push_back(s);
+                longer.back().emplace_back(p->name, value);
+            }
+        all.swap(longer);
+    }
+    return all;
+}
+
+std::string SettingsText(const Settings& settings) {
+    std::string text;
+    for (const auto& [name, value] : settings)
+        text += (text.empty() ? "" : " ") + name + "=" + value;
+    return text.empty() ? "(defaults)" : text;
+}
+
+std::string ParametersWith(const ModelRun& model, const Settings& settings) {
+    auto values = model.values;
+    for (const auto& [name, value] : settings) values[name] = value;
+    return BuildParameterString(model.description, values);
+}
+
 void PrepareOutput(const RunOptions& run, const std::vector<std::string>& inputs) {
     for (const std::string& input : inputs)
         if (!input.empty()) ProtectInput(input);

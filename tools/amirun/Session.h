@@ -68,6 +68,14 @@ std::vector<std::vector<double>> InitColumns(const AmiLibrary& library,
                                              const TimeBase& base, const std::string& parameters,
                                              std::string* message = nullptr);
 
+// Settings of a model's List parameters: name and value pairs.
+using Settings = std::vector<std::pair<std::string, std::string>>;
+// Every combination of the values of the named List parameters; with none named, of every List
+// input but the rate parameter. Throws AmiFileError for a name that is no List parameter.
+std::vector<Settings> AllSettings(const ModelRun& model, const std::vector<std::string>& named);
+std::string SettingsText(const Settings& settings);  // "FG=2 SW=1", or "(defaults)"
+std::string ParametersWith(const ModelRun& model, const Settings& settings);
+
 // Makes the output folder, removes what killed runs left there, and protects the inputs.
 void PrepareOutput(const RunOptions& run, const std::vector<std::string>& inputs);
 

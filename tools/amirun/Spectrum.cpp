@@ -201,4 +201,21 @@ void MagnitudeResponse(const std::vector<double>& impulse, double dt, double hig
     }
 }
 
+ResponseFigures FiguresOf(const std::vector<double>& impulse, double dt, double nyquist) {
+    ResponseFigures figures;
+    for (double h : impulse) figures.dcGain += h * dt;
+    const double dcDb = 20.0 * std::log10(std::max(std::fabs(figures.dcGain), 1e-300));
+    auto above = [&](double f) {
+        return 20.0 * std::log10(std::max(std::abs(ResponseAt(impulse, dt, f)), 1e-300)) - dcDb;
+    };
+    figures.quarterDb = above(0.25 * nyquist);
+    figures.nyquistDb = above(nyquist);
+    std::vector<double> frequencies, decibels;
+    MagnitudeResponse(impulse, dt, 2.0 * nyquist, frequencies, decibels);
+    const auto peak = std::max_element(decibels.begin(), decibels.end()) - decibels.begin();
+    figures.peakHz = frequencies[std::size_t(peak)];
+    figures.peakBoostDb = decibels[std::size_t(peak)] - dcDb;
+    return figures;
+}
+
 }  // namespace amirun

@@ -44,4 +44,16 @@ std::complex<double> ResponseAt(const std::vector<double>& impulse, double dt, d
 void MagnitudeResponse(const std::vector<double>& impulse, double dt, double highest,
                        std::vector<double>& frequencies, std::vector<double>& decibels);
 
+// What a datasheet says of a filter's impulse response (1/s, every dt): its DC gain, its gain at
+// a quarter of the Nyquist frequency and at the Nyquist frequency (dB above DC), and the peak of
+// |H| up to twice that frequency, as a frequency and as a boost in dB above DC.
+struct ResponseFigures {
+    double dcGain = 0.0;
+    double quarterDb = 0.0;
+    double nyquistDb = 0.0;
+    double peakHz = 0.0;
+    double peakBoostDb = 0.0;
+};
+ResponseFigures FiguresOf(const std::vector<double>& impulse, double dt, double nyquist);
+
 }  // namespace amirun
