@@ -34,19 +34,23 @@ num() {
   if [[ $v =~ ^-?[0-9] ]]; then printf '%.4g' "$v"; else printf '%s' "$v"; fi
 }
 
-"$amirun" optimize "$tx" "$rx" --out out --json out/optimize.json > out/optimize.txt
+# Typical impairments of a 32 Gb/s receiver: 1 mV rms of noise at its output, 0.01 UI rms of
+# random jitter and 0.05 UI of dual-Dirac deterministic jitter.
+impairments=(--noise-rms 0.001 --rj-rms 0.01 --dj-pp 0.05)
+"$amirun" optimize "$tx" "$rx" "${impairments[@]}" --out out --json out/optimize.json > out/optimize.txt
 best_tx=$(sed -E 's/.*"best":\{"tx":\{([^}]*)\}.*/\1/; s/"//g; s/:/=/g; s/,/ /g' out/optimize.json)
 best_rx=$(sed -E 's/.*"best":\{"tx":\{[^}]*\},"rx":\{([^}]*)\}.*/\1/; s/"//g; s/:/=/g; s/,/ /g' out/optimize.json)
 tx_sets=()
 for s in $best_tx; do tx_sets+=(--tx-set "$s"); done
 rx_sets=()
 for s in $best_rx; do rx_sets+=(--rx-set "$s"); done
-"$amirun" link "$tx" "$rx" "${tx_sets[@]}" "${rx_sets[@]}" --out out --json out/link.json > out/link.txt
+"$amirun" link "$tx" "$rx" "${tx_sets[@]}" "${rx_sets[@]}" "${impairments[@]}" --out out --json out/link.json > out/link.txt
 "$amirun" sweep "$rx" --out out --json out/rx_sweep.json > out/rx_sweep.txt
 "$amirun" init "$rx" "${rx_sets[@]/--rx-set/--set}" --out out --json out/rx_init.json > out/rx_init.txt
 "$amirun" getwave "$tx" "${tx_sets[@]/--tx-set/--set}" --out out --json out/tx_getwave.json > out/tx_getwave.txt
 
 printf 'KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s, +-0.5 V bits):\n'
+printf '  impairments:            1 mV rms noise, 0.01 UI rms random and 0.05 UI dual-Dirac jitter\n'
 printf '  channel:                a window of %s UI keeping %s of its DC response\n' \
   "$(num channel window_ui out/link.json)" "$(num channel kept_dc_fraction out/link.json)"
 printf '  best link settings:     transmitter %s, receiver %s (of %s pairs, ranked by %s)\n' \

@@ -91,6 +91,14 @@ void PlotResponses(const AmiLibrary& library, const ModelRun& model, const AmiPa
         gains.push_back(std::move(gain));
         steps.push_back(std::move(step));
     }
+    double lowest = 0.0, highest = 0.0;
+    for (const Series& gain : gains)
+        for (double db : gain.y) {
+            lowest = std::min(lowest, db);
+            highest = std::max(highest, db);
+        }
+    const double nyquist = 0.5 * time.bitRate * 1e-9;
+    gains.push_back({"Nyquist frequency", {nyquist, nyquist}, {lowest, highest}});
     const std::string& root = model.description.root;
     PlotLines(base + "_frequency_response.png",
               root + ": |H(f)| of every " + param.name + " setting", "frequency (GHz)", "|H| (dB)",
