@@ -16,110 +16,19 @@
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Parallel.h"
 #include "tools/amirun/Plot.h"
+#include "tools/amirun/Search.h"
 #include "tools/amirun/Waveform.h"
 
 namespace amirun {
 namespace {
 
-struct OptimizeOptions {
+struct OptimizeOptions : SearchOptions {
     ModelOptions tx, rx;
     ChannelCli channel;
     RunOptions run;
     std::vector<std::string> txParameters, rxParameters;  // default: every List input
-    double amplitude = 0.5;
-    double targetBer = 1e-12;
-    long bits = 20000;
     int confirm = 3;
-    Impairments impairments;
-    int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
 };
-
-JsonObject SettingsJson(const Settings& settings) {
-    JsonObject json;
-    for (const auto& [name, value] : settings) json.Text(name, value);
-    return json;
-}
-
-struct Candidate {
-    std::size_t tx = 0, rx = 0;
-    StatisticalResult stat;
-    Eye bits{};  // a short bit-by-bit run, when the transmitter compresses
-};
-
-// The order of the search: higher eyes first, then wider ones, then the order of the settings;
-// the statistical eyes, or the bit-by-bit ones when the statistical flow is an approximation.
-std::vector<std::size_t> Ranking(const std::vector<Candidate>& runs, bool byBits) {
-    std::vector<std::size_t> order(runs.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        const double ha = byBits ? runs[a].bits.height : runs[a].stat.eye.height;
-        const double hb = byBits ? runs[b].bits.height : runs[b].stat.eye.height;
-        const double wa = byBits ? runs[a].bits.width : runs[a].stat.eye.width;
-        const double wb = byBits ? runs[b].bits.width : runs[b].stat.eye.width;
-        return ha != hb ? ha > hb : wa > wb;
-    });
-    return order;
-}
-
-// Everything a search works on.
-struct Search {
-    Models m;
-    TimeBase time;
-    Channel channel;
-    std::vector<Settings> txs, rxs;
-    std::vector<TransmitterShape> shapes;  // one per transmitter setting
-    bool byBits = false;                   // the transmitter compresses: the bits rank the settings
-};
-
-// Every pair through the statistical flow, on a coarser eye (32 phases per UI, 16 384 bins) than
-// the best few get afterwards.
-std::vector<Candidate> SearchAll(Search& s, const OptimizeOptions& options) {
-    const FlowSettings coarse = MakeFlow(options.amplitude, options.targetBer, options.run.strict,
-                                         options.impairments, 32, 1 << 14);
-    s.shapes.resize(s.txs.size());
-    ParallelFor(
-        s.txs.size(), options.jobs, "transmitter",
-        [&](std::size_t i) {
-            s.shapes[i] =
-                ShapeByTransmitter(*s.m.txLibrary, s.m.tx, ParametersWith(s.m.tx, s.txs[i]), s.time,
-                                   s.channel.columns, coarse);
-        },
-        [&](std::size_t i) { return SettingsText(s.txs[i]); });
-    // A transmitter that compresses at the bits' swing makes the statistical flow a linear
-    // approximation: then a short bit-by-bit run of every pair ranks them.
-    s.byBits = s.m.txLibrary->HasGetWave() &&
-               std::any_of(s.shapes.begin(), s.shapes.end(),
-                           [](const TransmitterShape& t) { return Compresses(t); });
-    if (s.byBits)
-        std::cout << "the transmitter compresses at +-" << options.amplitude
-                  << " V: short bit-by-bit runs rank the settings\n";
-    const std::size_t receivers = s.rxs.size();
-    std::vector<Candidate> runs(s.txs.size() * receivers);
-    ParallelFor(
-        runs.size(), options.jobs, "receiver",
-        [&](std::size_t k) {
-            runs[k].tx = k / receivers;
-            runs[k].rx = k % receivers;
-            const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[k % receivers]);
-            runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
-                                                s.shapes[k / receivers], coarse);
-            if (!s.byBits) return;
-            const auto equalized =
-                InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
-            WaveformRequest quick;
-            quick.bits = std::max(1000L, options.bits / 10);
-            quick.amplitude = options.amplitude;
-            quick.impairments = options.impairments;
-            runs[k].bits =
-                RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[k / receivers]),
-                            equalized[0], quick)
-                    .eye;
-        },
-        [&](std::size_t k) {
-            return SettingsText(s.txs[k / receivers]) + ", " + SettingsText(s.rxs[k % receivers]);
-        });
-    return runs;
-}
 
 // The best few again, at full resolution and bit by bit; printed, and for the JSON.
 std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& runs,
@@ -226,6 +135,7 @@ int RunOptimize(OptimizeOptions& options) {
     s.rxs = AllSettings(s.m.rx, options.rxParameters);
     std::cout << "searching " << s.txs.size() << " transmitter x " << s.rxs.size()
               << " receiver settings\n";
+    options.strict = options.run.strict;
     const std::vector<Candidate> runs = SearchAll(s, options);
     const std::vector<std::size_t> order = Ranking(runs, s.byBits);
     const std::vector<JsonObject> confirmed = Confirm(s, runs, order, options);
