@@ -203,3 +203,39 @@ TEST(Responses, StatisticalDensityStartsAtTheBestPhase) {
 
 }  // namespace
 }  // namespace amirun
+
+#include "tools/amirun/Impairments.h"
+
+namespace amirun {
+namespace {
+
+// The jitter's distribution against its closed forms: dual-Dirac plus random jitter has the
+// Q-scale tail P(x > t) = (Q((t - d/2) / s) + Q((t + d/2) / s)) / 2; sinusoidal jitter of
+// amplitude a has the variance a^2 / 2.
+TEST(Jitter, WeightsFollowTheClosedForms) {
+    constexpr int kPhases = 1024;
+    Impairments dual;
+    dual.rjRms = 0.02;
+    dual.djPp = 0.1;
+    const auto weights = JitterWeights(dual, kPhases);
+    auto q = [](double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); };
+    for (const double t : {0.06, 0.1, 0.15}) {
+        double tail = 0.0;
+        for (const auto& [j, w] : weights)  // each weight stands for its phase's whole bin
+            tail += w * std::clamp(double(j) + 0.5 - t * kPhases, 0.0, 1.0);
+        const double expected = 0.5 * (q((t - 0.05) / 0.02) + q((t + 0.05) / 0.02));
+        EXPECT_NEAR(expected, tail, 0.03 * expected + 1e-9) << t;
+    }
+    Impairments sine;
+    sine.sjPp = 0.2;
+    double mean = 0.0, variance = 0.0;
+    for (const auto& [j, w] : JitterWeights(sine, kPhases)) {
+        mean += w * j / double(kPhases);
+        variance += w * (j / double(kPhases)) * (j / double(kPhases));
+    }
+    EXPECT_NEAR(0.0, mean, 1e-12);
+    EXPECT_NEAR(0.1 * 0.1 / 2.0, variance, 0.02 * 0.005);
+}
+
+}  // namespace
+}  // namespace amirun
