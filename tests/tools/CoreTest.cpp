@@ -2,6 +2,7 @@
 // text forms' time units and parameter trees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <complex>
 #include <filesystem>
