@@ -17,19 +17,20 @@ namespace amirun {
 
 // Runs work(i) for every i below count on up to `jobs` threads (fewer when the system refuses
 // some; with none, on this one), with a progress bar. The first failure, by index, is rethrown
-// once all have finished, prefixed by name(i).
+// as it was thrown (so that its kind keeps its exit status) once all have finished, after a line
+// on standard error that names(i) the work that failed.
 inline void ParallelFor(std::size_t count, int jobs, const std::string& label,
                         const std::function<void(std::size_t)>& work,
                         const std::function<std::string(std::size_t)>& name) {
-    std::vector<std::string> errors(count);
+    std::vector<std::exception_ptr> errors(count);
     std::atomic<std::size_t> next{0}, done{0};
     Progress progress(label, count);
     auto worker = [&] {
         for (std::size_t i; (i = next++) < count;) {
             try {
                 work(i);
-            } catch (const std::exception& error) {
-                errors[i] = error.what();
+            } catch (...) {
+                errors[i] = std::current_exception();
             }
             progress.Update(++done);
         }
@@ -45,8 +46,11 @@ inline void ParallelFor(std::size_t count, int jobs, const std::string& label,
     }
     if (threads.empty()) worker();
     for (std::thread& thread : threads) thread.join();
-    for (std::size_t i = 0; i < count; ++i)
-        if (!errors[i].empty()) throw std::runtime_error(name(i) + ": " + errors[i]);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (errors[i] == nullptr) continue;
+        std::cerr << "amirun: " << name(i) << " failed\n";
+        std::rethrow_exception(errors[i]);
+    }
 }
 
 }  // namespace amirun
