@@ -4,14 +4,16 @@
 #include <cstdint>
 #include <limits>
 
+#include "modelbuilder/Atan.h"
 #include "modelbuilder/CircularBuffer.h"
 #include "modelbuilder/DFModel.h"
 
 namespace CorvanaModelBuilder {
 
 // Gain K, then confinement to [Bottom, Top]: clipping (Characteristic 0) or an arctangent that
-// approaches the edges smoothly (any other value). A zero K or an empty band is an error at the
-// first Initialize and is repaired, with a warning, at every later check.
+// approaches the edges smoothly (any other value; our own Atan, the same bits everywhere). A zero K
+// or an empty band is an error at the first Initialize and is repaired, with a warning, at every
+// later check.
 class LimitBase : public DFModel {
 public:
     bool Initialize() override;
@@ -30,7 +32,7 @@ public:
         if (std::fabs(d) < std::numeric_limits<double>::min()) return Center;
         if (std::fabs(d) > Scale * AtanSaturation)
             return v > Center ? Center + Scale * kHalfPi : Center - Scale * kHalfPi;
-        return Center + Scale * std::atan(d / Scale);
+        return Center + Scale * Atan(d / Scale);
     }
 
     static constexpr double kHalfPi = 1.5707963267948966;

@@ -10,7 +10,7 @@ packages=(cmake g++ make pkg-config libcli11-dev libfftw3-dev gnuplot-nox locale
 case "$purpose" in
   main) ;;
   test|ci)
-    packages+=(libgtest-dev libbenchmark-dev clang-format g++-mingw-w64-x86-64 wine64)
+    packages+=(libgtest-dev libbenchmark-dev libmpfr-dev clang-format g++-mingw-w64-x86-64 wine64)
     [ "$purpose" = ci ] && packages+=(clang libclang-rt-14-dev)
     ;;
   *) echo "usage: $0 [main|test|ci]" >&2; exit 2 ;;

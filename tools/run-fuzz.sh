@@ -12,7 +12,7 @@ flags=(-std=c++17 -O1 -g -ffp-contract=off -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=all -I.)
 models=(models/rx/KT7MRL40562D9_Rx.cpp models/tx/KT7MRL40562D9_Tx.cpp modelbuilder/DFModel.cpp
         modelbuilder/CircularBuffers.cpp modelbuilder/FIR.cpp modelbuilder/FirBlock.cpp
-        modelbuilder/TimeResponseFIR.cpp modelbuilder/Limit.cpp)
+        modelbuilder/TimeResponseFIR.cpp modelbuilder/Limit.cpp modelbuilder/Atan.cpp)
 
 # Each target's corpus is tests/fuzz/<name>_corpus.
 targets=(parameters block_path rx_entry tx_entry amirun_readers)

@@ -1,0 +1,69 @@
+#include "modelbuilder/Atan.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace CorvanaModelBuilder {
+namespace {
+
+// atan(1/2), atan(1), atan(3/2), atan(inf) as high and low parts of a double-double.
+constexpr double kAtanHigh[] = {4.63647609000806093515e-01, 7.85398163397448278999e-01,
+                                9.82793723247329054082e-01, 1.57079632679489655800e+00};
+constexpr double kAtanLow[] = {2.26987774529616870924e-17, 3.06161699786838301793e-17,
+                               1.39033110312309984516e-17, 6.12323399573676603587e-17};
+// atan(x) = x - x (z T(z)) on |x| <= 7/16 with z = x^2: the minimax odd polynomial's terms.
+constexpr double kT[] = {
+    3.33333333333329318027e-01,  -1.99999999998764832476e-01, 1.42857142725034663711e-01,
+    -1.11111104054623557880e-01, 9.09088713343650656196e-02,  -7.69187620504482999495e-02,
+    6.66107313738753120669e-02,  -5.83357013379057348645e-02, 4.97687799461593236017e-02,
+    -3.65315727442169155270e-02, 1.62858201153657823623e-02};
+
+std::uint32_t HighWord(double x) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    return static_cast<std::uint32_t>(bits >> 32);
+}
+
+}  // namespace
+
+double Atan(double x) {
+    const std::uint32_t high = HighWord(x);
+    const std::uint32_t magnitude = high & 0x7fffffffu;
+    const bool negative = (high >> 31) != 0;
+    if (magnitude >= 0x44100000u) {  // |x| >= 2^66, inf or NaN
+        if (x != x) return x + x;
+        return negative ? -kAtanHigh[3] - kAtanLow[3] : kAtanHigh[3] + kAtanLow[3];
+    }
+    int id = -1;
+    if (magnitude < 0x3fdc0000u) {              // |x| < 7/16
+        if (magnitude < 0x3e400000u) return x;  // |x| < 2^-27: atan(x) rounds to x
+    } else {
+        x = negative ? -x : x;
+        if (magnitude < 0x3ff30000u) {      // |x| < 19/16
+            if (magnitude < 0x3fe60000u) {  // 7/16 <= |x| < 11/16
+                id = 0;
+                x = (2.0 * x - 1.0) / (2.0 + x);
+            } else {  // 11/16 <= |x| < 19/16
+                id = 1;
+                x = (x - 1.0) / (x + 1.0);
+            }
+        } else if (magnitude < 0x40038000u) {  // 19/16 <= |x| < 39/16
+            id = 2;
+            x = (x - 1.5) / (1.0 + 1.5 * x);
+        } else {  // 39/16 <= |x| < 2^66
+            id = 3;
+            x = -1.0 / x;
+        }
+    }
+    const double z = x * x;
+    const double w = z * z;
+    // The odd and even halves of the polynomial, summed separately to keep their rounding small.
+    const double s1 =
+        z * (kT[0] + w * (kT[2] + w * (kT[4] + w * (kT[6] + w * (kT[8] + w * kT[10])))));
+    const double s2 = w * (kT[1] + w * (kT[3] + w * (kT[5] + w * (kT[7] + w * kT[9]))));
+    if (id < 0) return x - x * (s1 + s2);
+    const double result = kAtanHigh[id] - ((x * (s1 + s2) - kAtanLow[id]) - x);
+    return negative ? -result : result;
+}
+
+}  // namespace CorvanaModelBuilder
