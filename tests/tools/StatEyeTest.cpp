@@ -124,6 +124,24 @@ TEST(StatisticalEye, MatchesEveryPatternAndMonteCarlo) {
     }
 }
 
+// A long random tail on a grid refined from 2^10 to 2^16 bins: each eye lies within its stated
+// bound of the finest one, and the bounds shrink as the grid refines.
+TEST(StatisticalEye, ConvergesAsTheGridRefines) {
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> cursor(-0.02, 0.02);
+    std::vector<double> pulse{0.1, 1.0};
+    for (int k = 0; k < 80; ++k) pulse.push_back(cursor(random));
+    const StatisticalEye finest = ComputeStatisticalEye(pulse, {}, 1, 1e-12, 1, 1 << 16);
+    double previousBound = 1e9;
+    for (const int bins : {1 << 10, 1 << 12, 1 << 14}) {
+        const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, 1e-12, 1, bins);
+        EXPECT_NEAR(finest.height, eye.height, eye.bound + finest.bound) << bins;
+        EXPECT_LT(eye.bound, previousBound);
+        previousBound = eye.bound;
+    }
+    EXPECT_GE(finest.height, finest.peakDistortion);
+}
+
 // Gaussian noise on a pulse with one post-cursor: a one arrives at 0.4 or 0.6, each half the time,
 // plus noise; P(one < x) = (erfc((0.4 - x) / (sigma sqrt 2)) + erfc((0.6 - x) / ...)) / 4 gives
 // the BER at x = 0 and, solved by bisection, the edge at each target BER.
