@@ -150,6 +150,7 @@ int RunLink(LinkOptions& options) {
     UseTimeBase(m.tx, time);
     UseTimeBase(m.rx, time);
     const Channel channel = LoadChannel(options.channel, time);
+    WarnOfJitterBeyondHalfUi(options.impairments);
     std::cout << "transmitter: " << m.tx.Parameters() << "\nreceiver:    " << m.rx.Parameters()
               << '\n';
     m.txLibrary = std::make_unique<AmiLibrary>(m.tx.library);

@@ -129,6 +129,7 @@ int RunOptimize(OptimizeOptions& options) {
     UseTimeBase(s.m.tx, s.time);
     UseTimeBase(s.m.rx, s.time);
     s.channel = LoadChannel(options.channel, s.time);
+    WarnOfJitterBeyondHalfUi(options.impairments);
     s.m.txLibrary = std::make_unique<AmiLibrary>(s.m.tx.library);
     s.m.rxLibrary = std::make_unique<AmiLibrary>(s.m.rx.library);
     s.txs = AllSettings(s.m.tx, options.txParameters);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <sstream>
 
 #include "tools/amirun/Convolution.h"
@@ -38,6 +39,15 @@ TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& m
     const std::vector<double> response = ImpulseFromStep(large, 1.0, time.dt);
     for (const auto& column : channel) shape.columns.push_back(Convolve(column, response, time.dt));
     return shape;
+}
+
+void WarnOfJitterBeyondHalfUi(const Impairments& impairments) {
+    double beyond = 0.0;
+    if (impairments.Jitter()) JitterWeights(impairments, 64, &beyond);
+    if (beyond > 0.0)
+        std::cerr
+            << "warning: the jitter reaches beyond half a unit interval with a probability of "
+            << beyond << "; the statistical eye leaves that out\n";
 }
 
 bool Compresses(const TransmitterShape& tx) {

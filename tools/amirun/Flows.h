@@ -55,6 +55,10 @@ TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& m
                                     const std::vector<std::vector<double>>& channel,
                                     const FlowSettings& flow);
 
+// Warns when the jitter reaches beyond half a unit interval: the statistical eye leaves that
+// probability out (the bit-by-bit flow keeps it).
+void WarnOfJitterBeyondHalfUi(const Impairments& impairments);
+
 // A transmitter whose gain at the bits' swing is more than 5 % from its small-signal gain
 // compresses: a linear model of it fits one swing only.
 bool Compresses(const TransmitterShape& tx);
