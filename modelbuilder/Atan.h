@@ -2,7 +2,7 @@
 
 namespace CorvanaModelBuilder {
 
-// Arc tangent from exactly specified IEEE-754 operations only (add, subtract, multiply, divide;
+// Arc tangent from exactly rounded IEEE-754 operations only (add, subtract, multiply, divide;
 // never fused, never a C library call), so that the soft limiter gives the same bits on every
 // x86-64 CPU, compiler build and operating system. Less than 1 ulp from the exact value over the
 // whole double range: the argument is reduced against atan(1/2), atan(1) or atan(3/2) (or taken

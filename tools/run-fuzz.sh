@@ -36,7 +36,7 @@ build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp 
   "${kernels[@]}"
 
 readers=(tools/amirun/{AmiFile,IbisFile,Channel,ChannelTable,TouchstoneChannel,Touchstone,PortOrder}.cpp
-         tools/amirun/{Spectrum,Convolution,Signal}.cpp)
+         tools/amirun/{FrequencyResponse,Convolution,Signal}.cpp)
 build amirun_readers tests/fuzz/AmirunReadersFuzz.cpp "${readers[@]}" amiparams/*.cpp -lfftw3
 
 share=$(( seconds / ${#targets[@]} ))

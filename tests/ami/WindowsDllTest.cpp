@@ -1,6 +1,6 @@
 // The Windows DLLs, run for real under Wine by a small Windows host, against the Linux libraries on
 // the same inputs: both to the bit. The receiver uses no transcendental function; the
-// transmitter's soft limiter uses our own arc tangent, built from exactly specified operations,
+// transmitter's soft limiter uses our own arc tangent, built from exactly rounded operations,
 // not the C library's, which differs between C libraries.
 #include <dlfcn.h>
 #include <gtest/gtest.h>

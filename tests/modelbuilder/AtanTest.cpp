@@ -1,5 +1,5 @@
 // Our arc tangent against MPFR's, computed with 256 bits: less than 1 ulp off the exact value
-// everywhere tried, and the IEEE special values exactly.
+// everywhere tried, and the IEEE edge values exactly.
 #include "modelbuilder/Atan.h"
 
 #include <gtest/gtest.h>
@@ -34,7 +34,7 @@ double UlpError(double x) {
     return error;
 }
 
-TEST(Atan, SpecialValues) {
+TEST(Atan, EdgeValues) {
     const double inf = std::numeric_limits<double>::infinity();
     EXPECT_TRUE(std::isnan(Atan(std::numeric_limits<double>::quiet_NaN())));
     EXPECT_EQ(0.0, Atan(0.0));

@@ -14,9 +14,9 @@
 #include "tools/amirun/AmiFile.h"
 #include "tools/amirun/Channel.h"
 #include "tools/amirun/Convolution.h"
+#include "tools/amirun/FrequencyResponse.h"
 #include "tools/amirun/Json.h"
 #include "tools/amirun/LinkMath.h"
-#include "tools/amirun/Spectrum.h"
 #include "tools/amirun/TimeBase.h"
 
 namespace amirun {

@@ -8,9 +8,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "tools/amirun/FrequencyResponse.h"
 #include "tools/amirun/Limits.h"
 #include "tools/amirun/Signal.h"
-#include "tools/amirun/Spectrum.h"
 #include "tools/amirun/Text.h"
 
 namespace amirun {

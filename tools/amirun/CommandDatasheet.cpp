@@ -9,11 +9,12 @@
 #include <thread>
 
 #include "tools/amirun/Commands.h"
+#include "tools/amirun/Flows.h"
+#include "tools/amirun/FrequencyResponse.h"
 #include "tools/amirun/LinkMath.h"
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Parallel.h"
 #include "tools/amirun/Session.h"
-#include "tools/amirun/Spectrum.h"
 #include "tools/amirun/Waveform.h"
 
 namespace amirun {
@@ -25,18 +26,6 @@ struct DatasheetOptions {
     std::vector<std::string> parameters;  // default: every List input
     int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
 };
-
-// The impulse response of one setting, 96 unit intervals of it.
-std::vector<double> ImpulseOf(const AmiLibrary& library, const ModelRun& model,
-                              const std::string& parameters, const TimeBase& time) {
-    const std::size_t length = std::size_t(time.samplesPerBit) * 96;
-    std::vector<double> unit(length, 0.0);
-    unit[0] = 1.0 / time.dt;
-    if (model.description.ReservedFlag("Init_Returns_Impulse", true))
-        return InitColumns(library, {unit}, time, parameters).front();
-    const auto step = GetWaveStep(library, time, parameters, unit, 0.0, 1e-3, 0, length);
-    return ImpulseFromStep(step, 1.0, time.dt);
-}
 
 std::string Row(const std::string& setting, const ResponseFigures& f) {
     std::ostringstream row;

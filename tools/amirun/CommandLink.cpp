@@ -144,26 +144,19 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
 }
 
 int RunLink(LinkOptions& options) {
-    Models m{ResolveModel(options.tx), ResolveModel(options.rx), nullptr, nullptr};
-    PrepareOutput(options.run, {options.channel.file});
-    const TimeBase time = ChooseRunTimeBase(options.run, m.rx);
-    UseTimeBase(m.tx, time);
-    UseTimeBase(m.rx, time);
-    const Channel channel = LoadChannel(options.channel, time);
-    WarnOfJitterBeyondHalfUi(options.impairments);
+    LinkSetup link =
+        PrepareLink(options.tx, options.rx, options.channel, options.run, options.impairments);
+    const Models& m = link.m;
+    const TimeBase& time = link.time;
+    const Channel& channel = link.channel;
     std::cout << "transmitter: " << m.tx.Parameters() << "\nreceiver:    " << m.rx.Parameters()
               << '\n';
-    m.txLibrary = std::make_unique<AmiLibrary>(m.tx.library);
-    m.rxLibrary = std::make_unique<AmiLibrary>(m.rx.library);
 
     const StatisticalResult stat = StatisticalFlow(m, time, channel.columns, options);
     const auto equalized =
         InitColumns(*m.rxLibrary, {channel.columns.front()}, time, m.rx.Parameters());
     WaveformResult wave;
-    WaveformRequest request;
-    request.bits = options.bits;
-    request.amplitude = options.amplitude;
-    request.impairments = options.impairments;
+    const WaveformRequest request = LinkBits(options.bits, options.amplitude, options.impairments);
     if (m.txLibrary->HasGetWave())
         wave = RunWaveform(*m.txLibrary, time, m.tx.Parameters(), equalized[0], request);
 

@@ -37,10 +37,7 @@ std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& r
     const FlowSettings fine =
         MakeFlow(options.amplitude, options.targetBer, options.run.strict, options.impairments);
     const double swing = 2.0 * options.amplitude, ui = 1.0 / s.time.bitRate;
-    WaveformRequest request;
-    request.bits = options.bits;
-    request.amplitude = options.amplitude;
-    request.impairments = options.impairments;
+    const WaveformRequest request = LinkBits(options.bits, options.amplitude, options.impairments);
     std::vector<JsonObject> confirmed;
     std::cout << "rank  transmitter, receiver: statistical eye; bit-by-bit eye\n";
     for (std::size_t r = 0; r < std::min(std::size_t(options.confirm), order.size()); ++r) {
@@ -122,16 +119,9 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
 }
 
 int RunOptimize(OptimizeOptions& options) {
-    Search s{
-        {ResolveModel(options.tx), ResolveModel(options.rx), nullptr, nullptr}, {}, {}, {}, {}, {}};
-    PrepareOutput(options.run, {options.channel.file});
-    s.time = ChooseRunTimeBase(options.run, s.m.rx);
-    UseTimeBase(s.m.tx, s.time);
-    UseTimeBase(s.m.rx, s.time);
-    s.channel = LoadChannel(options.channel, s.time);
-    WarnOfJitterBeyondHalfUi(options.impairments);
-    s.m.txLibrary = std::make_unique<AmiLibrary>(s.m.tx.library);
-    s.m.rxLibrary = std::make_unique<AmiLibrary>(s.m.rx.library);
+    Search s;
+    static_cast<LinkSetup&>(s) =
+        PrepareLink(options.tx, options.rx, options.channel, options.run, options.impairments);
     s.txs = AllSettings(s.m.tx, options.txParameters);
     s.rxs = AllSettings(s.m.rx, options.rxParameters);
     std::cout << "searching " << s.txs.size() << " transmitter x " << s.rxs.size()

@@ -8,12 +8,13 @@
 #include <thread>
 
 #include "tools/amirun/Commands.h"
+#include "tools/amirun/Flows.h"
+#include "tools/amirun/FrequencyResponse.h"
 #include "tools/amirun/LinkMath.h"
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Parallel.h"
 #include "tools/amirun/Plot.h"
 #include "tools/amirun/Session.h"
-#include "tools/amirun/Spectrum.h"
 #include "tools/amirun/Waveform.h"
 
 namespace amirun {
@@ -43,12 +44,6 @@ const AmiParameterSpec& SweptParameter(const ModelRun& model, std::string name) 
     return *param;
 }
 
-std::string WithSetting(const ModelRun& model, const std::string& name, const std::string& value) {
-    auto values = model.values;
-    values[name] = value;
-    return BuildParameterString(model.description, values);
-}
-
 // Every setting's eye, on up to `jobs` threads (fewer when the system refuses some).
 std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
                            const AmiParameterSpec& param, const TimeBase& time,
@@ -58,7 +53,7 @@ std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
     ParallelFor(
         settings.size(), jobs, "sweep " + param.name,
         [&](std::size_t i) {
-            const std::string parameters = WithSetting(model, param.name, settings[i]);
+            const std::string parameters = ParametersWith(model, {{param.name, settings[i]}});
             if (byGetWave) {
                 eyes[i] = RunWaveform(library, time, parameters, impulse, {}).eye;
                 return;
@@ -76,18 +71,15 @@ std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
 void PlotResponses(const AmiLibrary& library, const ModelRun& model, const AmiParameterSpec& param,
                    const TimeBase& time, const std::string& base) {
     std::vector<Series> gains, steps;
-    const std::size_t length = std::size_t(time.samplesPerBit) * 96;  // all of the response
     for (const std::string& setting : param.list) {
-        std::vector<double> unit(length, 0.0);
-        unit[0] = 1.0 / time.dt;
-        const auto after =
-            InitColumns(library, {unit}, time, WithSetting(model, param.name, setting));
+        const std::vector<double> impulse =
+            ImpulseOf(library, model, ParametersWith(model, {{param.name, setting}}), time);
         Series gain{param.name + " " + setting, {}, {}};
-        MagnitudeResponse(after[0], time.dt, time.bitRate, gain.x, gain.y);
+        MagnitudeResponse(impulse, time.dt, time.bitRate, gain.x, gain.y);
         for (double& f : gain.x) f *= 1e-9;
-        Series step{param.name + " " + setting, Times(length, time.dt, time.bitRate), {}};
+        Series step{param.name + " " + setting, Times(impulse.size(), time.dt, time.bitRate), {}};
         double sum = 0.0;
-        for (double h : after[0]) step.y.push_back(sum += h * time.dt);
+        for (double h : impulse) step.y.push_back(sum += h * time.dt);
         gains.push_back(std::move(gain));
         steps.push_back(std::move(step));
     }

@@ -36,12 +36,12 @@ std::vector<double> ConvolveFft(const std::vector<double>& x, const std::vector<
     const std::size_t block = n - h.size() + 1;
     std::vector<double> time(n);
     std::vector<std::complex<double>> filter(n / 2 + 1), bins(n / 2 + 1);
-    auto* spectrum = reinterpret_cast<fftw_complex*>(bins.data());
+    auto* frequencyBins = reinterpret_cast<fftw_complex*>(bins.data());
     fftw_plan forward, backward;
     {
         std::lock_guard<std::mutex> lock(FftwPlanner());
-        forward = fftw_plan_dft_r2c_1d(int(n), time.data(), spectrum, FFTW_ESTIMATE);
-        backward = fftw_plan_dft_c2r_1d(int(n), spectrum, time.data(), FFTW_ESTIMATE);
+        forward = fftw_plan_dft_r2c_1d(int(n), time.data(), frequencyBins, FFTW_ESTIMATE);
+        backward = fftw_plan_dft_c2r_1d(int(n), frequencyBins, time.data(), FFTW_ESTIMATE);
     }
     if (forward == nullptr || backward == nullptr) throw std::runtime_error("FFTW cannot plan");
     std::fill(time.begin(), time.end(), 0.0);

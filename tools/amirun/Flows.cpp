@@ -11,6 +11,31 @@
 
 namespace amirun {
 
+LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const ChannelCli& channel,
+                      const RunOptions& run, const Impairments& impairments) {
+    LinkSetup link{{ResolveModel(tx), ResolveModel(rx), nullptr, nullptr}, {}, {}};
+    PrepareOutput(run, {channel.file});
+    link.time = ChooseRunTimeBase(run, link.m.rx);
+    UseTimeBase(link.m.tx, link.time);
+    UseTimeBase(link.m.rx, link.time);
+    link.channel = LoadChannel(channel, link.time);
+    WarnOfJitterBeyondHalfUi(impairments);
+    link.m.txLibrary = std::make_unique<AmiLibrary>(link.m.tx.library);
+    link.m.rxLibrary = std::make_unique<AmiLibrary>(link.m.rx.library);
+    return link;
+}
+
+std::vector<double> ImpulseOf(const AmiLibrary& library, const ModelRun& model,
+                              const std::string& parameters, const TimeBase& time) {
+    const std::size_t length = std::size_t(time.samplesPerBit) * 96;
+    std::vector<double> unit(length, 0.0);
+    unit[0] = 1.0 / time.dt;
+    if (model.description.ReservedFlag("Init_Returns_Impulse", true))
+        return InitColumns(library, {unit}, time, parameters).front();
+    const auto step = GetWaveStep(library, time, parameters, unit, 0.0, 1e-3, 0, length);
+    return ImpulseFromStep(step, 1.0, time.dt);
+}
+
 TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& model,
                                     const std::string& parameters, const TimeBase& time,
                                     const std::vector<std::vector<double>>& channel,

@@ -19,6 +19,22 @@ struct Models {
     std::unique_ptr<AmiLibrary> txLibrary, rxLibrary;
 };
 
+// Both models of a link resolved and loaded, the output folder ready, one time base for both
+// (from the receiver's rate; the transmitter's rate parameter follows) and the channel read.
+struct LinkSetup {
+    Models m;
+    TimeBase time;
+    Channel channel;
+};
+LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const ChannelCli& channel,
+                      const RunOptions& run, const Impairments& impairments);
+
+// One model's impulse response at one setting, 96 unit intervals of it: its AMI_Init on a unit
+// impulse, or, for a transmitter without an impulse from AMI_Init, the differences of its
+// response to a 1 mV step through AMI_GetWave (small signal, where its limiters are linear).
+std::vector<double> ImpulseOf(const AmiLibrary& library, const ModelRun& model,
+                              const std::string& parameters, const TimeBase& time);
+
 struct FlowSettings {
     double amplitude = 0.5;  // the bits' levels are +-amplitude volts
     double targetBer = 1e-12;

@@ -61,10 +61,8 @@ std::vector<Candidate> SearchAll(Search& s, const SearchOptions& options) {
             if (!s.byBits) return;
             const auto equalized =
                 InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
-            WaveformRequest quick;
-            quick.bits = std::max(1000L, options.bits / 10);
-            quick.amplitude = options.amplitude;
-            quick.impairments = options.impairments;
+            const WaveformRequest quick = LinkBits(std::max(1000L, options.bits / 10),
+                                                   options.amplitude, options.impairments);
             runs[k].bits =
                 RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[k / receivers]),
                             equalized[0], quick)

@@ -32,10 +32,7 @@ struct Candidate {
 };
 
 // Everything a search works on.
-struct Search {
-    Models m;
-    TimeBase time;
-    Channel channel;
+struct Search : LinkSetup {
     std::vector<Settings> txs, rxs;
     std::vector<TransmitterShape> shapes;  // one per transmitter setting
     bool byBits = false;                   // the transmitter compresses: the bits rank the settings

@@ -6,9 +6,9 @@
 #include <sstream>
 
 #include "tools/amirun/Channel.h"
+#include "tools/amirun/FrequencyResponse.h"
 #include "tools/amirun/Limits.h"
 #include "tools/amirun/PortOrder.h"
-#include "tools/amirun/Spectrum.h"
 #include "tools/amirun/Touchstone.h"
 
 namespace amirun {

@@ -23,6 +23,15 @@ struct WaveformRequest {
     int maxLatencyBits = 64;  // the model's filters and the channel delay the bits
     Impairments impairments;  // noise added after the channel, jitter at the sampling instants
 };
+// A link's bit-by-bit request: PRBS15 bits at +-amplitude through the channel, with impairments.
+inline WaveformRequest LinkBits(long bits, double amplitude, const Impairments& impairments) {
+    WaveformRequest request;
+    request.bits = bits;
+    request.amplitude = amplitude;
+    request.impairments = impairments;
+    return request;
+}
+
 struct WaveformResult {
     std::vector<double> input, output;
     std::vector<int> bits;

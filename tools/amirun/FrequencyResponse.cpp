@@ -1,4 +1,4 @@
-#include "tools/amirun/Spectrum.h"
+#include "tools/amirun/FrequencyResponse.h"
 
 #include <fftw3.h>
 
