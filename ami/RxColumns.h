@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "ami/AmiModelInstance.h"
@@ -8,13 +9,15 @@
 // complete lifecycle so that no filter state carries from one column to the next. A column goes
 // through the model's block path when it takes it (RunBlock answers true), else sample by sample.
 // A failure stops at the failing sample (it and the rest keep their values), still finalizes,
-// and leaves later columns untouched.
+// and leaves later columns untouched. Without rows every column is the same empty work, so one
+// lifecycle stands for them all: it still reports what Setup or Initialize finds.
 template <class Instance>
 bool FilterColumns(Instance& instance, double* matrix, std::int32_t rows, std::int32_t aggressors,
                    const AmiLifecycleLines& lines) {
     auto& model = instance.model;
     bool ok = true;
-    for (std::int64_t column = 0; column <= aggressors && ok; ++column) {
+    const std::int64_t lastColumn = rows > 0 ? aggressors : std::min<std::int64_t>(aggressors, 0);
+    for (std::int64_t column = 0; column <= lastColumn && ok; ++column) {
         if (!model.Setup()) {
             instance.Log(lines.setup);
             ok = false;

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <vector>
 
 #include "ami/AmiExport.h"
 #include "ami/AmiInitFrame.h"
@@ -14,7 +13,7 @@
 namespace {
 
 struct TxInstance : AmiModelInstance<KT7MRL40562D9_Tx> {
-    std::vector<double> clockTimes;
+    double clockTime = -1.0;  // the model keeps a single clock value: it reports no ticks
     std::int32_t samplesPerBit = 0;
 };
 
@@ -72,12 +71,6 @@ AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
     auto& instance = *static_cast<TxInstance*>(AMI_memory_handle);
     const std::int32_t size = AmiLong(wave_size);
     if (size < 0 || wave == nullptr || clock_times == nullptr) return 0;
-    try {
-        instance.clockTimes.resize(static_cast<std::size_t>(size) + 1, 0.0);
-    } catch (...) {
-        instance.Log(kOutOfMemory);
-        return 0;
-    }
     bool ok = true;
     if (!instance.model.RunBlock(wave, size)) {
         for (std::int32_t i = 0; i < size; ++i) {
@@ -88,13 +81,12 @@ AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
             }
         }
     }
-    instance.clockTimes[0] = -1.0;  // the model reports no clock ticks
     // At most one entry is ever written: the model keeps a single clock value.
     const double bitsInBlock =
         std::floor(static_cast<double>(size) / static_cast<double>(instance.samplesPerBit));
     const std::int64_t bound =
         std::min<std::int64_t>(size, CorvanaModelBuilder::TruncateToInt32(bitsInBlock) + 101LL);
-    if (bound >= 1) clock_times[0] = instance.clockTimes[0];
+    if (bound >= 1) clock_times[0] = instance.clockTime;
     return ok ? 1 : 0;
 }
 

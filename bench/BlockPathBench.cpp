@@ -85,9 +85,7 @@ void BM_Receiver5x65536(benchmark::State& state, bool block, FirBlockVariant var
         benchmark::DoNotOptimize(matrix.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kRows * kColumns));
-    CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx512) ||
-        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
-        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Sse2);
+    CorvanaModelBuilder::UseFirBlockRule();
 }
 BENCHMARK_CAPTURE(BM_Receiver5x65536, graph, false, FirBlockVariant::Generic)
     ->Name("Receiver5x65536/PerSampleGraph")
@@ -99,7 +97,7 @@ BENCHMARK_CAPTURE(BM_Receiver5x65536, avx512, true, FirBlockVariant::Avx512)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Receiver5x65536, avx2, true, FirBlockVariant::Avx2)
-    ->Name("Receiver5x65536/BlockPath")
+    ->Name("Receiver5x65536/BlockPathAvx2")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK_CAPTURE(BM_Receiver5x65536, sse2, true, FirBlockVariant::Sse2)
@@ -107,8 +105,9 @@ BENCHMARK_CAPTURE(BM_Receiver5x65536, sse2, true, FirBlockVariant::Sse2)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-template <bool kBlock>
-void BM_TransmitterWave1M(benchmark::State& state) {
+void BM_TransmitterWave1M(benchmark::State& state, bool block, FirBlockVariant variant) {
+    if (!CorvanaModelBuilder::ForceFirBlockVariant(variant))
+        return state.SkipWithError("this CPU lacks the variant");
     const std::vector<double> input = BitStream(kWaveSamples);
     std::vector<double> wave(kWaveSamples);
     for (auto _ : state) {
@@ -117,22 +116,31 @@ void BM_TransmitterWave1M(benchmark::State& state) {
         if (!model.Setup() || !model.Initialize()) state.SkipWithError("set-up failed");
         for (std::size_t from = 0; from < kWaveSamples; from += kWaveBlock) {
             const std::size_t count = std::min(kWaveBlock, kWaveSamples - from);
-            const bool ok = kBlock ? RunModelBlock(model, wave.data() + from, count)
-                                   : RunSamples(model, wave.data() + from, count);
+            const bool ok = block ? RunModelBlock(model, wave.data() + from, count)
+                                  : RunSamples(model, wave.data() + from, count);
             if (!ok) state.SkipWithError("the transmitter failed");
         }
         model.Finalize();
         benchmark::DoNotOptimize(wave.data());
     }
     state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kWaveSamples));
+    CorvanaModelBuilder::UseFirBlockRule();
 }
-BENCHMARK_TEMPLATE(BM_TransmitterWave1M, false)
+BENCHMARK_CAPTURE(BM_TransmitterWave1M, graph, false, FirBlockVariant::Generic)
     ->Name("TransmitterWave1M/PerSampleGraph")
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1)
     ->UseRealTime();
-BENCHMARK_TEMPLATE(BM_TransmitterWave1M, true)
-    ->Name("TransmitterWave1M/BlockPath")
+BENCHMARK_CAPTURE(BM_TransmitterWave1M, avx512, true, FirBlockVariant::Avx512)
+    ->Name("TransmitterWave1M/BlockPathAvx512")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_TransmitterWave1M, avx2, true, FirBlockVariant::Avx2)
+    ->Name("TransmitterWave1M/BlockPathAvx2")
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(BM_TransmitterWave1M, sse2, true, FirBlockVariant::Sse2)
+    ->Name("TransmitterWave1M/BlockPathSse2")
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
@@ -194,19 +202,18 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        auto ratio = [&](const char* what, const std::string& slow, const std::string& fast) {
+        auto ratio = [&](const char* model, const char* kernel, const std::string& slow,
+                         const std::string& fast) {
             if (secondsPerItem_.count(slow) && secondsPerItem_.count(fast))
-                std::printf("%s: block path %.0fx the per-sample graph\n", what,
+                std::printf("%s, %s kernel: block path %.0fx the per-sample graph\n", model, kernel,
                             secondsPerItem_[slow] / secondsPerItem_[fast]);
         };
-        ratio("receiver, AVX2 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
-              "Receiver5x65536/BlockPath/real_time");
-        ratio("receiver, AVX-512 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
-              "Receiver5x65536/BlockPathAvx512/real_time");
-        ratio("receiver, SSE2 kernel", "Receiver5x65536/PerSampleGraph/iterations:1/real_time",
-              "Receiver5x65536/BlockPathSse2/real_time");
-        ratio("transmitter, best kernel", "TransmitterWave1M/PerSampleGraph/iterations:1/real_time",
-              "TransmitterWave1M/BlockPath/real_time");
+        for (const char* model : {"Receiver5x65536", "TransmitterWave1M"}) {
+            const std::string graph = std::string(model) + "/PerSampleGraph/iterations:1/real_time";
+            for (const char* kernel : {"Avx512", "Avx2", "Sse2"})
+                ratio(model, kernel, graph,
+                      std::string(model) + "/BlockPath" + kernel + "/real_time");
+        }
         const auto clock = secondsPerItem_.find("ClockEstimate/real_time");
         if (clock == secondsPerItem_.end()) return;
         std::printf("clock estimate: %.2f GHz\n", 1e-9 / clock->second);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+
 namespace CorvanaModelBuilder {
 
 // Arc tangent from exactly rounded IEEE-754 operations only (add, subtract, multiply, divide;
@@ -9,5 +11,8 @@ namespace CorvanaModelBuilder {
 // as -1/x beyond 2.4375), and the remainder's odd polynomial is summed in two halves. NaN stays
 // NaN, +-0 keeps its sign, +-inf gives +-pi/2.
 double Atan(double x);
+
+// Atan of x[0 .. n-1] into y (which may be x), four lanes at a time, each lane the bits of Atan.
+void AtanBlock(const double* x, double* y, std::size_t n);
 
 }  // namespace CorvanaModelBuilder

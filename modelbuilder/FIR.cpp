@@ -61,12 +61,19 @@ bool FIR<T, Variant>::Setup() {
     Input.MinCapacity = std::max(Input.MinCapacity, decimation);
     Output.Rate = interpolation;
     Output.MinCapacity = std::max(Output.MinCapacity, interpolation);
-    // 64-bit so that large settings cannot overflow; equal to the 32-bit result otherwise.
-    const std::uint64_t history = static_cast<std::uint64_t>(NumTaps) / interpolation;
     DelayLine.Rate = decimation;
-    DelayLine.MinCapacity = std::max(history + 1 + decimation, decimation);
+    DelayLine.MinCapacity = DelayCapacity(NumTaps, Interpolation, Decimation);
     TapsPerPhase = NumTaps / Interpolation + (NumTaps % Interpolation != 0 ? 1 : 0);
     return true;
+}
+
+template <class T, int Variant>
+std::uint64_t FIR<T, Variant>::DelayCapacity(std::int32_t numTaps, std::int32_t interpolation,
+                                             std::int32_t decimation) {
+    // 64-bit so that large settings cannot overflow; equal to the 32-bit result otherwise.
+    const std::uint64_t history =
+        static_cast<std::uint64_t>(numTaps) / static_cast<std::uint64_t>(interpolation);
+    return history + 1 + static_cast<std::uint64_t>(decimation);
 }
 
 template <class T, int Variant>
@@ -145,14 +152,19 @@ bool FIR<T, Variant>::Run() {
 
 template <class T, int Variant>
 bool FIR<T, Variant>::BlockReady() const {
-    return DelayStorage != nullptr && Taps != nullptr && NumTaps >= 1 && Decimation == 1 &&
-           Interpolation == 1 && DecimationPhase == 0 &&
-           DelayLine.Capacity == static_cast<std::uint64_t>(NumTaps) + 2;
+    // Only real sums have a vector kernel; complex filters fire one sample at a time.
+    return std::is_same<T, double>::value && DelayStorage != nullptr && Taps != nullptr &&
+           NumTaps >= 1 && Decimation == 1 && Interpolation == 1 && DecimationPhase == 0 &&
+           DelayLine.Capacity == DelayCapacity(NumTaps, 1, 1);
 }
 
 template <class T, int Variant>
-bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count) {
+bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count, T inputGain) {
     if (!BlockReady()) return false;
+    // Long blocks in pieces, so that the working memory stays bounded whatever the host hands in.
+    constexpr std::size_t kLongest = std::size_t{1} << 16;
+    for (; count > kLongest; count -= kLongest, in += kLongest, out += kLongest)
+        RunBlock(in, out, kLongest, inputGain);
     if (count == 0) return true;
     // Linear work: the whole delay line oldest first, then the block. Oldest first, the delay line
     // reads from the place of its oldest sample round to the one before it; after count firings
@@ -172,20 +184,18 @@ bool FIR<T, Variant>::RunBlock(const T* in, T* out, std::size_t count) {
         }
     };
     rotate(DelayLine.Data, static_cast<std::size_t>(PlaceOfAge(size - 1)), work, false);
-    std::copy(in, in + count, work + history);
+    T* const block = work + history;
+    if (inputGain == T(1)) {  // the samples as Run stores them, signalling NaNs included
+        std::copy(in, in + count, block);
+    } else {
+        for (std::size_t i = 0; i < count; ++i) block[i] = in[i] * inputGain;
+    }
 
     const auto taps = static_cast<std::size_t>(NumTaps);
-    const T* x = work + history - (taps - 1);
+    const T* x = block - (taps - 1);
     if constexpr (std::is_same<T, double>::value) {
         blockScratch_.resize(FirBlockScratchSize(taps));
         FirBlock()(Taps, taps, x, out, count, blockScratch_.data());
-    } else {
-        for (std::size_t i = 0; i < count; ++i) {
-            T sum = T(0);
-            for (std::size_t j = 0; j < taps; ++j)
-                sum = OrderedAdd(sum, Taps[j] * *(x + (taps - 1) + i - j));
-            out[i] = sum;
-        }
     }
 
     DelayLine.Position = (DelayLine.Position + count) % size;

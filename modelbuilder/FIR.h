@@ -38,14 +38,19 @@ public:
     std::int32_t Interpolation = 1;
     std::int32_t TapsPerPhase = 0;
 
-    // Block firing of the one-in, one-out filter (Decimation and Interpolation 1): count samples
-    // from in to out, which may be the same array, bit-identical to count Runs and leaving the same
-    // delay line, so the two may be mixed freely. It applies only when BlockReady; otherwise
-    // RunBlock does nothing and answers false. Its working memory grows to the largest block.
+    // Block firing of the real one-in, one-out filter (Decimation and Interpolation 1): count
+    // samples from in to out, which may be the same array, bit-identical to count Runs on
+    // in[i] * inputGain (the product a Gain block ahead of the filter would fire, folded into the
+    // copy the kernel reads) and leaving the same delay line, so the two may be mixed freely. It
+    // applies only when BlockReady; otherwise RunBlock does nothing and answers false. Its working
+    // memory grows with the block up to 65 536 samples, and no further.
     bool BlockReady() const;
-    bool RunBlock(const T* in, T* out, std::size_t count);
+    bool RunBlock(const T* in, T* out, std::size_t count, T inputGain = T(1));
 
 private:
+    // The delay line's length: the history the taps reach, plus room for one firing's inputs.
+    static std::uint64_t DelayCapacity(std::int32_t numTaps, std::int32_t interpolation,
+                                       std::int32_t decimation);
     void ReleaseDelayStorage();
     // Where the input sample of the given age (0 the newest) lies in the delay line between
     // firings.

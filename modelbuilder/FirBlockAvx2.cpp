@@ -1,67 +1,31 @@
-// Compiled with -mavx2 alone; it includes nothing but the kernel header and the intrinsics, so no
+// Compiled with -mavx2 alone; it includes nothing but the kernel body and the intrinsics, so no
 // AVX2 code can end up in an inline function shared with the rest of the library.
 #include <immintrin.h>
 
-#include "modelbuilder/FirBlock.h"
+#include "modelbuilder/FirBlockKernel.h"
 
 namespace CorvanaModelBuilder {
 namespace {
 
-constexpr std::size_t kLanes = 4;
-constexpr std::size_t kWide = kLanes * 12;  // twelve independent sums fill the mul and add pipes
-
-// sum + term lane by lane, with sum as the first operand in the machine code too: when both are
-// NaN, x86 returns the first operand's NaN, and a compiler may swap the operands of an addition.
-inline __m256d AddInOrder(__m256d sum, __m256d term) {
-    __asm__("vaddpd %1, %0, %0" : "+x"(sum) : "x"(term));
-    return sum;
-}
-
-// Outputs [i, i + kWide) of a pass, from its four shifted copies: copy r holds the pass's input
-// from sample r on, 32-byte aligned, so input q .. q+3 is one aligned load from copy q mod 4.
-// The twelve sums are unrolled by hand so that they stay in registers.
-inline void WideStep(const double* taps, std::size_t tapCount, const double* const* copies,
-                     std::size_t newest, double* y) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = _mm256_setzero_pd(), a2 = _mm256_setzero_pd();
-    __m256d a3 = _mm256_setzero_pd(), a4 = _mm256_setzero_pd(), a5 = _mm256_setzero_pd();
-    __m256d a6 = _mm256_setzero_pd(), a7 = _mm256_setzero_pd(), a8 = _mm256_setzero_pd();
-    __m256d a9 = _mm256_setzero_pd(), a10 = _mm256_setzero_pd(), a11 = _mm256_setzero_pd();
-    for (std::size_t j = 0; j < tapCount; ++j) {
-        const __m256d t = _mm256_broadcast_sd(taps + j);
-        const std::size_t q = newest - j;
-        const double* p = copies[q & 3] + (q & ~std::size_t{3});
-        a0 = AddInOrder(a0, _mm256_mul_pd(t, _mm256_load_pd(p)));
-        a1 = AddInOrder(a1, _mm256_mul_pd(t, _mm256_load_pd(p + 4)));
-        a2 = AddInOrder(a2, _mm256_mul_pd(t, _mm256_load_pd(p + 8)));
-        a3 = AddInOrder(a3, _mm256_mul_pd(t, _mm256_load_pd(p + 12)));
-        a4 = AddInOrder(a4, _mm256_mul_pd(t, _mm256_load_pd(p + 16)));
-        a5 = AddInOrder(a5, _mm256_mul_pd(t, _mm256_load_pd(p + 20)));
-        a6 = AddInOrder(a6, _mm256_mul_pd(t, _mm256_load_pd(p + 24)));
-        a7 = AddInOrder(a7, _mm256_mul_pd(t, _mm256_load_pd(p + 28)));
-        a8 = AddInOrder(a8, _mm256_mul_pd(t, _mm256_load_pd(p + 32)));
-        a9 = AddInOrder(a9, _mm256_mul_pd(t, _mm256_load_pd(p + 36)));
-        a10 = AddInOrder(a10, _mm256_mul_pd(t, _mm256_load_pd(p + 40)));
-        a11 = AddInOrder(a11, _mm256_mul_pd(t, _mm256_load_pd(p + 44)));
+struct Avx2 {
+    using Vec = __m256d;
+    static constexpr std::size_t kLanes = 4;
+    static Vec Zero() { return _mm256_setzero_pd(); }
+    static Vec Broadcast(const double* p) { return _mm256_broadcast_sd(p); }
+    static Vec Load(const double* p) { return _mm256_load_pd(p); }
+    static Vec Mul(Vec a, Vec b) { return _mm256_mul_pd(a, b); }
+    static Vec AddInOrder(Vec sum, Vec term) {
+        __asm__("vaddpd %1, %0, %0" : "+x"(sum) : "x"(term));
+        return sum;
     }
-    _mm256_storeu_pd(y, a0);
-    _mm256_storeu_pd(y + 4, a1);
-    _mm256_storeu_pd(y + 8, a2);
-    _mm256_storeu_pd(y + 12, a3);
-    _mm256_storeu_pd(y + 16, a4);
-    _mm256_storeu_pd(y + 20, a5);
-    _mm256_storeu_pd(y + 24, a6);
-    _mm256_storeu_pd(y + 28, a7);
-    _mm256_storeu_pd(y + 32, a8);
-    _mm256_storeu_pd(y + 36, a9);
-    _mm256_storeu_pd(y + 40, a10);
-    _mm256_storeu_pd(y + 44, a11);
-}
+    static void Store(double* p, Vec v) { _mm256_storeu_pd(p, v); }
+};
 
 }  // namespace
 
 void FirBlockAvx2(const double* taps, std::size_t tapCount, const double* x, double* y,
                   std::size_t n, double* scratch) {
-    RunAlignedPasses<kLanes, kWide>(taps, tapCount, x, y, n, scratch, WideStep);
+    RunAlignedPasses<Avx2>(taps, tapCount, x, y, n, scratch);
 }
 
 }  // namespace CorvanaModelBuilder

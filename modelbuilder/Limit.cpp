@@ -53,4 +53,30 @@ bool LimitBase::CheckParameters() {
     return CheckLimits();
 }
 
+// In chunks: every sample through Apply, except that the arc tangents it asks for are noted and
+// computed afterwards, together; then the samples that asked are finished again with theirs.
+void LimitChain::ApplyBlock(double* samples, std::size_t count) const {
+    constexpr std::size_t kChunk = 256;
+    double inputs[kChunk];
+    double atans[kChunk];
+    std::uint16_t where[kChunk];
+    for (std::size_t from = 0; from < count; from += kChunk) {
+        const std::size_t n = std::min(kChunk, count - from);
+        double* x = samples + from;
+        std::size_t needed = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double input = x[i];
+            x[i] = ApplyWith(input, [&] {
+                where[needed] = static_cast<std::uint16_t>(i);
+                inputs[needed] = input;
+                atans[needed++] = (input * soft_.K - soft_.Center) / soft_.Scale;
+                return 0.0;
+            });
+        }
+        AtanBlock(atans, atans, needed);
+        for (std::size_t k = 0; k < needed; ++k)
+            x[where[k]] = ApplyWith(inputs[k], [&] { return atans[k]; });
+    }
+}
+
 }  // namespace CorvanaModelBuilder

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <iomanip>
 #include <locale>
 #include <memory>
 #include <sstream>
@@ -92,11 +93,21 @@ inline void ReclaimStepResponse(TimeResponseFIR& fir) {
 constexpr double kMaxSampleRate = 1e14;
 
 // A number as the log and stderr show it, whatever locale the host has set.
+// The shortest text that reads back as the same double, so that a value and its bound never print
+// alike when they differ.
 inline std::string FormatNumber(double value) {
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << value;
-    return text.str();
+    std::string shortest;
+    for (int digits = 6; digits <= 17; ++digits) {
+        std::ostringstream text;
+        text.imbue(std::locale::classic());
+        text << std::setprecision(digits) << value;
+        shortest = text.str();
+        std::istringstream back(shortest);
+        back.imbue(std::locale::classic());
+        double read = 0.0;
+        if (!std::isfinite(value) || ((back >> read) && read == value)) break;
+    }
+    return shortest;
 }
 
 // Only a finite rate can be above the bound; other unusable rates are left to the filters' own

@@ -110,8 +110,7 @@ bool KT7MRL40562D9_Rx::RunBlock(double* samples, std::int32_t count) {
     if (selected < 0 || selected >= kFilterCount || count < 0) return false;
     CorvanaModelBuilder::TimeResponseFIR& fir = StepFir[selected];
     if (!fir.BlockReady()) return false;
-    for (std::int32_t i = 0; i < count; ++i) samples[i] = samples[i] * InputGain.GainFactor;
-    return fir.RunBlock(samples, samples, static_cast<std::size_t>(count));
+    return fir.RunBlock(samples, samples, static_cast<std::size_t>(count), InputGain.GainFactor);
 }
 
 bool KT7MRL40562D9_Rx::Finalize() {

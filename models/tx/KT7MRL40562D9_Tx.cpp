@@ -172,10 +172,9 @@ bool KT7MRL40562D9_Tx::RunBlock(double* samples, std::int32_t count) {
     if (sw < 0 || sw > 1 || fg < 0 || fg > 3 || count < 0) return false;
     CorvanaModelBuilder::TimeResponseFIR& fir = StepFir[sw][fg];
     if (!fir.BlockReady()) return false;
-    for (std::int32_t i = 0; i < count; ++i) samples[i] = samples[i] * InputGain.GainFactor;
-    fir.RunBlock(samples, samples, static_cast<std::size_t>(count));
+    fir.RunBlock(samples, samples, static_cast<std::size_t>(count), InputGain.GainFactor);
     const CorvanaModelBuilder::LimitChain chain(SoftLimit[sw][fg], HardLimit[sw][fg]);
-    for (std::int32_t i = 0; i < count; ++i) samples[i] = chain.Apply(samples[i]);
+    chain.ApplyBlock(samples, static_cast<std::size_t>(count));
     return true;
 }
 

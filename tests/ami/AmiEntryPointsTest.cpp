@@ -482,6 +482,12 @@ TEST_F(AmiLibraries, SampleRatesAboveTheBoundFailSetupWithTheirReason) {
               capture.Lines());
     std::vector<double> atBound = Pulse(4, 8);
     EXPECT_EQ(1, RxInit(atBound, 2, 1, "(KT7MRL40562D9_Rx (rx_samplerate 1e14) (EQ 3))"));
+    // Just above the bound, the two numbers print apart.
+    EXPECT_EQ(0, RxInit(atBound, 2, 1, "(KT7MRL40562D9_Rx (rx_samplerate 100000000000000.02))",
+                        &message));
+    EXPECT_NE(std::string::npos, message.find("rx_samplerate = 100000000000000.02: the largest "
+                                              "supported sample rate is 1e+14 "))
+        << message;
 }
 
 }  // namespace

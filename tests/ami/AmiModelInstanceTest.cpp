@@ -74,7 +74,7 @@ TEST(FilterColumns, EveryColumnGetsItsOwnLifecycleAndNoRowsRunNothing) {
     instance.model.events.clear();
     EXPECT_TRUE(FilterColumns(instance, matrix.data(), 0, 2, kLines));
     EXPECT_TRUE(FilterColumns(instance, matrix.data(), -5, 0, kLines));
-    EXPECT_EQ("SIFSIFSIFSIF", instance.model.events);
+    EXPECT_EQ("SIFSIF", instance.model.events);  // no rows: one lifecycle whatever the columns
     EXPECT_TRUE(FilterColumns(instance, matrix.data(), 2, -1, kLines));
     EXPECT_EQ((std::vector<double>{101, 102, 103, 104}), matrix);
     EXPECT_EQ("", instance.messageLog);
@@ -93,7 +93,11 @@ TEST(FilterColumns, ABlockPathTakesWholeColumnsAndEmptyColumnsNeedNoMatrix) {
     // size is no undefined behaviour (the sanitizer build checks).
     instance.model.events.clear();
     EXPECT_TRUE(FilterColumns(instance, nullptr, -1, 2, kLines));
-    EXPECT_EQ("SIFSIFSIF", instance.model.events);
+    EXPECT_EQ("SIF", instance.model.events);
+    // Nor do two billion empty columns take two billion lifecycles.
+    instance.model.events.clear();
+    EXPECT_TRUE(FilterColumns(instance, nullptr, 0, 2147483647, kLines));
+    EXPECT_EQ("SIF", instance.model.events);
 }
 
 TEST(FinishAmiInit, WithNoPlaceForTheHandleFreesTheInstanceAndFails) {

@@ -164,6 +164,8 @@ TEST(LimitChain, ShortcutGivesTheFormulasBitsAroundBothThresholds) {
             inputs.push_back(sign * std::numeric_limits<double>::infinity());
         }
         inputs.push_back(std::numeric_limits<double>::quiet_NaN());
+        for (double x : {0.0, -0.0, 1e-310, -1e-310, 0.3, -0.3, 1e-9})
+            inputs.push_back(x);  // inside the band: the atan's own bits
         std::vector<double> expected;
         std::vector<double> actual;
         for (double x : inputs) {
@@ -171,6 +173,9 @@ TEST(LimitChain, ShortcutGivesTheFormulasBitsAroundBothThresholds) {
             actual.push_back(chain.Apply(x));
         }
         EXPECT_EQ("", FirstDifference(expected, actual));
+        std::vector<double> block = inputs;  // and in blocks, the arc tangents four lanes at once
+        chain.ApplyBlock(block.data(), block.size());
+        EXPECT_EQ("", FirstDifference(expected, block));
         EXPECT_EQ(level, chain.Apply(chain.Threshold()));  // the shortcut's own answer
     }
 }

@@ -24,27 +24,20 @@ struct VariantName {
     FirBlockVariant variant;
     const char* name;
 };
-const VariantName kVariants[] = {{FirBlockVariant::Generic, "generic"},
-                                 {FirBlockVariant::Sse2, "SSE2"},
-                                 {FirBlockVariant::Avx2, "AVX2"},
-                                 {FirBlockVariant::Avx512, "AVX-512"}};
 
-// Each test forces the kernel variants in turn and puts the best one back.
+// Each test forces the kernel variants in turn and puts the rule's choice back.
 class BlockPath : public ::testing::Test {
 protected:
-    ~BlockPath() override {
-        CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx512) ||
-            CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Avx2) ||
-            CorvanaModelBuilder::ForceFirBlockVariant(FirBlockVariant::Sse2);
-    }
+    ~BlockPath() override { CorvanaModelBuilder::UseFirBlockRule(); }
     // The variants this CPU runs; the others are named once as skipped.
     static std::vector<VariantName> Variants() {
         std::vector<VariantName> usable;
-        for (const VariantName& v : kVariants) {
-            if (CorvanaModelBuilder::FirBlockSupported(v.variant))
-                usable.push_back(v);
+        for (FirBlockVariant v : CorvanaModelBuilder::kFirBlockPreference) {
+            const char* name = CorvanaModelBuilder::FirBlockVariantName(v);
+            if (CorvanaModelBuilder::FirBlockSupported(v))
+                usable.push_back({v, name});
             else
-                std::printf("skipped: this CPU lacks %s\n", v.name);
+                std::printf("skipped: this CPU lacks %s\n", name);
         }
         return usable;
     }
