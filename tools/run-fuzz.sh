@@ -12,6 +12,7 @@ flags=(-std=c++17 -O1 -g -ffp-contract=off -fsanitize=fuzzer,address,undefined
        -fno-sanitize-recover=all -I.)
 models=(models/rx/KT7MRL40562D9_Rx.cpp models/tx/KT7MRL40562D9_Tx.cpp modelbuilder/DFModel.cpp
         modelbuilder/CircularBuffers.cpp modelbuilder/FIR.cpp modelbuilder/FirBlock.cpp
+        modelbuilder/FirBlockSse2.cpp
         modelbuilder/TimeResponseFIR.cpp modelbuilder/Limit.cpp modelbuilder/Atan.cpp)
 
 # Each target's corpus is tests/fuzz/<name>_corpus.
@@ -36,7 +37,8 @@ build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp 
   "${kernels[@]}"
 
 readers=(tools/amirun/{AmiFile,IbisFile,Channel,ChannelTable,TouchstoneChannel,Touchstone,PortOrder}.cpp
-         tools/amirun/{FrequencyResponse,Convolution,Signal}.cpp)
+         tools/amirun/{FrequencyResponse,Convolution,Signal,Json,Output}.cpp
+         tools/amirun/Check{Report,Keywords,Ibis,Package,Ami,File}.cpp)
 build amirun_readers tests/fuzz/AmirunReadersFuzz.cpp "${readers[@]}" amiparams/*.cpp -lfftw3
 
 share=$(( seconds / ${#targets[@]} ))

@@ -1,6 +1,6 @@
-// Arbitrary bytes into every amirun reader: the first byte picks the reader, the rest is the
-// file's text. A reader may refuse the text with its own error, never crash, hang or run away
-// with memory; what it accepts must give finite samples.
+// Arbitrary bytes into every amirun reader and the file checker: the first byte picks the
+// reader, the rest is the file's text. A reader may refuse the text with its own error, never
+// crash, hang or run away with memory; what it accepts must give finite samples.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +9,7 @@
 
 #include "tools/amirun/AmiFile.h"
 #include "tools/amirun/Channel.h"
+#include "tools/amirun/Check.h"
 #include "tools/amirun/IbisFile.h"
 #include "tools/amirun/Touchstone.h"
 
@@ -48,10 +49,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             case 1:
                 RequireFinite(amirun::ReadTableChannel("fuzz.csv", text, Options(selector)));
                 break;
-            case 2:
+            case 2: {  // the keyword files: the .ibs reader and the checkers of all three types
+                amirun::CheckReport report;
+                amirun::CheckIbisText(text, "fuzz.ibs", report);
+                amirun::CheckPackageText(text, "fuzz.pkg", report);
+                amirun::CheckBoardText(text, "fuzz.ebd", report);
                 amirun::ParseIbisFile(text);
                 break;
+            }
             default: {
+                amirun::CheckReport report;
+                amirun::CheckAmiText(text, "fuzz.ami", "model", report);
                 const amirun::AmiModelDescription model = amirun::ParseAmiFile(text);
                 amirun::BuildParameterString(model, amirun::ResolveValues(model, {}));
                 break;

@@ -17,5 +17,6 @@ Command AddSweepCommand(CLI::App& app);
 Command AddLinkCommand(CLI::App& app);
 Command AddOptimizeCommand(CLI::App& app);
 Command AddDatasheetCommand(CLI::App& app);
+Command AddCheckCommand(CLI::App& app);
 
 }  // namespace amirun

@@ -1,6 +1,7 @@
 // amirun: a command-line IBIS-AMI host. Loads any model library, builds its parameter string
 // from its .ami file, and runs AMI_Init on a channel, AMI_GetWave on a PRBS waveform, a sweep of
-// one List parameter, or a whole link through both IBIS-AMI flows. Each command lives in its own
+// one List parameter, or a whole link through both IBIS-AMI flows; and checks IBIS and AMI
+// files. Each command lives in its own
 // file; the numbers come from the core library beside them.
 #include <CLI/CLI.hpp>
 #include <iostream>
@@ -25,7 +26,8 @@ int main(int argc, char** argv) {
         "the command line was not understood (the reason on standard error).");
     const std::vector<Command> commands{AddInitCommand(app),     AddGetWaveCommand(app),
                                         AddSweepCommand(app),    AddLinkCommand(app),
-                                        AddOptimizeCommand(app), AddDatasheetCommand(app)};
+                                        AddOptimizeCommand(app), AddDatasheetCommand(app),
+                                        AddCheckCommand(app)};
     app.set_version_flag("--version", "amirun 1.2.0");
     CLI11_PARSE(app, argc, argv);
     InstallCleanup();
