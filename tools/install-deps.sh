@@ -2,16 +2,19 @@
 # Installs, from Debian's packages, whatever the machine lacks for one purpose, and nothing more:
 #   main  the build and amirun (the README's main job)                        [default]
 #   test  main, plus the test and benchmark libraries, the Windows cross compiler and Wine
-#   ci    test, plus clang with its fuzzing runtime
+#   ci    test, plus clang with its fuzzing runtime, a local Slurm cluster and Chromium
+#   cluster  a local Slurm cluster (slurm-wlm, munge)
 # Does nothing (and needs no network) when everything is there.
 set -euo pipefail
 purpose=${1:-main}
-packages=(cmake g++ make pkg-config libcli11-dev libfftw3-dev gnuplot-nox locales binutils)
+packages=(cmake g++ make pkg-config libcli11-dev libfftw3-dev nlohmann-json3-dev gnuplot-nox locales
+          binutils)
 case "$purpose" in
   main) ;;
+  cluster) packages=(slurm-wlm munge) ;;
   test|ci)
     packages+=(libgtest-dev libbenchmark-dev libmpfr-dev clang-format g++-mingw-w64-x86-64 wine64)
-    [ "$purpose" = ci ] && packages+=(clang libclang-rt-14-dev)
+    [ "$purpose" = ci ] && packages+=(clang libclang-rt-14-dev slurm-wlm munge chromium)
     ;;
   *) echo "usage: $0 [main|test|ci]" >&2; exit 2 ;;
 esac

@@ -18,5 +18,7 @@ Command AddLinkCommand(CLI::App& app);
 Command AddOptimizeCommand(CLI::App& app);
 Command AddDatasheetCommand(CLI::App& app);
 Command AddCheckCommand(CLI::App& app);
+Command AddBatchCommand(CLI::App& app);
+Command AddReportCommand(CLI::App& app);
 
 }  // namespace amirun

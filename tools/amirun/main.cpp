@@ -24,10 +24,10 @@ int main(int argc, char** argv) {
         "Exit status: 0 done; 1 an error while running (the reason on standard error); 3 with\n"
         "--strict, the model used a default for a parameter it could not read; any other value:\n"
         "the command line was not understood (the reason on standard error).");
-    const std::vector<Command> commands{AddInitCommand(app),     AddGetWaveCommand(app),
-                                        AddSweepCommand(app),    AddLinkCommand(app),
-                                        AddOptimizeCommand(app), AddDatasheetCommand(app),
-                                        AddCheckCommand(app)};
+    const std::vector<Command> commands{
+        AddInitCommand(app),  AddGetWaveCommand(app),  AddSweepCommand(app),
+        AddLinkCommand(app),  AddOptimizeCommand(app), AddDatasheetCommand(app),
+        AddCheckCommand(app), AddBatchCommand(app),    AddReportCommand(app)};
     app.set_version_flag("--version", "amirun 1.2.0");
     CLI11_PARSE(app, argc, argv);
     InstallCleanup();
