@@ -113,12 +113,28 @@ std::string SettingsName(const ResultRun& run) {
     return "tx: " + run.Side("tx.") + ", rx: " + run.Side("rx.");
 }
 
-// A colour from red (closed) through yellow to green (the best height of the map).
-std::string Colour(double value, double best) {
-    const double t = best > 0.0 ? std::clamp(value / best, 0.0, 1.0) : 0.0;
-    const int red = value <= 0.0 ? 220 : int(std::lround(230 - 150 * t));
-    const int green = value <= 0.0 ? 60 : int(std::lround(120 + 100 * t));
-    return "rgb(" + std::to_string(red) + "," + std::to_string(green) + ",90)";
+// Green for an open eye, darker the higher against the map's best; red for a closed one, darker
+// the more closed against the map's worst; so a map of closed eyes still shows its order.
+std::string Colour(double value, double best, double worst) {
+    if (value > 0.0) {
+        const double t = best > 0.0 ? std::clamp(value / best, 0.0, 1.0) : 0.0;
+        return "rgb(" + std::to_string(int(std::lround(200 - 150 * t))) + "," +
+               std::to_string(int(std::lround(235 - 60 * t))) + "," +
+               std::to_string(int(std::lround(200 - 150 * t))) + ")";
+    }
+    const double t = worst < 0.0 ? std::clamp(value / worst, 0.0, 1.0) : 0.0;
+    return "rgb(" + std::to_string(int(std::lround(245 - 45 * t))) + "," +
+           std::to_string(int(std::lround(210 - 170 * t))) + "," +
+           std::to_string(int(std::lround(200 - 150 * t))) + ")";
+}
+
+// The channels in natural order (builtin:8 before builtin:12).
+std::vector<std::string> ChannelOrder(
+    const std::map<std::string, std::vector<const ResultRun*>>& perChannel) {
+    std::vector<std::string> names;
+    for (const auto& entry : perChannel) names.push_back(entry.first);
+    std::sort(names.begin(), names.end(), NaturalLess);
+    return names;
 }
 
 // The eye's opening drawn to scale: a hexagon as wide as the eye (of one UI) and as high as it
@@ -300,36 +316,46 @@ std::string ResultsHtml(const MergedResults& merged) {
          << merged.duplicates.size() << " found twice, " << merged.broken
          << " broken lines). Heights are the statistical eye's at the plan's BER where that flow "
             "ran, else the bit-by-bit eye's, in volts.</p>";
-    // Heat map: the worst height over the channels, transmitter settings by receiver settings.
+    // Heat maps over transmitter x receiver settings: the worst and the mean height over the
+    // channels.
     std::vector<std::string> txs, rxs;
-    std::map<std::pair<std::string, std::string>, double> cell;
-    double best = 0.0;
     for (const SettingScore& s : ranked) {
         if (std::find(txs.begin(), txs.end(), s.tx) == txs.end()) txs.push_back(s.tx);
         if (std::find(rxs.begin(), rxs.end(), s.rx) == rxs.end()) rxs.push_back(s.rx);
-        cell[{s.tx, s.rx}] = s.worst;
-        best = std::max(best, s.worst);
     }
     std::sort(txs.begin(), txs.end(), NaturalLess);
     std::sort(rxs.begin(), rxs.end(), NaturalLess);
-    html << "<h2>Worst-channel eye height (mV) over transmitter x receiver settings</h2>"
-            "<table class='map' id='heatmap'><tr><th class='l'>tx \\ rx</th>";
-    for (const std::string& rx : rxs) html << "<th>" << Escape(rx) << "</th>";
-    html << "</tr>";
-    for (const std::string& tx : txs) {
-        html << "<tr><th class='l'>" << Escape(tx) << "</th>";
-        for (const std::string& rx : rxs) {
-            const auto found = cell.find({tx, rx});
-            if (found == cell.end()) {
-                html << "<td></td>";
-                continue;
-            }
-            html << "<td style='background:" << Colour(found->second, best) << "'>"
-                 << Fixed(found->second * 1e3, 1) << "</td>";
+    for (const bool worstMap : {true, false}) {
+        std::map<std::pair<std::string, std::string>, double> cell;
+        double best = 0.0, worst = 0.0;
+        for (const SettingScore& s : ranked) {
+            const double value = worstMap ? s.worst : s.mean;
+            cell[{s.tx, s.rx}] = value;
+            best = std::max(best, value);
+            worst = std::min(worst, value);
         }
+        html << "<h2>" << (worstMap ? "Worst-channel" : "Mean")
+             << " eye height (mV) over transmitter x receiver settings</h2><table class='map' id='"
+             << (worstMap ? "heatmap" : "meanmap") << "'><tr><th class='l'>tx \\ rx</th>";
+        for (const std::string& rx : rxs) html << "<th>" << Escape(rx) << "</th>";
         html << "</tr>";
+        for (const std::string& tx : txs) {
+            html << "<tr><th class='l'>" << Escape(tx) << "</th>";
+            for (const std::string& rx : rxs) {
+                const auto found = cell.find({tx, rx});
+                if (found == cell.end()) {
+                    html << "<td></td>";
+                    continue;
+                }
+                html << "<td style='background:" << Colour(found->second, best, worst) << "'>"
+                     << Fixed(found->second * 1e3, 1) << "</td>";
+            }
+            html << "</tr>";
+        }
+        html << "</table>";
     }
-    html << "</table>";
+    html << "<p>Green: open, darker the higher; red: closed (negative height), darker the more "
+            "closed.</p>";
     html << "<h2>Best settings overall (by the worst channel)</h2><table><tr><th>rank</th>"
             "<th class='l'>settings</th><th>worst height (mV)</th><th>mean height (mV)</th>"
             "<th>channels</th></tr>";
@@ -340,7 +366,8 @@ std::string ResultsHtml(const MergedResults& merged) {
     html << "</table><h2>Best settings per channel</h2><table><tr><th class='l'>channel</th>"
             "<th class='l'>settings</th><th>height (mV)</th><th>width (UI)</th></tr>";
     std::vector<const ResultRun*> bests;
-    for (const auto& [channel, runs] : perChannel) {
+    for (const std::string& channel : ChannelOrder(perChannel)) {
+        const auto& runs = perChannel.at(channel);
         bests.push_back(runs.front());
         html << "<tr><td class='l'>" << Escape(channel) << "</td><td class='l'>"
              << Escape(SettingsName(*runs.front())) << "</td><td>"

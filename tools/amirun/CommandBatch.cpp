@@ -4,6 +4,7 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 
 #include "tools/amirun/Commands.h"
@@ -12,6 +13,8 @@
 #include "tools/amirun/Output.h"
 #include "tools/amirun/Parallel.h"
 #include "tools/amirun/Plan.h"
+#include "tools/amirun/Plot.h"
+#include "tools/amirun/Report.h"
 #include "tools/amirun/Results.h"
 #include "tools/amirun/Waveform.h"
 
@@ -25,7 +28,23 @@ struct BatchOptions {
     std::string out = "batch";
     std::string shard = "0/1";
     int jobs = int(std::clamp(std::thread::hardware_concurrency(), 1u, 256u));
+    bool plots = false;
 };
+
+// With --plots, each run's statistical eye as DIR/plots/<id>_stat_eye.png.
+void PlotRun(const BatchOptions& options, const Plan& plan, const PlanRun& run,
+             const StatisticalResult& stat) {
+    static std::mutex plotting;  // one gnuplot at a time keeps the runs' own threads busy
+    const std::lock_guard<std::mutex> lock(plotting);
+    const double swing = 2.0 * plan.amplitude;
+    const fs::path folder = fs::path(options.out) / "plots";
+    fs::create_directories(folder);
+    PlotEye((folder / (run.id + "_stat_eye.png")).string(),
+            plan.channelNames[run.channel] + ", tx " + SettingsText(run.tx) + ", rx " +
+                SettingsText(run.rx) + ": " + StatisticalEyeText(stat.eye, swing, plan.targetBer),
+            StatisticalDensity(stat.eye, 200, 1.0, swing), "log10 probability",
+            StatisticalContours(stat.eye, swing));
+}
 
 void ParseShard(const std::string& text, std::size_t& k, std::size_t& n) {
     const auto slash = text.find('/');
@@ -102,6 +121,7 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
                     {"height_v", stat.eye.height * swing},
                     {"width_ui", stat.eye.width},
                     {"best_phase_ui", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases)}};
+                if (options.plots) PlotRun(options, plan, r, stat);
             }
             if (plan.bitByBit && link.m.txLibrary->HasGetWave()) {
                 const auto equalized = InitColumns(
@@ -160,6 +180,8 @@ Command AddBatchCommand(CLI::App& app) {
     batch->add_option("--jobs", options->jobs, "runs at a time on this machine")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
+    batch->add_flag("--plots", options->plots,
+                    "draw each run's statistical eye into DIR/plots (off: batches are large)");
     return {batch, [options] { return RunBatch(*options); }};
 }
 
