@@ -49,10 +49,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir_); }
 
+    // Short windows keep the runs quick (the sanitizer build runs them too).
     std::string PlanWith(const std::string& channels, const std::string& sweep) {
         const fs::path path = dir_ / "plan.json";
         Write(path, R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
-                        "channels": )" +
+                        "window_bits": 32, "channels": )" +
                         channels + R"(, "sweep": )" + sweep + "}");
         return path.string();
     }
@@ -174,10 +175,10 @@ TEST_F(Batch, AKilledShardRerunEqualsAnUninterruptedOne) {
     ASSERT_EQ(8, std::count(whole.begin(), whole.end(), '\n'));
     const fs::path killed = dir_ / "killed" / "results-0-of-1.jsonl";
     RunAmirun({"batch", plan, "--out", "killed", "--jobs", "1"}, dir_, [&](pid_t pid) {
-        for (int i = 0; i < 600; ++i) {  // until two runs are in, then SIGKILL
+        for (int i = 0; i < 3000; ++i) {  // until two runs are in, then SIGKILL
             const std::string part = Read(killed);
             if (std::count(part.begin(), part.end(), '\n') >= 2) break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         kill(pid, SIGKILL);
         return true;
