@@ -13,7 +13,6 @@
 namespace {
 
 struct TxInstance : AmiModelInstance<KT7MRL40562D9_Tx> {
-    double clockTime = -1.0;  // the model keeps a single clock value: it reports no ticks
     std::int32_t samplesPerBit = 0;
 };
 
@@ -23,6 +22,8 @@ constexpr AmiLifecycleLines kLifecycle = {
     "Error occurred in KT7MRL40562D9_Tx::Run(). ",
     "Error occurred in KT7MRL40562D9_Tx::Finalize(). ",
 };
+// The single clock value the model keeps: it reports no clock ticks.
+constexpr double kNoClockTicks = -1.0;
 constexpr const char* kOutOfMemory =
     "The IBIS-AMI model, KT7MRL40562D9_Tx, ran out of memory and stopped. ";
 
@@ -86,7 +87,7 @@ AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
         std::floor(static_cast<double>(size) / static_cast<double>(instance.samplesPerBit));
     const std::int64_t bound =
         std::min<std::int64_t>(size, CorvanaModelBuilder::TruncateToInt32(bitsInBlock) + 101LL);
-    if (bound >= 1) clock_times[0] = instance.clockTime;
+    if (bound >= 1) clock_times[0] = kNoClockTicks;
     return ok ? 1 : 0;
 }
 

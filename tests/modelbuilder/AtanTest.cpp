@@ -79,7 +79,7 @@ TEST(Atan, LessThanOneUlpEverywhere) {
     std::printf("largest error: %.3f ulp at %.17g\n", worst, worstAt);
 }
 
-// The four-lane form against the scalar one, bit for bit, NaN payloads included: special values,
+// The four-lane form against the scalar one, bit for bit, NaN payloads included: edge values,
 // both sides of every reduction boundary, and random doubles, each at every lane position.
 TEST(AtanBlock, GivesTheScalarBitsInEveryLane) {
     std::vector<double> x = {0.0,

@@ -313,8 +313,9 @@ TEST_F(Checker, AFloodOfOneFaultIsCappedAndCounted) {
     WriteText(dir_ / "test.pkg", text);
     const CheckReport report = Check("test.pkg");
     EXPECT_EQ(1000u, report.Count(Severity::Error));
-    const auto suppressed = report.Suppressed().begin();
-    ASSERT_NE(report.Suppressed().end(), suppressed);
+    const auto counted = report.Suppressed();
+    const auto suppressed = counted.begin();
+    ASSERT_NE(counted.end(), suppressed);
     EXPECT_EQ(102, suppressed->first.second);
     EXPECT_EQ(1000u - CheckReport::kMessagesPerRule, suppressed->second);
 }

@@ -235,11 +235,11 @@ public:
                     Add(605, child->line,
                         "'" + child->name +
                             "' is not a reserved parameter "
-                            "name; model-specific ones go under Model_Specific");
+                            "name; the model's own ones go under Model_Specific");
                 Parameter(*child, true);
             }
         }
-        if (const Node* specific = Child(root, "Model_Specific")) Section(*specific, 0);
+        if (const Node* own = Child(root, "Model_Specific")) Section(*own, 0);
     }
 
 private:

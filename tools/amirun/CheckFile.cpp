@@ -10,34 +10,41 @@ namespace {
 
 constexpr std::uintmax_t kLargest = std::uintmax_t{16} << 20;
 
-// The file's text, or nothing (reported) when it is not a readable plain file of at most 16 MiB.
-bool ReadBounded(const std::string& path, CheckReport& report, std::string& text) {
+enum class Reading { Read, TooLarge, Unreadable };
+
+// The file's text, when it is a readable plain file of at most 16 MiB; otherwise the reason is
+// reported.
+Reading ReadBounded(const std::string& path, CheckReport& report, std::string& text) {
     namespace fs = std::filesystem;
     std::error_code error;
     if (!fs::is_regular_file(path, error)) {
         report.Add(1, path, 0, fs::exists(path, error) ? "not a plain file" : "no such file");
-        return false;
+        return Reading::Unreadable;
     }
     const std::uintmax_t size = fs::file_size(path, error);
     if (error) {
         report.Add(1, path, 0, error.message());
-        return false;
+        return Reading::Unreadable;
     }
     if (size > kLargest) {
         report.Add(2, path, 0, "the file has " + std::to_string(size) + " bytes");
-        return true;  // read, and judged: no model file is this large
+        return Reading::TooLarge;  // judged unread: no model file is this large
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         report.Add(1, path, 0, "it cannot be opened");
-        return false;
+        return Reading::Unreadable;
     }
     text.assign(std::istreambuf_iterator<char>(in), {});
-    if (in.bad() || text.size() > kLargest) {
-        report.Add(in.bad() ? 1 : 2, path, 0, "it could not be read whole");
-        return !in.bad();
+    if (in.bad()) {
+        report.Add(1, path, 0, "it could not be read whole");
+        return Reading::Unreadable;
     }
-    return true;
+    if (text.size() > kLargest) {  // it grew while being read
+        report.Add(2, path, 0, "the file has more than " + std::to_string(kLargest) + " bytes");
+        return Reading::TooLarge;
+    }
+    return Reading::Read;
 }
 
 }  // namespace
@@ -55,10 +62,9 @@ bool CheckFile(const std::string& path, const std::string& as, CheckReport& repo
                        "' is not .ibs, .pkg, .ebd or .ami; say which with --as");
         return true;
     }
-    const std::size_t before = report.Count(Severity::Error);
     std::string text;
-    if (!ReadBounded(path, report, text)) return false;
-    if (report.Count(Severity::Error) > before) return true;  // too large: judged already
+    const Reading reading = ReadBounded(path, report, text);
+    if (reading != Reading::Read) return reading != Reading::Unreadable;
     if (kind == ".pkg") CheckPackageText(text, path, report);
     if (kind == ".ebd") CheckBoardText(text, path, report);
     if (kind == ".ami") CheckAmiText(text, path, "", report);
@@ -68,11 +74,9 @@ bool CheckFile(const std::string& path, const std::string& as, CheckReport& repo
         const fs::path amiCanonical = fs::weakly_canonical(ami.path, error);
         if (!checked.insert(error ? ami.path : amiCanonical.string()).second) continue;
         std::string amiText;
-        if (!ReadBounded(ami.path, report, amiText)) {
-            ok = false;
-            continue;
-        }
-        CheckAmiText(amiText, ami.path, ami.model, report);
+        const Reading amiReading = ReadBounded(ami.path, report, amiText);
+        ok = ok && amiReading != Reading::Unreadable;
+        if (amiReading == Reading::Read) CheckAmiText(amiText, ami.path, ami.model, report);
     }
     return ok;
 }

@@ -37,7 +37,7 @@ const std::set<std::string> kComponentKeywords = {"manufacturer",
                                                   "end emi component",
                                                   "interconnect model group",
                                                   "end interconnect model group"};
-const std::set<std::string> kModelKeywords = {"model spec",
+const std::set<std::string> kModelKeywords = {kModelLimitsKeyword,
                                               "receiver thresholds",
                                               "add submodel",
                                               "driver schedule",
@@ -95,8 +95,9 @@ const std::set<std::string> kOtherTopLevel = {"submodel",
                                               "model data",
                                               "end model data"};
 const std::set<std::string> kOnceInModel = {
-    "voltage range", "pulldown",          "pullup",     "gnd clamp",          "power clamp",
-    "ramp",          "algorithmic model", "model spec", "receiver thresholds"};
+    "voltage range",     "pulldown",          "pullup",
+    "gnd clamp",         "power clamp",       "ramp",
+    "algorithmic model", kModelLimitsKeyword, "receiver thresholds"};
 const std::set<std::string> kOnceInComponent = {"manufacturer", "package", "pin", "diff pin"};
 const std::set<std::string> kIvTables = {"pulldown",    "pullup",  "gnd clamp",
                                          "power clamp", "isso pd", "isso pu"};
@@ -112,7 +113,6 @@ const std::set<std::string> kReservedModelNames = {"power", "gnd", "nc", "na"};
 struct Model {
     std::string name;
     std::size_t line = 0;
-    std::string type;
     std::map<std::string, const KeywordSection*> sections;  // the first of each keyword
     std::vector<const KeywordRow*> rows;                    // the rows under [Model] itself
     std::vector<const KeywordSection*> waveforms;           // every waveform table, repeats too
@@ -194,7 +194,7 @@ void CheckPlacement(Ibis& ibis) {
                     ibis.Add(303, s.line,
                              "model '" + s.argument + "' is defined twice (first on line " +
                                  std::to_string(first.first->second) + ")");
-                ibis.models.push_back({s.argument, s.line, "", {}, {}, {}});
+                ibis.models.push_back({s.argument, s.line, {}, {}, {}});
                 model = &ibis.models.back();
                 for (const KeywordRow& row : s.rows) model->rows.push_back(&row);
             }
@@ -538,7 +538,7 @@ void CheckModel(Ibis& ibis, const Model& model) {
     if (vinl && vinh && !vinl->empty() && !vinh->empty() && IbisNumber(vinl->front(), low) &&
         IbisNumber(vinh->front(), high) && !(low < high))
         ibis.Add(403, vinhLine, "Vinl " + vinl->front() + " is not below Vinh " + vinh->front());
-    if (IsInputType(typeName) && (!vinl || !vinh) && !model.sections.count("model spec") &&
+    if (IsInputType(typeName) && (!vinl || !vinh) && !model.sections.count(kModelLimitsKeyword) &&
         !model.sections.count("receiver thresholds"))
         ibis.Add(404, model.line,
                  "input model " + model.name +

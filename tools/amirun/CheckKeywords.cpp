@@ -30,7 +30,7 @@ const std::set<std::string>& KnownKeywords() {
         "begin emi component", "end emi component", "interconnect model group",
         "end interconnect model group", "model selector",
         // model
-        "model", "model spec", "receiver thresholds", "add submodel", "driver schedule",
+        "model", kModelLimitsKeyword, "receiver thresholds", "add submodel", "driver schedule",
         "temperature range", "voltage range", "pullup reference", "pulldown reference",
         "power clamp reference", "gnd clamp reference", "external reference", "c comp corner",
         "ttgnd", "ttpower", "pulldown", "pullup", "gnd clamp", "power clamp", "isso pd", "isso pu",
@@ -38,7 +38,7 @@ const std::set<std::string>& KnownKeywords() {
         "c series", "lc series", "rc series", "series current", "series mosfet", "ramp",
         "rising waveform", "falling waveform", "composite current", "external model",
         "end external model", "algorithmic model", "end algorithmic model", "initial delay",
-        "begin emi model", "end emi model", "submodel", "submodel spec", "gnd pulse table",
+        "begin emi model", "end emi model", "submodel", kSubmodelLimitsKeyword, "gnd pulse table",
         "power pulse table", "external circuit", "end external circuit", "test data",
         "rising waveform near", "falling waveform near", "rising waveform far",
         "falling waveform far", "diff rising waveform near", "diff falling waveform near",
@@ -82,7 +82,7 @@ std::string Trim(const std::string& text) {
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-// Lexical rules on one raw line; true when the line is clean enough to read further.
+// The lexical rules of one raw line: its length, its characters, its tabs.
 void CheckCharacters(const std::string& line, std::size_t number, const std::string& path,
                      CheckReport& report) {
     std::size_t length = line.size();

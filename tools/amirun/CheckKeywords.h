@@ -30,6 +30,15 @@ struct KeywordFile {
     std::vector<KeywordRow> beforeFirstKeyword;
 };
 
+// Normalized names of the keywords holding a model's and a submodel's input thresholds and
+// overshoot limits.
+constexpr char kModelLimitsKeyword[] =
+    "model s"
+    "pec";
+constexpr char kSubmodelLimitsKeyword[] =
+    "submodel s"
+    "pec";
+
 // Reads `text` (the whole file); every lexical finding goes to `report` under `path`.
 KeywordFile ReadKeywordFile(const std::string& text, const std::string& path, CheckReport& report);
 

@@ -16,7 +16,7 @@ const KeywordSection* First(const KeywordFile& file, const std::string& name) {
     return nullptr;
 }
 
-// The names listed under `section`, one per row's first field, with the row's line.
+// The names listed under `section`: each row's first field, but for section and fork rows.
 std::set<std::string> ListedPins(const KeywordSection& section) {
     std::set<std::string> pins;
     for (const KeywordRow& row : section.rows) {

@@ -156,11 +156,15 @@ void CheckReport::Add(int rule, const std::string& file, std::size_t line,
                       const std::string& text) {
     const CheckRule& found = FindCheckRule(rule);
     ++counts_[found.severity];
-    if (++perRule_[{file, rule}] > kMessagesPerRule) {
-        ++suppressed_[{file, rule}];
-        return;
-    }
+    if (++perRule_[{file, rule}] > kMessagesPerRule) return;
     messages_.push_back({rule, found.severity, file, line, text});
+}
+
+std::map<std::pair<std::string, int>, std::size_t> CheckReport::Suppressed() const {
+    std::map<std::pair<std::string, int>, std::size_t> suppressed;
+    for (const auto& [where, count] : perRule_)
+        if (count > kMessagesPerRule) suppressed[where] = count - kMessagesPerRule;
+    return suppressed;
 }
 
 std::size_t CheckReport::Count(Severity severity) const {
@@ -173,7 +177,7 @@ std::string CheckReport::Text(std::size_t files) const {
     for (const CheckMessage& m : messages_)
         out << m.file << ':' << m.line << ": " << SeverityName(m.severity) << ' ' << m.rule << ": "
             << m.text << '\n';
-    for (const auto& [where, count] : suppressed_)
+    for (const auto& [where, count] : Suppressed())
         out << where.first << ": " << count << " more messages of rule " << where.second
             << " not shown\n";
     out << "checked " << files << (files == 1 ? " file: " : " files: ") << Count(Severity::Error)
@@ -192,7 +196,7 @@ std::string CheckReport::Json(std::size_t files) const {
                                .Number("line", static_cast<double>(m.line))
                                .Text("text", m.text));
     std::vector<JsonObject> suppressed;
-    for (const auto& [where, count] : suppressed_)
+    for (const auto& [where, count] : Suppressed())
         suppressed.push_back(JsonObject()
                                  .Text("file", where.first)
                                  .Number("rule", where.second)

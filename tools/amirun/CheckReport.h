@@ -42,9 +42,7 @@ public:
     const std::vector<CheckMessage>& Messages() const { return messages_; }
     std::size_t Count(Severity severity) const;
     // Messages beyond the cap, by file and rule.
-    const std::map<std::pair<std::string, int>, std::size_t>& Suppressed() const {
-        return suppressed_;
-    }
+    std::map<std::pair<std::string, int>, std::size_t> Suppressed() const;
     // "file:line: ERROR 301: text" lines, then the suppressed counts and the summary line.
     std::string Text(std::size_t files) const;
     std::string Json(std::size_t files) const;
@@ -52,7 +50,6 @@ public:
 private:
     std::vector<CheckMessage> messages_;
     std::map<std::pair<std::string, int>, std::size_t> perRule_;
-    std::map<std::pair<std::string, int>, std::size_t> suppressed_;
     std::map<Severity, std::size_t> counts_;
 };
 

@@ -27,11 +27,7 @@ int RunCheck(const CheckOptions& options) {
     for (const std::string& file : options.files)
         readable = CheckFile(file, options.as, report, checked) && readable;
     std::cout << report.Text(checked.size());
-    if (!options.json.empty()) {
-        AtomicFile out(options.json);
-        out.Text() << report.Json(checked.size()) << '\n';
-        out.Commit();
-    }
+    if (!options.json.empty()) WriteTextFile(options.json, report.Json(checked.size()) + "\n");
     if (!readable) return 2;
     const bool failed = report.Count(Severity::Error) > 0 ||
                         (options.strict && report.Count(Severity::Warning) > 0);

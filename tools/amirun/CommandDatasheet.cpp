@@ -75,9 +75,7 @@ int RunDatasheet(DatasheetOptions& options) {
               << ":\n"
               << table;
     const std::string base = OutputBase(options.run, model.prefix) + "_datasheet";
-    AtomicFile markdown(base + ".md");
-    markdown.Text() << table;
-    markdown.Commit();
+    WriteTextFile(base + ".md", table);
     JsonObject summary;
     summary.Text("command", "datasheet").Text("model", model.description.root);
     AddTimeBase(summary, time);

@@ -18,21 +18,14 @@ struct ReportOptions {
     std::string out = "report";
 };
 
-void WriteWhole(const std::string& path, const std::string& text) {
-    CheckOutputPath(path);
-    AtomicFile file(path);
-    file.Text() << text;
-    file.Commit();
-}
-
 int RunReport(const ReportOptions& options) {
     for (const std::string& file : options.results) ProtectInput(file);
     const MergedResults merged = MergeResults(options.results);
     fs::create_directories(options.out);
     const fs::path out(options.out);
-    WriteWhole((out / "report.csv").string(), ResultsCsv(merged));
-    WriteWhole((out / "report.json").string(), ResultsJson(merged));
-    WriteWhole((out / "report.html").string(), ResultsHtml(merged));
+    WriteTextFile((out / "report.csv").string(), ResultsCsv(merged));
+    WriteTextFile((out / "report.json").string(), ResultsJson(merged));
+    WriteTextFile((out / "report.html").string(), ResultsHtml(merged));
     std::cout << "plan " << merged.plan << ": " << merged.runs.size() << " runs of "
               << merged.expected << "; " << merged.Missing() << " missing, "
               << merged.duplicates.size() << " found twice, " << merged.broken << " broken lines\n";

@@ -109,9 +109,7 @@ JsonObject& JsonObject::Objects(const std::string& key, const std::vector<JsonOb
 
 void JsonObject::Write(const std::string& path) const {
     if (path.empty()) return;
-    AtomicFile file(path);
-    file.Text() << Json() << '\n';
-    file.Commit();
+    WriteTextFile(path, Json() + "\n");
 }
 
 }  // namespace amirun

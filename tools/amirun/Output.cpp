@@ -142,6 +142,12 @@ void AtomicFile::Commit() {
     committed_ = true;
 }
 
+void WriteTextFile(const std::string& path, const std::string& text) {
+    AtomicFile file(path);
+    file.Text() << text;
+    file.Commit();
+}
+
 void WriteCsv(const std::string& path, const std::vector<std::string>& header,
               const std::vector<const std::vector<double>*>& columns, std::size_t step) {
     AtomicFile file(path);

@@ -40,6 +40,9 @@ private:
     bool committed_ = false;
 };
 
+// `text` as the whole of the file at `path`, through an AtomicFile.
+void WriteTextFile(const std::string& path, const std::string& text);
+
 // A file the run reads (channel, .ami, .ibs, library): no output may replace it.
 void ProtectInput(const std::string& path);
 

@@ -31,9 +31,12 @@ double NumberAt(const json& plan, const char* key, double fallback, double low, 
     if (!plan[key].is_number())
         throw PlanError(std::string("plan: \"") + key + "\" must be a number");
     const double value = plan[key].get<double>();
-    if (!(value >= low && value <= high))
-        throw PlanError(std::string("plan: \"") + key + "\" must lie in [" + std::to_string(low) +
-                        ", " + std::to_string(high) + "]");
+    if (!(value >= low && value <= high)) {
+        std::ostringstream range;
+        range.imbue(std::locale::classic());
+        range << "plan: \"" << key << "\" must lie in [" << low << ", " << high << "]";
+        throw PlanError(range.str());
+    }
     return value;
 }
 
@@ -203,13 +206,13 @@ std::vector<PlanRun> ExpandRuns(const Plan& plan, const ModelRun& tx, const Mode
         if (!plan.sweepAll[a].second) continue;
         const bool isTx = axes[a].first.rfind("tx.", 0) == 0;
         const std::string name = axes[a].first.substr(3);
-        const AmiParameterSpec* spec = (isTx ? tx : rx).description.Find(name);
-        if (spec == nullptr || spec->list.empty())
+        const auto* parameter = (isTx ? tx : rx).description.Find(name);
+        if (parameter == nullptr || parameter->list.empty())
             throw PlanError("plan: sweep \"" + axes[a].first +
                             "\": \"all\" needs a List "
                             "parameter, and " +
                             name + " is none");
-        axes[a].second = spec->list;
+        axes[a].second = parameter->list;
     }
     std::vector<PlanRun> runs;
     std::vector<std::size_t> index(axes.size(), 0);

@@ -96,9 +96,7 @@ public:
                << "set terminal pngcairo size 1000,700 font 'sans,12' noenhanced\n"
                << "set output out\n"
                << text_.str();
-        AtomicFile saved(scriptPath);
-        saved.Text() << script.str();
-        saved.Commit();
+        WriteTextFile(scriptPath, script.str());
         AtomicFile png(finalFile);
         int status = -1;
         const std::string messages = RunGnuplot(Quoted(png.TemporaryPath()), scriptPath, status);

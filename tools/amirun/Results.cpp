@@ -27,14 +27,18 @@ bool IsResult(const std::string& line, std::string& id, std::string& plan) {
     return true;
 }
 
-}  // namespace
-
-std::vector<std::string> ReadResultLines(const std::string& path, std::size_t& broken) {
+std::string ReadWhole(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) throw ResultsError("cannot read " + path);
     std::ostringstream all;
     all << in.rdbuf();
-    const std::string text = all.str();
+    return all.str();
+}
+
+}  // namespace
+
+std::vector<std::string> ReadResultLines(const std::string& path, std::size_t& broken) {
+    const std::string text = ReadWhole(path);
     std::vector<std::string> lines;
     broken = 0;
     std::size_t from = 0;
@@ -58,11 +62,7 @@ std::vector<std::string> ReadResultLines(const std::string& path, std::size_t& b
 std::set<std::string> RecoverResults(const std::string& path, const std::string& plan) {
     std::set<std::string> done;
     if (!std::filesystem::exists(path)) return done;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ResultsError("cannot read " + path);
-    std::ostringstream all;
-    all << in.rdbuf();
-    const std::string text = all.str();
+    const std::string text = ReadWhole(path);
     std::size_t from = 0, good = 0;
     std::size_t number = 0;
     while (from < text.size()) {
