@@ -233,6 +233,8 @@ TEST_F(AmirunRun, RefusesHostileInputWithAClearMessage) {
         {"init " + kRx + " --bit-rate 1e6", 1, "amirun needs 2 to 4096"},
         {"init " + kRx + " --channel-bits 2000000", 0, "Value 2000000 not in range"},
         {"init " + kRx + " --channel-bits 500000", 1, "samples amirun keeps"},
+        {"link " + kTx + " " + kRx + " --window-bits 100000", 1,
+         "more than the 8192 amirun computes; a --window-bits of 8191 or less"},
         {"init " + kRx + " --ami '" + dir + "/nested.ami'", 1,
          "names no model with Reserved_Parameters or Model_Specific parameters"},
         {"init " + kRx + " --ami '" + dir + "/big.ami'", 1, "larger than 1 MiB, not an .ami file"},

@@ -300,24 +300,10 @@ std::string ResultsJson(const MergedResults& merged) {
     return out.dump(2);
 }
 
-std::string ResultsHtml(const MergedResults& merged) {
-    const auto ranked = RankSettings(merged);
-    const auto perChannel = RankPerChannel(merged);
-    std::ostringstream html;
-    html.imbue(std::locale::classic());
-    html << "<!DOCTYPE html><html lang='en'><head><meta charset='utf-8'><title>amirun batch "
-            "report</title><style>body{font-family:sans-serif;margin:20px;color:#222}"
-            "table{border-collapse:collapse;margin:8px 0 20px}td,th{border:1px solid #ccc;"
-            "padding:3px 8px;font-size:13px;text-align:right}th{background:#eee;cursor:pointer}"
-            "td.l,th.l{text-align:left}.map td{width:56px;color:#000}.eyes{display:flex;"
-            "flex-wrap:wrap;gap:16px}.eyes figure{margin:0}</style></head><body>";
-    html << "<h1>Batch report</h1><p>Plan " << Escape(merged.plan) << ": " << merged.runs.size()
-         << " runs of " << merged.expected << " (" << merged.Missing() << " missing, "
-         << merged.duplicates.size() << " found twice, " << merged.broken
-         << " broken lines). Heights are the statistical eye's at the plan's BER where that flow "
-            "ran, else the bit-by-bit eye's, in volts.</p>";
-    // Heat maps over transmitter x receiver settings: the worst and the mean height over the
-    // channels.
+namespace {
+
+// Heat maps over transmitter x receiver settings: the worst and the mean height over the channels.
+void HeatMaps(std::ostream& html, const std::vector<SettingScore>& ranked) {
     std::vector<std::string> txs, rxs;
     for (const SettingScore& s : ranked) {
         if (std::find(txs.begin(), txs.end(), s.tx) == txs.end()) txs.push_back(s.tx);
@@ -356,6 +342,13 @@ std::string ResultsHtml(const MergedResults& merged) {
     }
     html << "<p>Green: open, darker the higher; red: closed (negative height), darker the more "
             "closed.</p>";
+}
+
+// The ten best settings overall, the best per channel, and the worst channels' eyes at their
+// best settings, drawn to one scale.
+void BestSettings(std::ostream& html, const MergedResults& merged,
+                  const std::vector<SettingScore>& ranked) {
+    const auto perChannel = RankPerChannel(merged);
     html << "<h2>Best settings overall (by the worst channel)</h2><table><tr><th>rank</th>"
             "<th class='l'>settings</th><th>worst height (mV)</th><th>mean height (mV)</th>"
             "<th>channels</th></tr>";
@@ -385,8 +378,12 @@ std::string ResultsHtml(const MergedResults& merged) {
              << Fixed(bests[i]->Height() * 1e3, 2) << " mV x " << Fixed(bests[i]->Width(), 3)
              << " UI</figcaption></figure>";
     html << "</div><p>Each opening is drawn to scale: one unit interval wide, and as high as the "
-            "largest eye of the batch at full height.</p><h2>All runs</h2><p>Click a heading to "
-            "sort.</p><table id='runs'><thead><tr>"
+            "largest eye of the batch at full height.</p>";
+}
+
+// Every run, in a table whose headings sort it.
+void AllRuns(std::ostream& html, const MergedResults& merged) {
+    html << "<h2>All runs</h2><p>Click a heading to sort.</p><table id='runs'><thead><tr>"
             "<th class='l'>id</th><th class='l'>channel</th><th class='l'>tx</th>"
             "<th class='l'>rx</th><th>stat height (mV)</th><th>stat width (UI)</th>"
             "<th>bit-by-bit height (mV)</th><th>bit-by-bit width (UI)</th></tr></thead><tbody>";
@@ -406,7 +403,30 @@ std::string ResultsHtml(const MergedResults& merged) {
             "th.dataset.up=up?'1':'0';rows.sort(function(a,b){var x=a.cells[col].textContent,"
             "y=b.cells[col].textContent,p=parseFloat(x),q=parseFloat(y);var c=(!isNaN(p)&&"
             "!isNaN(q))?p-q:x.localeCompare(y);return up?c:-c;});rows.forEach(function(r){"
-            "body.appendChild(r);});});});</script></body></html>\n";
+            "body.appendChild(r);});});});</script>";
+}
+
+}  // namespace
+
+std::string ResultsHtml(const MergedResults& merged) {
+    const auto ranked = RankSettings(merged);
+    std::ostringstream html;
+    html.imbue(std::locale::classic());
+    html << "<!DOCTYPE html><html lang='en'><head><meta charset='utf-8'><title>amirun batch "
+            "report</title><style>body{font-family:sans-serif;margin:20px;color:#222}"
+            "table{border-collapse:collapse;margin:8px 0 20px}td,th{border:1px solid #ccc;"
+            "padding:3px 8px;font-size:13px;text-align:right}th{background:#eee;cursor:pointer}"
+            "td.l,th.l{text-align:left}.map td{width:56px;color:#000}.eyes{display:flex;"
+            "flex-wrap:wrap;gap:16px}.eyes figure{margin:0}</style></head><body>";
+    html << "<h1>Batch report</h1><p>Plan " << Escape(merged.plan) << ": " << merged.runs.size()
+         << " runs of " << merged.expected << " (" << merged.Missing() << " missing, "
+         << merged.duplicates.size() << " found twice, " << merged.broken
+         << " broken lines). Heights are the statistical eye's at the plan's BER where that flow "
+            "ran, else the bit-by-bit eye's, in volts.</p>";
+    HeatMaps(html, ranked);
+    BestSettings(html, merged, ranked);
+    AllRuns(html, merged);
+    html << "</body></html>\n";
     return html.str();
 }
 

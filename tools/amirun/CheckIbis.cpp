@@ -152,10 +152,56 @@ void TablesNeeded(const std::string& type, bool& pulldown, bool& pullup, bool& r
     ramp = drives || sinks || sources;
 }
 
+enum class Scope { Header, Component, Selector, Model, Other, Ended };
+
+// A [Component], [Model Selector], [Model] or other top-level section opens a new scope; a
+// [Model] is recorded with its rows. Returns the model it opens, if any.
+Model* OpenScope(Ibis& ibis, const KeywordSection& s, Scope& scope) {
+    const std::string& k = s.name;
+    if (k == "component") scope = Scope::Component;
+    if (kOtherTopLevel.count(k)) scope = Scope::Other;
+    if (k == "model selector") {
+        scope = Scope::Selector;
+        if (ibis.selectors.count(s.argument))
+            ibis.Add(303, s.line, "model selector '" + s.argument + "' is defined twice");
+        ibis.selectors.emplace(s.argument, s.line);
+    }
+    if (k != "model") return nullptr;
+    scope = Scope::Model;
+    const auto first = ibis.modelLines.emplace(s.argument, s.line);
+    if (!first.second)
+        ibis.Add(303, s.line,
+                 "model '" + s.argument + "' is defined twice (first on line " +
+                     std::to_string(first.first->second) + ")");
+    ibis.models.push_back({s.argument, s.line, {}, {}, {}});
+    Model* model = &ibis.models.back();
+    for (const KeywordRow& row : s.rows) model->rows.push_back(&row);
+    return model;
+}
+
+// A keyword inside a scope: under the right one, and not repeated where it may appear once.
+void CheckInScope(Ibis& ibis, const KeywordSection& s, Scope scope,
+                  std::map<std::string, std::size_t>& inScope) {
+    const std::string& k = s.name;
+    if (kComponentKeywords.count(k) && scope != Scope::Component)
+        ibis.Add(208, s.line, s.written + " belongs under a [Component], before its models");
+    if (kModelKeywords.count(k) && scope != Scope::Model && scope != Scope::Other)
+        ibis.Add(208, s.line, s.written + " belongs under a [Model]");
+    if ((scope == Scope::Component && kOnceInComponent.count(k)) ||
+        (scope == Scope::Model && kOnceInModel.count(k))) {
+        if (inScope.count(k))
+            ibis.Add(209, s.line,
+                     s.written + " again in the same " +
+                         (scope == Scope::Model ? "[Model]" : "[Component]") +
+                         ": the first is on line " + std::to_string(inScope[k]));
+        else
+            inScope[k] = s.line;
+    }
+}
+
 // The sections in order, each placed: component keywords under a [Component], model keywords
 // under a [Model]; repeats where one is allowed.
 void CheckPlacement(Ibis& ibis) {
-    enum class Scope { Header, Component, Selector, Model, Other, Ended };
     Scope scope = Scope::Header;
     std::map<std::string, std::size_t> inScope;
     Model* model = nullptr;
@@ -169,54 +215,19 @@ void CheckPlacement(Ibis& ibis) {
     };
     for (const KeywordSection& s : ibis.file.sections) {
         const std::string& k = s.name;
-        if (k == "comment char" || k == "end") {
-            if (k == "end") {
-                closeModel();
-                scope = Scope::Ended;
-            }
+        if (k == "comment char") continue;
+        if (k == "end") {
+            closeModel();
+            scope = Scope::Ended;
             continue;
         }
         if (k == "component" || k == "model selector" || k == "model" || kOtherTopLevel.count(k)) {
             closeModel();
             inScope.clear();
-            model = nullptr;
-            if (k == "component") scope = Scope::Component;
-            if (k == "model selector") {
-                scope = Scope::Selector;
-                if (ibis.selectors.count(s.argument))
-                    ibis.Add(303, s.line, "model selector '" + s.argument + "' is defined twice");
-                ibis.selectors.emplace(s.argument, s.line);
-            }
-            if (k == "model") {
-                scope = Scope::Model;
-                const auto first = ibis.modelLines.emplace(s.argument, s.line);
-                if (!first.second)
-                    ibis.Add(303, s.line,
-                             "model '" + s.argument + "' is defined twice (first on line " +
-                                 std::to_string(first.first->second) + ")");
-                ibis.models.push_back({s.argument, s.line, {}, {}, {}});
-                model = &ibis.models.back();
-                for (const KeywordRow& row : s.rows) model->rows.push_back(&row);
-            }
-            if (kOtherTopLevel.count(k)) scope = Scope::Other;
+            model = OpenScope(ibis, s, scope);
             continue;
         }
-        const bool component = kComponentKeywords.count(k) != 0;
-        const bool modelLevel = kModelKeywords.count(k) != 0;
-        if (component && scope != Scope::Component)
-            ibis.Add(208, s.line, s.written + " belongs under a [Component], before its models");
-        if (modelLevel && scope != Scope::Model && scope != Scope::Other)
-            ibis.Add(208, s.line, s.written + " belongs under a [Model]");
-        if ((scope == Scope::Component && kOnceInComponent.count(k)) ||
-            (scope == Scope::Model && kOnceInModel.count(k))) {
-            if (inScope.count(k))
-                ibis.Add(209, s.line,
-                         s.written + " again in the same " +
-                             (scope == Scope::Model ? "[Model]" : "[Component]") +
-                             ": the first is on line " + std::to_string(inScope[k]));
-            else
-                inScope[k] = s.line;
-        }
+        CheckInScope(ibis, s, scope, inScope);
         if (model != nullptr && scope == Scope::Model && !model->sections.count(k))
             model->sections[k] = &s;
         if (model != nullptr && scope == Scope::Model && kVtTables.count(k))
@@ -238,8 +249,80 @@ const KeywordSection* FindSection(const std::vector<const KeywordSection*>& sect
     return nullptr;
 }
 
-void CheckComponents(Ibis& ibis) {
-    const KeywordFile& file = ibis.file;
+// R_pkg, L_pkg and C_pkg, each typ within its min .. max.
+void CheckPackageRows(Ibis& ibis, const KeywordSection& package) {
+    std::set<std::string> given;
+    for (const KeywordRow& row : package.rows) {
+        given.insert(row.fields.front());
+        double typ = 0.0;
+        if (!CheckTypMinMax(row, 1, ibis.file.path, ibis.report, typ)) continue;
+        double lo = 0.0, hi = 0.0;
+        if (IbisNumber(row.fields[2], lo) && IbisNumber(row.fields[3], hi) &&
+            (typ < lo || typ > hi))
+            ibis.Add(412, row.line,
+                     row.fields.front() + " typ " + row.fields[1] + " lies outside min " +
+                         row.fields[2] + " .. max " + row.fields[3]);
+    }
+    for (const char* name : {"R_pkg", "L_pkg", "C_pkg"})
+        if (!given.count(name)) ibis.Add(206, package.line, std::string("[Package] has no ") + name);
+}
+
+// One [Pin] row: its shape, a pin listed once, a model this file defines, numbers for R/L/C.
+void CheckPinRow(Ibis& ibis, const KeywordRow& row, std::map<std::string, std::size_t>& pins) {
+    if (row.fields.size() != 3 && row.fields.size() != 6) {
+        ibis.Add(308, row.line,
+                 "a [Pin] row holds pin, signal and model, optionally followed by R_pin, L_pin "
+                 "and C_pin; this one has " +
+                     std::to_string(row.fields.size()) + " columns");
+        return;
+    }
+    const std::string& pin = row.fields[0];
+    if (pins.count(pin))
+        ibis.Add(302, row.line,
+                 "pin " + pin + " is listed again (first on line " + std::to_string(pins[pin]) +
+                     ")");
+    else
+        pins[pin] = row.line;
+    const std::string& model = row.fields[2];
+    ibis.usedModels.insert(model);
+    const std::string lower = Lower(model);
+    const bool reserved = lower == "power" || lower == "gnd" || lower == "nc";
+    const bool known = ibis.selectors.count(model) || ibis.modelLines.count(model);
+    if (!reserved && !known)
+        ibis.Add(301, row.line,
+                 "pin " + pin + " names model '" + model +
+                     "', which is no [Model] or [Model Selector] of this file (nor POWER, GND or "
+                     "NC)");
+    for (std::size_t k = 3; k < row.fields.size(); ++k) {
+        double value = 0.0;
+        if (row.fields[k] != "NA" && !IbisNumber(row.fields[k], value))
+            ibis.Add(107, row.line, "'" + row.fields[k] + "' is not a number");
+    }
+}
+
+// Each [Diff Pin] pair: two listed pins, neither paired with itself or twice.
+void CheckDiffPins(Ibis& ibis, const KeywordSection& diff,
+                   const std::map<std::string, std::size_t>& pins) {
+    std::map<std::string, std::size_t> paired;
+    for (const KeywordRow& row : diff.rows) {
+        if (row.fields.size() < 2) continue;
+        if (row.fields[0] == row.fields[1])
+            ibis.Add(305, row.line, "pin " + row.fields[0] + " is paired with itself");
+        for (std::size_t k = 0; k < 2; ++k) {
+            const std::string& pin = row.fields[k];
+            if (!pins.count(pin))
+                ibis.Add(304, row.line, "[Diff Pin] names pin " + pin + ", which is not under [Pin]");
+            if (paired.count(pin) && row.fields[0] != row.fields[1])
+                ibis.Add(305, row.line,
+                         "pin " + pin + " is already in the pair on line " +
+                             std::to_string(paired.at(pin)));
+            paired.emplace(pin, row.line);
+        }
+    }
+}
+
+// Each [Component]'s own sections, the [Component] first.
+std::vector<std::vector<const KeywordSection*>> ComponentSections(const KeywordFile& file) {
     std::vector<std::vector<const KeywordSection*>> components;
     for (const KeywordSection& s : file.sections) {
         if (s.name == "component")
@@ -250,8 +333,12 @@ void CheckComponents(Ibis& ibis) {
                  kComponentKeywords.count(s.name))
             components.back().push_back(&s);
     }
+    return components;
+}
+
+void CheckComponents(Ibis& ibis) {
     bool any = false;
-    for (const auto& sections : components) {
+    for (const auto& sections : ComponentSections(ibis.file)) {
         if (sections.empty()) continue;
         any = true;
         const KeywordSection& head = *sections.front();
@@ -261,76 +348,13 @@ void CheckComponents(Ibis& ibis) {
               {"pin", "[Pin]"}})
             if (FindSection(sections, name) == nullptr)
                 ibis.Add(206, head.line, "[Component] " + head.argument + " has no " + shown);
-        if (const KeywordSection* package = FindSection(sections, "package")) {
-            std::set<std::string> given;
-            for (const KeywordRow& row : package->rows) {
-                given.insert(row.fields.front());
-                double typ = 0.0;
-                if (!CheckTypMinMax(row, 1, file.path, ibis.report, typ)) continue;
-                double lo = 0.0, hi = 0.0;
-                if (IbisNumber(row.fields[2], lo) && IbisNumber(row.fields[3], hi) &&
-                    (typ < lo || typ > hi))
-                    ibis.Add(412, row.line,
-                             row.fields.front() + " typ " + row.fields[1] + " lies outside min " +
-                                 row.fields[2] + " .. max " + row.fields[3]);
-            }
-            for (const char* name : {"R_pkg", "L_pkg", "C_pkg"})
-                if (!given.count(name))
-                    ibis.Add(206, package->line, std::string("[Package] has no ") + name);
-        }
+        if (const KeywordSection* package = FindSection(sections, "package"))
+            CheckPackageRows(ibis, *package);
         std::map<std::string, std::size_t> pins;
-        if (const KeywordSection* pinSection = FindSection(sections, "pin")) {
-            for (const KeywordRow& row : pinSection->rows) {
-                if (row.fields.size() != 3 && row.fields.size() != 6) {
-                    ibis.Add(308, row.line,
-                             "a [Pin] row holds pin, signal and model, optionally followed by "
-                             "R_pin, L_pin and C_pin; this one has " +
-                                 std::to_string(row.fields.size()) + " columns");
-                    continue;
-                }
-                const std::string& pin = row.fields[0];
-                if (pins.count(pin))
-                    ibis.Add(302, row.line,
-                             "pin " + pin + " is listed again (first on line " +
-                                 std::to_string(pins[pin]) + ")");
-                else
-                    pins[pin] = row.line;
-                const std::string& model = row.fields[2];
-                ibis.usedModels.insert(model);
-                const std::string lower = Lower(model);
-                const bool reserved = lower == "power" || lower == "gnd" || lower == "nc";
-                const bool known = ibis.selectors.count(model) || ibis.modelLines.count(model);
-                if (!reserved && !known)
-                    ibis.Add(301, row.line,
-                             "pin " + pin + " names model '" + model +
-                                 "', which is no [Model] or [Model Selector] of this file (nor "
-                                 "POWER, GND or NC)");
-                for (std::size_t k = 3; k < row.fields.size(); ++k) {
-                    double value = 0.0;
-                    if (row.fields[k] != "NA" && !IbisNumber(row.fields[k], value))
-                        ibis.Add(107, row.line, "'" + row.fields[k] + "' is not a number");
-                }
-            }
-        }
-        if (const KeywordSection* diff = FindSection(sections, "diff pin")) {
-            std::map<std::string, std::size_t> paired;
-            for (const KeywordRow& row : diff->rows) {
-                if (row.fields.size() < 2) continue;
-                if (row.fields[0] == row.fields[1])
-                    ibis.Add(305, row.line, "pin " + row.fields[0] + " is paired with itself");
-                for (std::size_t k = 0; k < 2; ++k) {
-                    const std::string& pin = row.fields[k];
-                    if (!pins.count(pin))
-                        ibis.Add(304, row.line,
-                                 "[Diff Pin] names pin " + pin + ", which is not under [Pin]");
-                    if (paired.count(pin) && row.fields[0] != row.fields[1])
-                        ibis.Add(305, row.line,
-                                 "pin " + pin + " is already in the pair on line " +
-                                     std::to_string(paired[pin]));
-                    paired.emplace(pin, row.line);
-                }
-            }
-        }
+        if (const KeywordSection* pinSection = FindSection(sections, "pin"))
+            for (const KeywordRow& row : pinSection->rows) CheckPinRow(ibis, row, pins);
+        if (const KeywordSection* diff = FindSection(sections, "diff pin"))
+            CheckDiffPins(ibis, *diff, pins);
     }
     if (!any) ibis.Add(205, 0, "the file has no [Component]: an .ibs file describes one or more");
 }
@@ -487,24 +511,24 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
                  "[Algorithmic Model] of " + model.name + " has no Executable line");
 }
 
-void CheckModel(Ibis& ibis, const Model& model) {
-    if (kReservedModelNames.count(Lower(model.name)))
-        ibis.Add(109, model.line, "'" + model.name + "' is a reserved word, not a model name");
-    if (ibis.selectors.count(model.name))
-        ibis.Add(303, model.line,
-                 "'" + model.name + "' names both a [Model] and a [Model Selector]");
+// The model's Model_type, checked against IBIS's list; empty when it has none.
+std::string CheckModelType(Ibis& ibis, const Model& model) {
     std::size_t line = model.line;
     const auto type = ModelValue(model, "Model_type", line);
-    std::string typeName;
     if (!type || type->empty()) {
         ibis.Add(401, model.line, "[Model] " + model.name + " has no Model_type");
-    } else {
-        typeName = type->front();
-        if (std::none_of(kModelTypes.begin(), kModelTypes.end(),
-                         [&](const std::string& t) { return SameWord(t, typeName); }))
-            ibis.Add(401, line, "Model_type '" + typeName + "' is not an IBIS model type");
+        return "";
     }
-    const bool series = SameWord(typeName, "Series") || SameWord(typeName, "Series_switch");
+    const std::string typeName = type->front();
+    if (std::none_of(kModelTypes.begin(), kModelTypes.end(),
+                     [&](const std::string& t) { return SameWord(t, typeName); }))
+        ibis.Add(401, line, "Model_type '" + typeName + "' is not an IBIS model type");
+    return typeName;
+}
+
+// C_comp, or its split parts, or a corner table; its typ positive and within min .. max.
+void CheckCcomp(Ibis& ibis, const Model& model, bool series) {
+    std::size_t line = model.line;
     const auto ccomp = ModelValue(model, "C_comp", line);
     bool splitCcomp = false;
     for (const char* part :
@@ -514,20 +538,24 @@ void CheckModel(Ibis& ibis, const Model& model) {
     }
     if (!ccomp && !splitCcomp && !series && !model.sections.count("c comp corner")) {
         ibis.Add(402, model.line, "[Model] " + model.name + " has no C_comp");
-    } else if (ccomp) {
-        KeywordRow row{line, {"C_comp"}};
-        row.fields.insert(row.fields.end(), ccomp->begin(), ccomp->end());
-        double typ = 0.0;
-        if (CheckTypMinMax(row, 1, ibis.file.path, ibis.report, typ)) {
-            if (typ < 0.0) ibis.Add(402, line, "C_comp typ is negative");
-            double lo = 0.0, hi = 0.0;
-            if (row.fields.size() >= 4 && IbisNumber(row.fields[2], lo) &&
-                IbisNumber(row.fields[3], hi) && (typ < lo || typ > hi))
-                ibis.Add(412, line,
-                         "C_comp typ " + row.fields[1] + " lies outside min " + row.fields[2] +
-                             " .. max " + row.fields[3]);
-        }
+        return;
     }
+    if (!ccomp) return;
+    KeywordRow row{line, {"C_comp"}};
+    row.fields.insert(row.fields.end(), ccomp->begin(), ccomp->end());
+    double typ = 0.0;
+    if (!CheckTypMinMax(row, 1, ibis.file.path, ibis.report, typ)) return;
+    if (typ < 0.0) ibis.Add(402, line, "C_comp typ is negative");
+    double lo = 0.0, hi = 0.0;
+    if (row.fields.size() >= 4 && IbisNumber(row.fields[2], lo) && IbisNumber(row.fields[3], hi) &&
+        (typ < lo || typ > hi))
+        ibis.Add(412, line,
+                 "C_comp typ " + row.fields[1] + " lies outside min " + row.fields[2] + " .. max " +
+                     row.fields[3]);
+}
+
+// Vinl below Vinh, one number each; an input model gives them or thresholds of its own.
+void CheckThresholds(Ibis& ibis, const Model& model, const std::string& typeName) {
     std::size_t vinlLine = 0, vinhLine = 0;
     const auto vinl = ModelValue(model, "Vinl", vinlLine);
     const auto vinh = ModelValue(model, "Vinh", vinhLine);
@@ -543,6 +571,10 @@ void CheckModel(Ibis& ibis, const Model& model) {
         ibis.Add(404, model.line,
                  "input model " + model.name +
                      " gives no Vinl and Vinh; simulators will assume their own");
+}
+
+// The tables its type needs, a voltage range or references, and each table's own rules.
+void CheckModelTables(Ibis& ibis, const Model& model, const std::string& typeName, bool series) {
     bool pulldown = false, pullup = false, ramp = false;
     TablesNeeded(typeName, pulldown, pullup, ramp);
     for (const auto& [needed, name, shown] :
@@ -570,6 +602,19 @@ void CheckModel(Ibis& ibis, const Model& model) {
     for (const KeywordSection* waveform : model.waveforms) CheckTable(ibis, *waveform, true);
     if (const auto r = model.sections.find("ramp"); r != model.sections.end())
         CheckRamp(ibis, *r->second);
+}
+
+void CheckModel(Ibis& ibis, const Model& model) {
+    if (kReservedModelNames.count(Lower(model.name)))
+        ibis.Add(109, model.line, "'" + model.name + "' is a reserved word, not a model name");
+    if (ibis.selectors.count(model.name))
+        ibis.Add(303, model.line,
+                 "'" + model.name + "' names both a [Model] and a [Model Selector]");
+    const std::string typeName = CheckModelType(ibis, model);
+    const bool series = SameWord(typeName, "Series") || SameWord(typeName, "Series_switch");
+    CheckCcomp(ibis, model, series);
+    CheckThresholds(ibis, model, typeName);
+    CheckModelTables(ibis, model, typeName, series);
     if (const auto a = model.sections.find("algorithmic model"); a != model.sections.end())
         CheckAlgorithmic(ibis, model, *a->second);
 }

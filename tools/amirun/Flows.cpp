@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "tools/amirun/Convolution.h"
+#include "tools/amirun/Limits.h"
 #include "tools/amirun/LinkMath.h"
 #include "tools/amirun/Waveform.h"
 
@@ -19,10 +20,26 @@ LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const Chan
     UseTimeBase(link.m.tx, link.time);
     UseTimeBase(link.m.rx, link.time);
     link.channel = LoadChannel(channel, link.time);
+    CheckEyeTerms(link.channel.columns, link.time.samplesPerBit);
     WarnOfJitterBeyondHalfUi(impairments);
     link.m.txLibrary = std::make_unique<AmiLibrary>(link.m.tx.library);
     link.m.rxLibrary = std::make_unique<AmiLibrary>(link.m.rx.library);
     return link;
+}
+
+void CheckEyeTerms(const std::vector<std::vector<double>>& columns, int samplesPerBit) {
+    const std::size_t bits = columns.front().size() / std::size_t(samplesPerBit) + 1;
+    if (bits * columns.size() <= kMaxEyeTerms) return;
+    const std::string over = columns.size() == 1
+                                 ? ""
+                                 : " over " + std::to_string(columns.size()) + " channel columns";
+    throw ChannelError("a window of " + std::to_string(bits - 1) + " UI" + over +
+                       " gives the statistical eye " +
+                       std::to_string(bits * columns.size()) +
+                       " terms per sampling instant, more than the " +
+                       std::to_string(kMaxEyeTerms) + " amirun computes; a --window-bits of " +
+                       std::to_string(kMaxEyeTerms / columns.size() - 1) +
+                       " or less keeps within it");
 }
 
 std::vector<double> ImpulseOf(const AmiLibrary& library, const ModelRun& model,

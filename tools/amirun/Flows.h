@@ -29,6 +29,10 @@ struct LinkSetup {
 LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const ChannelCli& channel,
                       const RunOptions& run, const Impairments& impairments);
 
+// Throws ChannelError when the statistical eye of these channel columns would have more terms
+// per sampling instant than kMaxEyeTerms, naming the window that keeps within it.
+void CheckEyeTerms(const std::vector<std::vector<double>>& columns, int samplesPerBit);
+
 // One model's impulse response at one setting, 96 unit intervals of it: its AMI_Init on a unit
 // impulse, or, for a transmitter without an impulse from AMI_Init, the differences of its
 // response to a 1 mV step through AMI_GetWave (small signal, where its limiters are linear).

@@ -16,5 +16,9 @@ constexpr int kMinWindowBits = 32;
 // Samples per unit interval amirun works with.
 constexpr int kMinSamplesPerBit = 2;
 constexpr int kMaxSamplesPerBit = 4096;
+// Interference and crosstalk terms of one sampling instant of the statistical eye (unit
+// intervals of the window times channel columns). Its work grows with their square: at this
+// bound one eye of 64 phases takes about a minute.
+constexpr std::size_t kMaxEyeTerms = 8192;
 
 }  // namespace amirun

@@ -8,8 +8,9 @@ namespace amirun {
 
 void PrintChannel(const ChannelReport& report) {
     std::ostringstream line;
-    line << std::setprecision(4) << "channel: " << report.source << "; window " << report.windowUi
-         << " UI keeping " << 100.0 * report.keptDcFraction << " % of a DC gain of "
+    // The window whole (it may reach six digits), the figures in four significant digits.
+    line << std::setprecision(10) << "channel: " << report.source << "; window " << report.windowUi
+         << std::setprecision(4) << " UI keeping " << 100.0 * report.keptDcFraction << " % of a DC gain of "
          << report.dcGain << "; " << report.lossAtNyquistDb << " dB at the Nyquist frequency";
     if (!report.ports.empty()) line << "; ports " << report.ports;
     std::cout << line.str() << '\n';
