@@ -51,8 +51,9 @@ for s in $best_rx; do rx_sets+=(--rx-set "$s"); done
 
 printf 'KT7MRL40562D9 on the built-in channel (20 dB at Nyquist, 32 Gb/s, +-0.5 V bits):\n'
 printf '  impairments:            1 mV rms noise, 0.01 UI rms random and 0.05 UI dual-Dirac jitter\n'
-printf '  channel:                a window of %s UI keeping %s of its DC response\n' \
-  "$(num channel window_ui out/link.json)" "$(num channel kept_dc_fraction out/link.json)"
+printf '  channel:                a window of %s UI keeping %s %% of its DC response\n' \
+  "$(num channel window_ui out/link.json)" \
+  "$(awk -v f="$(field channel kept_dc_fraction out/link.json)" 'BEGIN { printf "%.4g", 100 * f }')"
 printf '  best link settings:     transmitter %s, receiver %s (of %s pairs, ranked by %s)\n' \
   "$best_tx" "$best_rx" "$(field "" pairs out/optimize.json)" \
   "$(field "" ranked_by out/optimize.json | tr _ -)"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/amirun/Convolution.h"
+#include "tools/amirun/StatEye.h"
 
 namespace amirun {
 namespace {
@@ -75,13 +76,37 @@ TEST(WaveformEye, FindsTheLatencyAndOpeningOfADelayedWaveform) {
     wave.resize(bits.size() * 8);
     const Eye eye = WaveformEye(wave, bits, 8, 4, 4);
     EXPECT_DOUBLE_EQ(1.0, eye.height);
-    EXPECT_DOUBLE_EQ(1.0, eye.width);
+    // Sampled between samples at 64 phases per UI, the eye is open at every phase but the
+    // crossing itself, half-way between one bit's last sample and the next one's first.
+    EXPECT_DOUBLE_EQ(63.0 / 64.0, eye.width);
     EXPECT_GE(eye.bestPhase, 13);
     EXPECT_LT(eye.bestPhase, 21);
 
     std::vector<double> inverted(wave);
     for (double& v : inverted) v = -v;  // every bit wrong: the eye is closed
     EXPECT_LT(WaveformEye(inverted, bits, 8, 4, 4).height, 0.0);
+}
+
+// A linear link's waveform against its pulse: PRBS7 holds every pattern of a pulse three unit
+// intervals long, so the measured eye is the peak-distortion eye, and both interpolate linearly
+// on the same lattice (a 16th of a sample, 64 phases per UI). The statistical eye below the
+// worst pattern's probability gives it from the pulse alone: widths equal to a phase, heights
+// within rounding.
+TEST(WaveformEye, ResolvesPhasesBetweenSamplesAsThePulseDoes) {
+    const std::vector<double> pulse{0.0,   0.013, 0.05,  0.113, 0.201, 0.314,
+                                    0.452, 0.615, 0.798, 0.686, 0.589, 0.506};
+    Prbs prbs(7);
+    const std::vector<int> bits = Bits(prbs, 600);
+    std::vector<double> wave(bits.size() * 4 + pulse.size(), 0.0);
+    for (std::size_t k = 0; k < bits.size(); ++k)
+        for (std::size_t n = 0; n < pulse.size(); ++n)
+            wave[k * 4 + n] += (bits[k] ? 0.5 : -0.5) * pulse[n];
+    wave.resize(bits.size() * 4);
+    const Eye measured = WaveformEye(wave, bits, 4, 8, 4);
+    const StatisticalEye fromPulse = ComputeStatisticalEye(pulse, {}, 4, 1e-30, 64);
+    EXPECT_NEAR(fromPulse.width, measured.width, 1.0 / 64 + 1e-12);
+    EXPECT_NE(0.0, std::fmod(measured.width * 4.0, 1.0)) << measured.width;  // between samples
+    EXPECT_NEAR(fromPulse.height, measured.height, 1e-9);
 }
 
 // Two closed forms of one line: the step response in time (erfc terms) against H(s) in

@@ -264,7 +264,8 @@ void CheckPackageRows(Ibis& ibis, const KeywordSection& package) {
                          row.fields[2] + " .. max " + row.fields[3]);
     }
     for (const char* name : {"R_pkg", "L_pkg", "C_pkg"})
-        if (!given.count(name)) ibis.Add(206, package.line, std::string("[Package] has no ") + name);
+        if (!given.count(name))
+            ibis.Add(206, package.line, std::string("[Package] has no ") + name);
 }
 
 // One [Pin] row: its shape, a pin listed once, a model this file defines, numbers for R/L/C.
@@ -278,9 +279,9 @@ void CheckPinRow(Ibis& ibis, const KeywordRow& row, std::map<std::string, std::s
     }
     const std::string& pin = row.fields[0];
     if (pins.count(pin))
-        ibis.Add(302, row.line,
-                 "pin " + pin + " is listed again (first on line " + std::to_string(pins[pin]) +
-                     ")");
+        ibis.Add(
+            302, row.line,
+            "pin " + pin + " is listed again (first on line " + std::to_string(pins[pin]) + ")");
     else
         pins[pin] = row.line;
     const std::string& model = row.fields[2];
@@ -311,7 +312,8 @@ void CheckDiffPins(Ibis& ibis, const KeywordSection& diff,
         for (std::size_t k = 0; k < 2; ++k) {
             const std::string& pin = row.fields[k];
             if (!pins.count(pin))
-                ibis.Add(304, row.line, "[Diff Pin] names pin " + pin + ", which is not under [Pin]");
+                ibis.Add(304, row.line,
+                         "[Diff Pin] names pin " + pin + ", which is not under [Pin]");
             if (paired.count(pin) && row.fields[0] != row.fields[1])
                 ibis.Add(305, row.line,
                          "pin " + pin + " is already in the pair on line " +

@@ -117,10 +117,9 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
             if (plan.statistical) {
                 const StatisticalResult stat = StatisticalFlowAfter(
                     *link.m.rxLibrary, link.m.rx, rxParameters, link.time, shapes.at(r.tx), flow);
-                line["statistical"] = {
-                    {"height_v", stat.eye.height * swing},
-                    {"width_ui", stat.eye.width},
-                    {"best_phase_ui", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases)}};
+                line["statistical"] = {{"height_v", stat.eye.height * swing},
+                                       {"width_ui", stat.eye.width},
+                                       {"best_phase_ui", stat.eye.PhaseUi(stat.eye.bestPhase)}};
                 if (options.plots) PlotRun(options, plan, r, stat);
             }
             if (plan.bitByBit && link.m.txLibrary->HasGetWave()) {

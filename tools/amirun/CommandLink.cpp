@@ -97,7 +97,7 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
         .Number("width_UI", stat.eye.width)
         .Number("target_BER", options.targetBer)
         .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
-        .Number("best_phase_UI", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases))
+        .Number("best_phase_UI", stat.eye.PhaseUi(stat.eye.bestPhase))
         .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
     JsonObject probe;
     probe.Number("from_V", -options.amplitude)
@@ -125,7 +125,7 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
         .Number("peak_distortion_height_v", stat.eye.peakDistortion * swing)
         .Number("pulse_peak_v", stat.pulsePeak * swing)
         .Numbers("cursors_v", cursors)
-        .Number("best_phase_ui", PhaseOfOffset(stat.eye.bestPhase, stat.eye.phases));
+        .Number("best_phase_ui", stat.eye.PhaseUi(stat.eye.bestPhase));
     if (!wave.output.empty())
         link.Object(
             "bit_by_bit",

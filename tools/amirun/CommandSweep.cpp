@@ -147,7 +147,7 @@ int RunSweep(SweepOptions& options) {
     WriteCsv(base + ".csv", {param.name, "eye_height_V", "eye_width_UI"},
              {&index, &heights, &widths});
     PlotBars(base + ".png", prefix + ": eye height per " + param.name + " setting", param.name,
-             "eye height (V)", param.list, heights, best);
+             "eye height (V; below 0: closed)", param.list, heights, best);
     if (!byGetWave) PlotResponses(library, model, param, time, base);
     std::cout << "wrote " << base << ".csv, " << base << ".png\n";
     return 0;

@@ -30,16 +30,13 @@ LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const Chan
 void CheckEyeTerms(const std::vector<std::vector<double>>& columns, int samplesPerBit) {
     const std::size_t bits = columns.front().size() / std::size_t(samplesPerBit) + 1;
     if (bits * columns.size() <= kMaxEyeTerms) return;
-    const std::string over = columns.size() == 1
-                                 ? ""
-                                 : " over " + std::to_string(columns.size()) + " channel columns";
-    throw ChannelError("a window of " + std::to_string(bits - 1) + " UI" + over +
-                       " gives the statistical eye " +
-                       std::to_string(bits * columns.size()) +
-                       " terms per sampling instant, more than the " +
-                       std::to_string(kMaxEyeTerms) + " amirun computes; a --window-bits of " +
-                       std::to_string(kMaxEyeTerms / columns.size() - 1) +
-                       " or less keeps within it");
+    const std::string over =
+        columns.size() == 1 ? "" : " over " + std::to_string(columns.size()) + " channel columns";
+    throw ChannelError(
+        "a window of " + std::to_string(bits - 1) + " UI" + over + " gives the statistical eye " +
+        std::to_string(bits * columns.size()) + " terms per sampling instant, more than the " +
+        std::to_string(kMaxEyeTerms) + " amirun computes; a --window-bits of " +
+        std::to_string(kMaxEyeTerms / columns.size() - 1) + " or less keeps within it");
 }
 
 std::vector<double> ImpulseOf(const AmiLibrary& library, const ModelRun& model,
@@ -119,11 +116,11 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     const double spb = time.samplesPerBit;
     const double peak = double(std::max_element(victim.begin(), victim.end()) - victim.begin());
     result.pulsePeak = victim[std::size_t(peak)];
-    const double best = peak + PhaseOfOffset(result.eye.bestPhase, result.eye.phases) * spb;
+    const double best = peak + result.eye.PhaseUi(result.eye.bestPhase) * spb;
     for (int k = -2; k <= 5; ++k) result.cursors.push_back(PulseAt(victim, best + k * spb));
-    result.crosstalk = WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
-                                      PhaseOfOffset(result.eye.bestPhase, result.eye.phases),
-                                      2.0 * flow.amplitude);
+    result.crosstalk =
+        WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
+                       result.eye.PhaseUi(result.eye.bestPhase), 2.0 * flow.amplitude);
     return result;
 }
 

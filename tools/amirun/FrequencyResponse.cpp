@@ -77,10 +77,11 @@ void NoteBand(const std::vector<double>& f, const Polar& polar, const BandOption
                            "; give --extrapolate to continue its slope above " + Ghz(f.back()));
     if (options.extrapolate && f.back() < top) {
         const Continuation c = FitTop(f, polar);
-        std::ostringstream note;
+        std::ostringstream note;  // 0 - x: a flat phase reads "0 ps", not "-0 ps"
         note << std::setprecision(3) << "band: above the file's last frequency " << Ghz(f.back())
              << " |S| continues at " << c.dbSlope * 1e9 << " dB/GHz and the phase at a delay of "
-             << -c.phaseSlope / (2 * kPi) * 1e12 << " ps, up to " << Ghz(top) << " (--extrapolate)";
+             << 0.0 - c.phaseSlope / (2 * kPi) * 1e12 << " ps, up to " << Ghz(top)
+             << " (--extrapolate)";
         report.notes.push_back(note.str());
         report.extrapolated = true;
     }

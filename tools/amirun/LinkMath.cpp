@@ -6,10 +6,6 @@
 
 namespace amirun {
 
-double PhaseOfOffset(int offset, int samplesPerBit) {
-    return double(offset - samplesPerBit / 2) / double(samplesPerBit);
-}
-
 std::vector<double> ImpulseFromStep(const std::vector<double>& stepOutput, double probe,
                                     double dt) {
     std::vector<double> impulse(stepOutput.size());
@@ -41,7 +37,7 @@ Bathtub BathtubOf(const StatisticalEye& eye, double floorLog10) {
     Bathtub tub;
     const int phases = eye.phases;
     for (int k = 0; k < phases && std::size_t(k) < eye.ber.size(); ++k) {
-        tub.phaseUi.push_back(PhaseOfOffset(k, phases));
+        tub.phaseUi.push_back(eye.PhaseUi(k));
         tub.log10Ber.push_back(
             std::max(std::log10(std::max(eye.ber[std::size_t(k)], 1e-300)), floorLog10));
     }

@@ -10,11 +10,6 @@
 
 namespace amirun {
 
-// The one phase convention of every eye, bathtub and plot: a sampling phase is measured in unit
-// intervals from the pulse response's peak (the main cursor), from -0.5 up to under 0.5. Phase k
-// of an eye with n phases per unit interval samples (k - n / 2) / n unit intervals from the peak.
-double PhaseOfOffset(int offset, int phases);
-
 // The impulse response of a transmitter from its response to a step of `probe` volts through
 // AMI_GetWave: the step's differences over probe and dt.
 std::vector<double> ImpulseFromStep(const std::vector<double>& stepOutput, double probe, double dt);

@@ -235,7 +235,7 @@ void PlotHeatMap(const std::string& file, const std::string& title, const std::s
     out << "unset grid\nset palette defined (0 '#f7fbff', 0.5 '#6baed6', 1 '#08306b')\n"
         << "set cblabel " << Quoted(scale) << "\nset xrange [-0.5:" << double(columns.size()) - 0.5
         << "]\nset yrange [-0.5:" << double(rows.size()) - 0.5
-        << "]\nset key top right opaque\nset cbrange [0:*]\n"
+        << "]\nset key below\nset cbrange [0:*]\n"
         << (columns.size() > 8 ? "set xtics rotate by -45\n" : "");
     for (const auto& [axis, names] : {std::pair{"x", &columns}, std::pair{"y", &rows}}) {
         out << "set " << axis << "tics (";

@@ -10,8 +10,9 @@ void PrintChannel(const ChannelReport& report) {
     std::ostringstream line;
     // The window whole (it may reach six digits), the figures in four significant digits.
     line << std::setprecision(10) << "channel: " << report.source << "; window " << report.windowUi
-         << std::setprecision(4) << " UI keeping " << 100.0 * report.keptDcFraction << " % of a DC gain of "
-         << report.dcGain << "; " << report.lossAtNyquistDb << " dB at the Nyquist frequency";
+         << std::setprecision(4) << " UI keeping " << 100.0 * report.keptDcFraction
+         << " % of a DC gain of " << report.dcGain << "; " << report.lossAtNyquistDb
+         << " dB at the Nyquist frequency";
     if (!report.ports.empty()) line << "; ports " << report.ports;
     std::cout << line.str() << '\n';
     for (const std::string& note : report.notes) std::cout << "channel: " << note << '\n';

@@ -147,40 +147,68 @@ Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit) {
     return eye;
 }
 
+namespace {
+
+// The opening of a waveform's eye when bit k is sampled at k * spb + offset samples (plus its
+// jitter), between samples linearly.
+double OpeningAt(const std::vector<double>& wave, const std::vector<int>& bits, std::size_t spb,
+                 std::size_t skipBits, double offset, const std::vector<double>* jitter) {
+    double lowestOne = std::numeric_limits<double>::infinity();
+    double highestZero = -std::numeric_limits<double>::infinity();
+    const double last = double(wave.size()) - 1.0;
+    for (std::size_t k = skipBits; k < bits.size(); ++k) {
+        const double base = double(k * spb) + offset;
+        if (base > last) break;
+        const double at =
+            base + (jitter != nullptr && k < jitter->size() ? (*jitter)[k] * double(spb) : 0.0);
+        if (!(at >= 0.0 && at <= last)) continue;
+        const auto i = std::size_t(at);
+        const double w = at - double(i);
+        const double v = w == 0.0 ? wave[i] : wave[i] + w * (wave[i + 1] - wave[i]);
+        if (bits[k] != 0)
+            lowestOne = std::min(lowestOne, v);
+        else
+            highestZero = std::max(highestZero, v);
+    }
+    return std::isfinite(lowestOne) && std::isfinite(highestZero)
+               ? lowestOne - highestZero
+               : -std::numeric_limits<double>::infinity();
+}
+
+}  // namespace
+
 Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
                 std::size_t skipBits, int maxLatencyBits, const std::vector<double>* jitter) {
-    if (samplesPerBit < 1 || maxLatencyBits < 1) return {};
+    if (samplesPerBit < 1 || maxLatencyBits < 1 || wave.empty()) return {};
     const auto spb = static_cast<std::size_t>(samplesPerBit);
-    std::vector<double> opening(static_cast<std::size_t>(maxLatencyBits) * spb);
-    for (std::size_t offset = 0; offset < opening.size(); ++offset) {
-        double lowestOne = std::numeric_limits<double>::infinity();
-        double highestZero = -std::numeric_limits<double>::infinity();
-        for (std::size_t k = skipBits; k < bits.size(); ++k) {
-            const std::size_t n = k * spb + offset;
-            if (n >= wave.size()) break;
-            double v = wave[n];
-            if (jitter != nullptr && k < jitter->size()) {  // between samples, linearly
-                const double at = double(n) + (*jitter)[k] * double(spb);
-                if (!(at >= 0.0 && at + 1.0 < double(wave.size()))) continue;
-                const auto i = std::size_t(at);
-                v = wave[i] + (at - double(i)) * (wave[i + 1] - wave[i]);
-            }
-            if (bits[k] != 0)
-                lowestOne = std::min(lowestOne, v);
-            else
-                highestZero = std::max(highestZero, v);
+    auto opening = [&](double offset) {
+        return OpeningAt(wave, bits, spb, skipBits, offset, jitter);
+    };
+    std::vector<double> whole(static_cast<std::size_t>(maxLatencyBits) * spb);
+    for (std::size_t offset = 0; offset < whole.size(); ++offset)
+        whole[offset] = opening(double(offset));
+    Eye eye = BestOf(whole);
+    // The same phase resolution as the statistical eye's, so that the two flows compare.
+    const long sub = std::max(1L, (64L + long(spb) - 1) / long(spb));
+    const double bestWhole = eye.bestPhase;
+    double best = bestWhole;
+    for (long s = 1 - sub; s < sub; ++s) {
+        const double at = bestWhole + double(s) / double(sub);
+        if (at < 0.0) continue;
+        const double o = opening(at);
+        if (o > eye.height) {
+            eye.height = o;
+            best = at;
         }
-        opening[offset] = std::isfinite(lowestOne) && std::isfinite(highestZero)
-                              ? lowestOne - highestZero
-                              : -std::numeric_limits<double>::infinity();
     }
-    Eye eye = BestOf(opening);
-    // Width: the open offsets next to the best one, in time order.
-    std::size_t open = 0;
-    for (std::size_t o = std::size_t(eye.bestPhase); o < opening.size() && opening[o] > 0.0; ++o)
+    const long limit = long(spb) * sub;
+    long open = 0;
+    for (long s = 0; open < limit && opening(best + double(s) / double(sub)) > 0.0; ++s) ++open;
+    for (long s = 1; open < limit && best - double(s) / double(sub) >= 0.0 &&
+                     opening(best - double(s) / double(sub)) > 0.0;
+         ++s)
         ++open;
-    for (std::size_t o = std::size_t(eye.bestPhase); o-- > 0 && opening[o] > 0.0;) ++open;
-    eye.width = std::min(1.0, double(open) / double(spb));
+    eye.width = double(open) / double(limit);
     return eye;
 }
 

@@ -55,8 +55,10 @@ Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit);
 // Measured eye of a waveform that carries `bits` with some latency: bit k is sampled at
 // k * samplesPerBit + offset for offsets up to maxLatencyBits unit intervals. At each offset the
 // opening is the lowest sample of a 1 minus the highest sample of a 0 (negative when closed);
-// bits before skipBits are left out. bestPhase is the best offset in samples.
-// With `jitter`, bit k is sampled jitter[k] unit intervals late, between samples linearly.
+// bits before skipBits are left out. bestPhase is the best whole offset in samples. Between
+// samples, linearly, at 64 phases per unit interval or finer: the height is the best of them
+// within a sample of bestPhase, the width counts them. With `jitter`, bit k is sampled jitter[k]
+// unit intervals late.
 Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
                 std::size_t skipBits, int maxLatencyBits,
                 const std::vector<double>* jitter = nullptr);

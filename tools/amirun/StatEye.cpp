@@ -8,6 +8,12 @@
 
 namespace amirun {
 
+double PhaseOfOffset(int offset, int phases) {
+    return double(offset - phases / 2) / double(phases);
+}
+
+double StatisticalEye::PhaseUi(int k) const { return centreUi + PhaseOfOffset(k, phases); }
+
 double PulseAt(const std::vector<double>& pulse, double position) {
     if (!(position >= 0.0) || pulse.empty() || position > double(pulse.size() - 1)) return 0.0;
     const auto i = std::size_t(position);
@@ -42,6 +48,34 @@ Cursors CursorsAt(const std::vector<double>& pulse,
     collect(pulse, true);
     for (const auto& aggressor : aggressors) collect(aggressor, false);
     return cursors;
+}
+
+// Where the eye's phases are centred, in samples: the middle of the run of positions, on the
+// phases' own grid, where the worst-case opening (main cursor less every other |cursor|) is
+// positive around its widest point within half a unit interval of the peak; that point itself
+// when no position is open. The unit interval of phases then has its edges in the crossing, not
+// inside the eye.
+double EyeCentre(const std::vector<double>& pulse,
+                 const std::vector<std::vector<double>>& aggressors, double spb, double peak,
+                 int phases) {
+    auto opening = [&](int j) {
+        const Cursors c = CursorsAt(pulse, aggressors, spb, peak + double(j) / phases * spb);
+        return c.main - 2.0 * c.worst;
+    };
+    int best = 0;
+    double widest = opening(0);
+    for (int j = 1; j <= phases / 2; ++j)
+        for (const int at : {j, -j})
+            if (const double o = opening(at); o > widest) {
+                widest = o;
+                best = at;
+            }
+    if (!(widest > 0.0)) return peak + double(best) / phases * spb;
+    int left = best, right = best;
+    while (left > -phases && opening(left - 1) > 0.0) --left;
+    while (right < phases && opening(right + 1) > 0.0) ++right;
+    const double middle = std::clamp(0.5 * (left + right), -0.5 * phases, 0.5 * phases);
+    return peak + std::round(middle) / phases * spb;
 }
 
 // The distribution of a sum of independent +-c/2 terms on a grid of `step` volts. Each term's
@@ -225,7 +259,7 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
 // computed too, since a late sample of this bit is not an early one of the next.
 std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
                                   const std::vector<std::vector<double>>& aggressors, double spb,
-                                  double peak, int phases, int bins, double targetBer,
+                                  double eyeCentre, int phases, int bins, double targetBer,
                                   const EyeImpairments& impairments, double low, double high) {
     std::vector<std::pair<int, double>> jitter = impairments.jitter;
     if (jitter.empty()) jitter = {{0, 1.0}};
@@ -236,7 +270,7 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
     std::size_t terms = 0;
     for (int q = -reach; q < phases + reach; ++q) {
         cursors.push_back(
-            CursorsAt(pulse, aggressors, spb, peak + double(q - phases / 2) / phases * spb));
+            CursorsAt(pulse, aggressors, spb, eyeCentre + PhaseOfOffset(q, phases) * spb));
         worst = std::max(worst, cursors.back().worst);
         extent = std::max(extent, 0.5 * std::fabs(cursors.back().main) + cursors.back().worst);
         terms = std::max(terms, cursors.back().others.size());
@@ -276,11 +310,13 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     if (pulse.empty() || samplesPerBit < 1 || phases < 1 || bins < 4) return eye;
     const double spb = samplesPerBit;
     const double peak = double(std::max_element(pulse.begin(), pulse.end()) - pulse.begin());
+    const double centre = EyeCentre(pulse, aggressorPulses, spb, peak, phases);
+    eye.centreUi = (centre - peak) / spb;
     std::vector<Cursors> cursors;
     double reach = 0.0, worst = 1e-12;
     for (int k = 0; k < phases; ++k) {
         cursors.push_back(
-            CursorsAt(pulse, aggressorPulses, spb, peak + double(k - phases / 2) / phases * spb));
+            CursorsAt(pulse, aggressorPulses, spb, centre + PhaseOfOffset(k, phases) * spb));
         reach = std::max(reach, 0.5 * std::fabs(cursors.back().main) + cursors.back().worst);
         worst = std::max(worst, cursors.back().worst);
     }
@@ -291,7 +327,7 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     if (impairments.noiseSigma > 0.0 || !impairments.jitter.empty()) {
         eye.high += 6.0 * impairments.noiseSigma;
         eye.low = -eye.high;
-        results = ImpairedPhases(pulse, aggressorPulses, spb, peak, phases, bins, targetBer,
+        results = ImpairedPhases(pulse, aggressorPulses, spb, centre, phases, bins, targetBer,
                                  impairments, eye.low, eye.high);
     } else {
         for (const Cursors& c : cursors)

@@ -17,11 +17,15 @@ namespace amirun {
 // the peak-distortion (worst pattern) edge and never beyond the noiseless main cursor; below the
 // worst pattern's probability the eye is the peak-distortion eye.
 //
-// Phases: `phases` per unit interval, the pulse interpolated linearly between its samples. Phase
-// k samples at the pulse's peak plus (k - phases / 2) / phases unit intervals.
+// Phases: `phases` per unit interval, the pulse interpolated linearly between its samples, over
+// one unit interval centred where the worst-case (peak-distortion) opening is widest within half
+// a unit interval of the pulse's peak, so that an eye off the peak is not cut at its edge.
 struct StatisticalEye {
     int samplesPerBit = 0;
     int phases = 0;
+    double centreUi = 0.0;  // the phases' centre, unit intervals from the pulse's peak
+    // Phase k's sampling instant in unit intervals from the pulse's peak.
+    double PhaseUi(int k) const;
     double low = 0.0, high = 0.0;  // the picture's voltage range
     // [phase][row]: probability of each received voltage, both symbols together, in kRows rows.
     std::vector<std::vector<double>> density;
@@ -50,6 +54,11 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
                                      const std::vector<std::vector<double>>& aggressorPulses,
                                      int samplesPerBit, double targetBer, int phases = 64,
                                      int bins = 1 << 16, const EyeImpairments& impairments = {});
+
+// The one phase convention of every eye, bathtub and plot: a sampling phase is measured in unit
+// intervals from the pulse response's peak (the main cursor). Offset k of n phases per unit
+// interval lies (k - n / 2) / n unit intervals from the centre of those phases.
+double PhaseOfOffset(int offset, int phases);
 
 // The pulse between its samples, linearly; zero outside it.
 double PulseAt(const std::vector<double>& pulse, double position);
