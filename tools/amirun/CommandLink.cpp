@@ -6,6 +6,7 @@
 // convolved with the receiver-equalized channel.
 #include <cmath>
 #include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -49,7 +50,9 @@ void WritePictures(const std::string& base, const std::string& title, const Time
     PlotLines(base + "_bathtub.png", "bathtub: " + title, "sampling phase (UI from the pulse peak)",
               "log10 BER (-30: below 1e-30)",
               {{"statistical", tub.phaseUi, tub.log10Ber},
-               {"target BER", {-0.5, 0.5}, {std::log10(targetBer), std::log10(targetBer)}}});
+               {"target BER",
+                {tub.phaseUi.front(), tub.phaseUi.back()},
+                {std::log10(targetBer), std::log10(targetBer)}}});
     std::vector<Series> lines = StatisticalContours(stat.eye, swing);
     if (stat.eye.height > 0.0) {
         const double half = 0.5 * stat.eye.height * swing;
@@ -70,10 +73,18 @@ double PrintLink(const StatisticalResult& stat, const WaveformResult& wave,
     if (stat.tx.smallGain != 0.0)
         std::cout << "transmitter DC gain: " << stat.tx.largeGain << " at +-" << options.amplitude
                   << " V, " << stat.tx.smallGain << " at 1 mV\n";
-    std::cout << "statistical eye: " << statText << '\n'
-              << "bit-by-bit eye:  "
-              << (wave.output.empty() ? "(no AMI_GetWave)" : EyeText(wave.eye, 1.0 / time.bitRate))
-              << '\n';
+    std::cout << "statistical eye: " << statText << '\n' << "bit-by-bit eye:  ";
+    if (wave.output.empty()) {
+        std::cout << "(no AMI_GetWave)\n";
+    } else {
+        // What the bits measure: every pattern they held, a BER of about one in their number.
+        const std::size_t bits = wave.bits.size() - SkippedBits(long(wave.bits.size()));
+        std::cout << EyeText(wave.eye, 1.0 / time.bitRate) << " over " << bits
+                  << " bits (about BER " << std::setprecision(2) << 1.0 / double(bits)
+                  << std::setprecision(6) << ")"
+                  << (Compresses(stat.tx) ? "; the measure where the transmitter compresses" : "")
+                  << '\n';
+    }
     if (Compresses(stat.tx))
         std::cerr << "warning: the transmitter compresses: its DC gain at +-" << options.amplitude
                   << " V is " << stat.tx.largeGain << ", at 1 mV " << stat.tx.smallGain
