@@ -193,7 +193,8 @@ void PlotLines(const std::string& file, const std::string& title, const std::str
     Script script;
     std::ostream& out = script.Text();
     Header(out, title, xLabel, yLabel);
-    out << (series.size() > 6 ? "set key outside right\n" : "set key top right\n");
+    // Beside or below the plot, never over a curve.
+    out << (series.size() > 6 ? "set key outside right\n" : "set key below\n");
     WriteSeries(out, "s", series);
     out << "plot ";
     for (std::size_t i = 0; i < series.size(); ++i)
