@@ -1,8 +1,11 @@
 // amirun init: AMI_Init on a channel's impulse responses; the responses before and after the
 // model, their pulse responses and peak-distortion eyes.
+#include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <utility>
 
 #include "tools/amirun/AmiLibrary.h"
 #include "tools/amirun/Commands.h"
@@ -20,24 +23,49 @@ struct InitOptions {
     std::string impulse;
 };
 
-// The plots show the first 24 unit intervals, where the response lives.
+// Where the pulses live, so that a delayed or long channel is not drawn as a flat line: from
+// 4 UI before the first sample above 1 % of either pulse's peak to 4 UI after the last, at least
+// 24 UI.
+std::pair<std::size_t, std::size_t> ShownRange(const std::vector<double>& a,
+                                               const std::vector<double>& b, int samplesPerBit) {
+    const std::size_t size = std::min(a.size(), b.size());
+    const auto spb = std::size_t(samplesPerBit);
+    double peak = 0.0;
+    for (std::size_t i = 0; i < size; ++i)
+        peak = std::max({peak, std::fabs(a[i]), std::fabs(b[i])});
+    std::size_t first = size, last = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        if (std::max(std::fabs(a[i]), std::fabs(b[i])) > 0.01 * peak) {
+            first = std::min(first, i);
+            last = i;
+        }
+    if (first == size) first = last = 0;
+    const std::size_t from = first > 4 * spb ? first - 4 * spb : 0;
+    const std::size_t to = std::min(size, std::max(last + 4 * spb, from + 24 * spb));
+    return {from, to};
+}
+
 void PlotColumn0(const std::string& base, const std::string& title, const TimeBase& time,
                  const std::vector<double>& before, const std::vector<double>& after,
                  const std::vector<double>& pulseBefore, const std::vector<double>& pulseAfter) {
-    const std::size_t shown = std::min(before.size(), std::size_t(24 * time.samplesPerBit));
-    const std::vector<double> ps = Times(shown, time.dt, 1e12);
-    std::vector<double> scaledBefore(shown), scaledAfter(shown);
-    for (std::size_t i = 0; i < shown; ++i) {
-        scaledBefore[i] = before[i] * time.dt;  // per-sample area: comparable across rates
-        scaledAfter[i] = after[i] * time.dt;
+    const auto [from, to] = ShownRange(pulseBefore, pulseAfter, time.samplesPerBit);
+    std::vector<double> ps(to - from), scaledBefore(to - from), scaledAfter(to - from);
+    for (std::size_t i = from; i < to; ++i) {
+        ps[i - from] = double(i) * time.dt * 1e12;
+        scaledBefore[i - from] = before[i] * time.dt;  // per-sample area: comparable across rates
+        scaledAfter[i - from] = after[i] * time.dt;
     }
     PlotLines(base + "_impulse.png", title + ": impulse response, column 0", "time (ps)",
               "impulse x dt",
               {{"before the model", ps, scaledBefore}, {"after the model", ps, scaledAfter}});
     PlotLines(base + "_pulse.png", title + ": pulse response, column 0", "time (ps)",
               "volts per volt",
-              {{"before the model", ps, {pulseBefore.begin(), pulseBefore.begin() + long(shown)}},
-               {"after the model", ps, {pulseAfter.begin(), pulseAfter.begin() + long(shown)}}});
+              {{"before the model",
+                ps,
+                {pulseBefore.begin() + long(from), pulseBefore.begin() + long(to)}},
+               {"after the model",
+                ps,
+                {pulseAfter.begin() + long(from), pulseAfter.begin() + long(to)}}});
 }
 
 void WriteColumns(const std::string& base, const TimeBase& time,
