@@ -1,9 +1,9 @@
 // amirun link: a transmitter and a receiver on one channel through both IBIS-AMI flows.
 // Statistical: the channel's impulse responses through the transmitter (its AMI_Init when it
-// returns an impulse, else its response to a small step through AMI_GetWave, where its limiters
-// are linear) and the receiver's AMI_Init, then the statistical eye and bathtub of the pulse
-// responses, crosstalk included. Bit by bit: PRBS bits through the transmitter's AMI_GetWave,
-// convolved with the receiver-equalized channel.
+// returns an impulse, else its step response through AMI_GetWave at the bits' own levels) and the
+// receiver's AMI_Init, then the statistical eye and bathtub of the pulse responses, crosstalk
+// included. Bit by bit: PRBS bits through the transmitter's AMI_GetWave, convolved with the
+// receiver-equalized channel.
 #include <cmath>
 #include <filesystem>
 #include <iomanip>
