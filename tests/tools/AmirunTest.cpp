@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -103,6 +104,32 @@ TEST_F(AmirunRun, InitReadsAnImpulseFileAtTheGivenSampleInterval) {
               r.output.find(
                   "warning: the sample interval 1e-12 s differs from the model's rx_samplerate"));
     EXPECT_NE(std::string::npos, r.output.find("Set rx_samplerate to 1/sample_interval."));
+}
+
+// A channel 2 000 samples (5.2 ns) late is drawn where its pulse is, not as the flat first
+// 24 unit intervals.
+TEST_F(AmirunRun, InitDrawsADelayedPulseWhereItIs) {
+    fs::create_directories(out_);
+    {
+        std::ofstream delayed(out_ / "delayed.csv");
+        for (int n = 0; n < 2000; ++n) delayed << "0\n";
+        delayed << "3.84e11\n0\n0\n";
+    }
+    const Result r =
+        Amirun("init " + kRx + Out() + " --impulse '" + (out_ / "delayed.csv").string() + "'");
+    ASSERT_EQ(0, r.status) << r.output;
+    std::istringstream script(Read(out_ / "KT7MRL40562D9_Rx_pulse.png.gp"));
+    std::string line;
+    while (std::getline(script, line) && line != "$s0 << EOD") {
+    }
+    double first = 0.0, top = 0.0, t = 0.0, v = 0.0;
+    ASSERT_TRUE(std::getline(script, line));
+    std::istringstream(line) >> first;
+    while (std::getline(script, line) && line != "EOD")
+        if (std::istringstream(line) >> t >> v) top = std::max(top, v);
+    EXPECT_GT(first, 4000.0);
+    EXPECT_LT(first, 2000 / 3.84e11 * 1e12);
+    EXPECT_NEAR(1.0, top, 1e-9);  // the whole pulse of a lossless channel is in the picture
 }
 
 // The kit's .ibs file leads amirun to the library and .ami file of a model for this platform.
