@@ -232,11 +232,11 @@ void PlotHeatMap(const std::string& file, const std::string& title, const std::s
     if (rows.empty() || columns.empty()) return;
     Script script;
     std::ostream& out = script.Text();
-    Header(out, title, xLabel, yLabel);
+    Header(out, title + " (red dot: the best)", xLabel, yLabel);
     out << "unset grid\nset palette defined (0 '#f7fbff', 0.5 '#6baed6', 1 '#08306b')\n"
         << "set cblabel " << Quoted(scale) << "\nset xrange [-0.5:" << double(columns.size()) - 0.5
         << "]\nset yrange [-0.5:" << double(rows.size()) - 0.5
-        << "]\nset key below\nset cbrange [0:*]\n"
+        << "]\nunset key\nset cbrange [0:*]\n"
         << (columns.size() > 8 ? "set xtics rotate by -45\n" : "");
     for (const auto& [axis, names] : {std::pair{"x", &columns}, std::pair{"y", &rows}}) {
         out << "set " << axis << "tics (";
@@ -259,7 +259,7 @@ void PlotHeatMap(const std::string& file, const std::string& title, const std::s
     out << "EOD\n$best << EOD\n"
         << bestColumn << ' ' << bestRow << "\nEOD\n"
         << "plot $map using 1:2:3 with image notitle, $best using 1:2 with points pt 7 ps 2 "
-           "lc rgb '#d62728' title 'best'\n";
+           "lc rgb '#d62728' notitle\n";
     script.Draw(file);
 }
 
