@@ -104,6 +104,11 @@ int RunInit(InitOptions& options) {
     const auto& before = setup.channel.columns;
     const auto after = InitColumns(library, before, time, parameters, &message);
     std::cout << "message: " << (message.empty() ? "(none)" : message) << '\n';
+    const bool returnsImpulse = model.description.ReservedFlag("Init_Returns_Impulse", true);
+    if (!returnsImpulse)
+        std::cerr << "warning: " << model.description.root
+                  << " says Init_Returns_Impulse False: what its AMI_Init returned is not its "
+                     "response, so the figures 'after the model' are not the model's\n";
     CheckMessage(options.run.strict, message, model.description.root);
 
     const std::string& base = setup.outputBase;
@@ -119,7 +124,9 @@ int RunInit(InitOptions& options) {
               << "eye after the model:  " << EyeText(eyeAfter, ui) << '\n'
               << "wrote " << base << "_impulse.csv, _pulse.csv, _impulse.png, _pulse.png\n";
     JsonObject summary;
-    summary.Text("command", "init").Text("parameters", parameters);
+    summary.Text("command", "init")
+        .Text("parameters", parameters)
+        .Bool("init_returns_impulse", returnsImpulse);
     AddTimeBase(summary, time);
     summary.Object("channel", ChannelJson(setup.channel.report))
         .Object("eye_before", EyeJson(eyeBefore, ui))

@@ -111,6 +111,10 @@ int RunSweep(SweepOptions& options) {
     // A model whose AMI_Init returns no impulse is swept through AMI_GetWave and the channel.
     const bool byGetWave = !model.description.ReservedFlag("Init_Returns_Impulse", true) &&
                            model.description.ReservedFlag("GetWave_Exists", false);
+    if (!byGetWave && !model.description.ReservedFlag("Init_Returns_Impulse", true))
+        throw AmiError(model.description.root +
+                       " returns no impulse from AMI_Init and declares no AMI_GetWave: nothing to "
+                       "sweep");
     if (byGetWave && !library.HasGetWave())
         throw AmiError(model.library + ": its .ami file promises AMI_GetWave, which it lacks");
     if (byGetWave) std::cout << "sweeping through AMI_GetWave: its AMI_Init returns no impulse\n";

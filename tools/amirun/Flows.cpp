@@ -15,6 +15,12 @@ namespace amirun {
 LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const ChannelCli& channel,
                       const RunOptions& run, const Impairments& impairments) {
     LinkSetup link{{ResolveModel(tx), ResolveModel(rx), nullptr, nullptr}, {}, {}};
+    // Both flows take the receiver through AMI_Init; one that returns no impulse from it would
+    // show the channel as if it were equalized.
+    if (!link.m.rx.description.ReservedFlag("Init_Returns_Impulse", true))
+        throw AmiError(link.m.rx.description.root +
+                       " says Init_Returns_Impulse False: its AMI_Init returns no equalized "
+                       "impulse, and amirun's link takes a receiver through AMI_Init only");
     PrepareOutput(run, {channel.file});
     link.time = ChooseRunTimeBase(run, link.m.rx);
     UseTimeBase(link.m.tx, link.time);
