@@ -48,7 +48,10 @@ std::pair<std::size_t, std::size_t> ShownRange(const std::vector<double>& a,
 void PlotColumn0(const std::string& base, const std::string& title, const TimeBase& time,
                  const std::vector<double>& before, const std::vector<double>& after,
                  const std::vector<double>& pulseBefore, const std::vector<double>& pulseAfter) {
-    const auto [from, to] = ShownRange(pulseBefore, pulseAfter, time.samplesPerBit);
+    const auto range = ShownRange(pulseBefore, pulseAfter, time.samplesPerBit);
+    // A pulse is longer than its impulse by a unit interval: draw what both have.
+    const std::size_t to = std::min({range.second, before.size(), after.size()});
+    const std::size_t from = std::min(range.first, to);
     std::vector<double> ps(to - from), scaledBefore(to - from), scaledAfter(to - from);
     for (std::size_t i = from; i < to; ++i) {
         ps[i - from] = double(i) * time.dt * 1e12;
