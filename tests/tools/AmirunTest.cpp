@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tools/amirun/Signal.h"
 
 namespace {
@@ -43,11 +44,6 @@ Result Amirun(const std::string& arguments, const std::string& before = "",
     return result;
 }
 
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 class AmirunRun : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -59,7 +55,7 @@ protected:
     void TearDown() override { fs::remove_all(out_); }
     std::string Out() const { return " --out '" + out_.string() + "'"; }
     bool Png(const std::string& name) const {
-        const std::string bytes = Read(out_ / name);
+        const std::string bytes = ReadBytes(out_ / name);
         return bytes.size() > 1000 && bytes.compare(1, 3, "PNG") == 0;
     }
     fs::path out_;
@@ -78,7 +74,7 @@ TEST_F(AmirunRun, InitEqualizesTheBuiltInChannel) {
     // The setting is in the names, so another EQ would not overwrite these.
     EXPECT_TRUE(Png("KT7MRL40562D9_Rx_EQ9_impulse.png"));
     EXPECT_TRUE(Png("KT7MRL40562D9_Rx_EQ9_pulse.png"));
-    const std::string csv = Read(out_ / "KT7MRL40562D9_Rx_EQ9_impulse.csv");
+    const std::string csv = ReadBytes(out_ / "KT7MRL40562D9_Rx_EQ9_impulse.csv");
     EXPECT_EQ(0u, csv.find("time_s,before_0,after_0\n"));
 }
 
@@ -94,7 +90,7 @@ TEST_F(AmirunRun, InitReadsAnImpulseFileAtTheGivenSampleInterval) {
     EXPECT_NE(std::string::npos, r.output.find("(rx_samplerate 1000000000000) (EQ 15)"));
     EXPECT_NE(std::string::npos, r.output.find("message: (none)"));
     EXPECT_EQ(std::string::npos, r.output.find("differs from"));
-    const std::string csv = Read(out_ / "KT7MRL40562D9_Rx_impulse.csv");
+    const std::string csv = ReadBytes(out_ / "KT7MRL40562D9_Rx_impulse.csv");
     EXPECT_EQ(0u, csv.find("time_s,before_0,after_0,before_1,after_1\n"));
 
     r = Amirun("init " + kRx + Out() + impulse +
@@ -118,7 +114,7 @@ TEST_F(AmirunRun, InitDrawsADelayedPulseWhereItIs) {
     const Result r =
         Amirun("init " + kRx + Out() + " --impulse '" + (out_ / "delayed.csv").string() + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    std::istringstream script(Read(out_ / "KT7MRL40562D9_Rx_pulse.png.gp"));
+    std::istringstream script(ReadBytes(out_ / "KT7MRL40562D9_Rx_pulse.png.gp"));
     std::string line;
     while (std::getline(script, line) && line != "$s0 << EOD") {
     }
@@ -168,7 +164,7 @@ TEST_F(AmirunRun, ParameterErrorsComeBeforeTheLibraryIsLoaded) {
 
 TEST_F(AmirunRun, AFailedInitIsAnErrorWithTheModelsMessage) {
     fs::create_directories(out_);
-    std::string ami = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    std::string ami = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
     ami.replace(ami.find("(List 0 1"), 9, "(List 16 0 1");
     std::ofstream(out_ / "wide.ami") << ami;
     const Result r = Amirun("init " + kRx + " --ami '" + (out_ / "wide.ami").string() + "'" +
@@ -186,10 +182,10 @@ TEST_F(AmirunRun, GetWaveOutputDoesNotDependOnTheBlockSize) {
     ASSERT_EQ(0, r.status) << r.output;
     r = Amirun("getwave " + kTx + Out() + " --bits 300 --block-bits 97 --prefix same");
     ASSERT_EQ(0, r.status) << r.output;
-    const std::string one = Read(out_ / "one_wave.csv");
+    const std::string one = ReadBytes(out_ / "one_wave.csv");
     EXPECT_GT(one.size(), 3000u);
-    EXPECT_EQ(one, Read(out_ / "same_wave.csv"));
-    EXPECT_NE(one, Read(out_ / "many_wave.csv"));  // another pattern
+    EXPECT_EQ(one, ReadBytes(out_ / "same_wave.csv"));
+    EXPECT_NE(one, ReadBytes(out_ / "many_wave.csv"));  // another pattern
     EXPECT_TRUE(Png("one_eye.png"));
     r = Amirun("getwave " + kRx + Out() + " --bits 10");
     EXPECT_EQ(1, r.status);
@@ -204,7 +200,7 @@ TEST_F(AmirunRun, SweepRanksEverySetting) {
     EXPECT_NE(std::string::npos, r.output.find("<- best"));
     EXPECT_NE(std::string::npos, r.output.find("best FG = "));
     EXPECT_TRUE(Png("KT7MRL40562D9_Tx_sweep_FG.png"));
-    const std::string csv = Read(out_ / "KT7MRL40562D9_Tx_sweep_FG.csv");
+    const std::string csv = ReadBytes(out_ / "KT7MRL40562D9_Tx_sweep_FG.csv");
     EXPECT_EQ(5, std::count(csv.begin(), csv.end(), '\n'));  // header and four settings
 }
 
@@ -285,14 +281,14 @@ TEST_F(AmirunRun, AFullDiskIsAnErrorAndKeepsThePreviousFile) {
     Result r = Amirun("getwave " + kTx + Out() + " --bits 100");
     ASSERT_EQ(0, r.status) << r.output;
     const fs::path wave = out_ / "KT7MRL40562D9_Tx_wave.csv";
-    const std::string previous = Read(wave);
+    const std::string previous = ReadBytes(wave);
     ASSERT_GT(previous.size(), 1000u);
     r = Amirun("getwave " + kTx + Out() + " --bits 20000 --block-bits 1000",
                "ulimit -f 16; trap '' XFSZ; ");
     EXPECT_EQ(1, r.status) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("cannot write")) << r.output;
     EXPECT_EQ(std::string::npos, r.output.find("wrote "));
-    EXPECT_EQ(previous, Read(wave));
+    EXPECT_EQ(previous, ReadBytes(wave));
     for (const auto& entry : fs::directory_iterator(out_))
         EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp")) << entry.path();
 }
@@ -314,13 +310,13 @@ TEST_F(AmirunRun, AnInterruptedRunKeepsThePreviousFile) {
     Result r = Amirun("getwave " + kTx + Out() + " --bits 2000");
     ASSERT_EQ(0, r.status) << r.output;
     const fs::path wave = out_ / "KT7MRL40562D9_Tx_wave.csv";
-    const std::string previous = Read(wave);
+    const std::string previous = ReadBytes(wave);
     ASSERT_GT(previous.size(), 1000u);
     for (const char* after : {"0.3", "1.2"}) {
         r = Amirun("getwave " + kTx + Out() + " --bits 1000000 --prbs 23", "",
                    std::string("timeout -s TERM ") + after + " ");
         EXPECT_NE(0, r.status) << after;
-        EXPECT_EQ(previous, Read(wave)) << after;
+        EXPECT_EQ(previous, ReadBytes(wave)) << after;
         for (const auto& entry : fs::directory_iterator(out_))  // SIGTERM removes temporaries
             EXPECT_EQ(std::string::npos, entry.path().filename().string().find(".tmp"))
                 << entry.path();
@@ -346,7 +342,7 @@ TEST_F(AmirunRun, LinkGivesMatchingStatisticalAndBitByBitEyes) {
                             " --json '" +
                             (out_ / "link.json").string() + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    const std::string json = Read(out_ / "link.json");
+    const std::string json = ReadBytes(out_ / "link.json");
     const double stat = std::stod(JsonNumber(json, "statistical_eye", "height_V"));
     const double bits = std::stod(JsonNumber(json, "bit_by_bit_eye", "height_V"));
     EXPECT_GT(stat, 0.0) << json;
@@ -356,7 +352,8 @@ TEST_F(AmirunRun, LinkGivesMatchingStatisticalAndBitByBitEyes) {
     EXPECT_TRUE(Png(prefix + "_stat_eye.png"));
     EXPECT_TRUE(Png(prefix + "_link_eye.png"));
     EXPECT_TRUE(Png(prefix + "_bathtub.png"));
-    EXPECT_NE(std::string::npos, Read(out_ / (prefix + "_bathtub.csv")).find("phase_UI,log10_BER"));
+    EXPECT_NE(std::string::npos,
+              ReadBytes(out_ / (prefix + "_bathtub.csv")).find("phase_UI,log10_BER"));
 }
 
 // An aggressor column adds its crosstalk to the statistical eye, which closes by as much.
@@ -374,8 +371,8 @@ TEST_F(AmirunRun, LinkCountsTheAggressorsCrosstalk) {
     r = Amirun(common + " --prefix xt --channel '" + (out_ / "with_aggressor.txt").string() +
                "' --json '" + (out_ / "xt.json").string() + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    const std::string alone = Read(out_ / "alone.json");
-    const std::string xt = Read(out_ / "xt.json");
+    const std::string alone = ReadBytes(out_ / "alone.json");
+    const std::string xt = ReadBytes(out_ / "xt.json");
     EXPECT_NE(std::string::npos, xt.find("\"crosstalk_aggressors\":1,"));
     EXPECT_NE(std::string::npos, alone.find("\"crosstalk_aggressors\":0,"));
     const double crosstalk = std::stod(xt.substr(xt.find("\"crosstalk_worst_V\":") + 20));
@@ -390,7 +387,7 @@ TEST_F(AmirunRun, LinkCountsTheAggressorsCrosstalk) {
 
 TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
     fs::create_directories(out_);
-    std::string ami = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    std::string ami = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
     ami.erase(ami.find("(EQ (Usage In)"),
               ami.find("(Description", ami.find("(EQ (Usage In)")) - ami.find("(EQ (Usage In)"));
     ami.erase(ami.find("(Description \"Equalizer"),
@@ -413,7 +410,7 @@ TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
 
     // A receiver that returns no impulse from AMI_Init: init says its figures are not the
     // model's, and link, which takes a receiver through AMI_Init, refuses it.
-    std::string noImpulse = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    std::string noImpulse = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
     const std::size_t flag = noImpulse.find("(Value True)", noImpulse.find("Init_Returns_Impulse"));
     noImpulse.replace(flag, 12, "(Value False)");
     std::ofstream(out_ / "no_impulse.ami") << noImpulse;
@@ -478,7 +475,7 @@ const std::string kRxPath = KT_AMI_DIR "/KT7MRL40562D9_Rx_x64.so";
 TEST_F(AmirunRun, DataInNamesAndPlotsRunsNothing) {
     fs::create_directories(out_);
     const std::string payload = "a$(touch ran1)`touch ran2`'\"\\`touch ran3`";
-    std::string ami = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    std::string ami = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
     ami.insert(ami.rfind("(EQ (Usage In)"),
                "(label (Usage In) (Type String) (List \"`touch ran4`\" \"x'`touch ran5`\"))\n");
     std::ofstream(out_ / "label.ami") << ami;
@@ -523,13 +520,13 @@ TEST_F(AmirunRun, OutputsReplaceOnlyTheirOwnPlainFiles) {
         EXPECT_EQ(1, r.status) << r.output;
         EXPECT_NE(std::string::npos, r.output.find(c.message)) << r.output;
     }
-    EXPECT_EQ("keep", Read(out_ / "target.txt"));
+    EXPECT_EQ("keep", ReadBytes(out_ / "target.txt"));
     EXPECT_TRUE(fs::is_symlink(out_ / "link.json"));
     EXPECT_TRUE(fs::is_fifo(out_ / "fifo.json"));
-    EXPECT_EQ("1e10\n2e10\n1e10\n", Read(out_ / "channel.csv"));
+    EXPECT_EQ("1e10\n2e10\n1e10\n", ReadBytes(out_ / "channel.csv"));
     EXPECT_FALSE(fs::exists(out_ / "out" / ".stale.csv.tmp999999"));
 
-    std::string ibs = Read(KT_AMI_DIR "/KT7MRL40562D9.ibs");
+    std::string ibs = ReadBytes(KT_AMI_DIR "/KT7MRL40562D9.ibs");
     for (std::size_t at; (at = ibs.find("   KT7MRL40562D9_Rx_x64.so")) != std::string::npos;)
         ibs.replace(at, 27, " ../KT7MRL40562D9_Rx_x64.so");
     std::ofstream(out_ / "KT7MRL40562D9.ibs") << ibs;
@@ -550,7 +547,7 @@ TEST_F(AmirunRun, ALinkAtAnAwkwardRateRunsAtExactlyThatRate) {
     for (std::size_t at = 0; (at = r.output.find("time base:", at)) != std::string::npos; ++at)
         ++notes;
     EXPECT_EQ(1u, notes) << r.output;
-    const std::string json = Read(out_ / "l.json");
+    const std::string json = ReadBytes(out_ / "l.json");
     EXPECT_NE(std::string::npos, json.find("\"bit_rate\":2.8e+10,")) << json;
     EXPECT_NE(std::string::npos, json.find("\"samples_per_ui\":16,")) << json;
     EXPECT_NE(std::string::npos, json.find("(rx_samplerate 448000000000)")) << json;
@@ -568,7 +565,7 @@ TEST_F(AmirunRun, LinkTakesTheTransmitterAtTheBitsSwingAndSaysWhenItCompresses) 
     Result r = Amirun("link " + kTx + " " + kRx + Out() + " --tx-set FG=3 --bits 500 --json '" +
                       json + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    std::string text = Read(json);
+    std::string text = ReadBytes(json);
     EXPECT_NEAR(2.15, std::stod(JsonNumber(text, "transmitter_probe", "small_signal_gain")), 0.01);
     EXPECT_LT(std::stod(JsonNumber(text, "transmitter_probe", "large_signal_gain")), 1.5);
     EXPECT_EQ("true", JsonNumber(text, "transmitter_probe", "compresses"));
@@ -577,7 +574,7 @@ TEST_F(AmirunRun, LinkTakesTheTransmitterAtTheBitsSwingAndSaysWhenItCompresses) 
     r = Amirun("link " + kTx + " " + kRx + Out() + " --tx-set FG=3 --amplitude 0.001 --bits 500" +
                " --json '" + json + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    text = Read(json);
+    text = ReadBytes(json);
     EXPECT_EQ("false", JsonNumber(text, "transmitter_probe", "compresses"));
     EXPECT_EQ(std::string::npos, r.output.find("compresses")) << r.output;
 }
@@ -589,8 +586,8 @@ namespace {
 // optimize's best is the brute-force best: every pair of a small List run through link.
 TEST_F(AmirunRun, OptimizeFindsTheBruteForceBest) {
     fs::create_directories(out_);
-    std::string rx = Read(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami"),
-                tx = Read(KT_IBIS_DIR "/KT7MRL40562D9_Tx.ami");
+    std::string rx = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami"),
+                tx = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Tx.ami");
     rx.replace(rx.find("(List 0 1 2"),
                rx.find(')', rx.find("(List 0 1 2")) - rx.find("(List 0 1 2"), "(List 2 8 14");
     tx.replace(tx.find("(List 0 1 2 3)"), 14, "(List 0 3)");
@@ -602,7 +599,7 @@ TEST_F(AmirunRun, OptimizeFindsTheBruteForceBest) {
     const Result r = Amirun("optimize " + models + " --tx-param FG --rx-param EQ --json '" +
                             (out_ / "o.json").string() + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    const std::string json = Read(out_ / "o.json");
+    const std::string json = ReadBytes(out_ / "o.json");
     double bestHeight = -1e9;
     std::string best;
     for (const char* fg : {"0", "3"})
@@ -611,7 +608,8 @@ TEST_F(AmirunRun, OptimizeFindsTheBruteForceBest) {
             const Result l = Amirun("link " + models + " --tx-set FG=" + fg + " --rx-set EQ=" + eq +
                                     " --json '" + file + "'");
             ASSERT_EQ(0, l.status) << l.output;
-            const double height = std::stod(JsonNumber(Read(file), "statistical_eye", "height_V"));
+            const double height =
+                std::stod(JsonNumber(ReadBytes(file), "statistical_eye", "height_V"));
             if (height > bestHeight) {
                 bestHeight = height;
                 best =
@@ -634,7 +632,7 @@ TEST_F(AmirunRun, TheDatasheetMatchesIndependentMeasurements) {
     const std::string json = (out_ / "d.json").string();
     Result r = Amirun("datasheet " + kTx + Out() + " --param FG --json '" + json + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    std::string text = Read(json);
+    std::string text = ReadBytes(json);
     const double expected[] = {1.00, 1.31, 1.68, 2.15};
     std::size_t at = 0;
     for (double gain : expected) {
@@ -643,7 +641,7 @@ TEST_F(AmirunRun, TheDatasheetMatchesIndependentMeasurements) {
     }
     r = Amirun("datasheet " + kRx + Out() + " --json '" + json + "'");
     ASSERT_EQ(0, r.status) << r.output;
-    text = Read(json);
+    text = ReadBytes(json);
     double previousMid = -1e9;
     int rows = 0;
     for (at = text.find("\"dc_gain\":"); at != std::string::npos;

@@ -13,6 +13,7 @@
 #include <set>
 #include <thread>
 
+#include "tests/support/Files.h"
 #include "tools/amirun/BatchReport.h"
 #include "tools/amirun/Plan.h"
 #include "tools/amirun/Results.h"
@@ -21,15 +22,6 @@ namespace amirun {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Read(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 class Batch : public ::testing::Test {
 protected:
@@ -45,16 +37,17 @@ protected:
             fs::copy_file(fs::path(KT_IBIS_DIR) / ("KT7MRL40562D9_" + std::string(model) + ".ami"),
                           dir_ / ("KT7MRL40562D9_" + std::string(model) + ".ami"));
         }
-        for (const char* channel : {"a.s4p", "b.s4p", "c.txt"}) Write(dir_ / "ch" / channel, "");
+        for (const char* channel : {"a.s4p", "b.s4p", "c.txt"})
+            WriteBytes(dir_ / "ch" / channel, "");
     }
     void TearDown() override { fs::remove_all(dir_); }
 
     // Short windows keep the runs quick (the sanitizer build runs them too).
     std::string PlanWith(const std::string& channels, const std::string& sweep) {
         const fs::path path = dir_ / "plan.json";
-        Write(path, R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
+        WriteBytes(path, R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
                         "window_bits": 32, "channels": )" +
-                        channels + R"(, "sweep": )" + sweep + "}");
+                             channels + R"(, "sweep": )" + sweep + "}");
         return path.string();
     }
     std::vector<PlanRun> Runs(const Plan& plan) {
@@ -99,16 +92,16 @@ TEST_F(Batch, AResultsFileLosesOnlyAKilledRunsHalfLine) {
                              "\n"
                              R"({"id":"b","plan":"p","runs":3})"
                              "\n";
-    Write(file, good + R"({"id":"c","pl)");
+    WriteBytes(file, good + R"({"id":"c","pl)");
     EXPECT_EQ((std::set<std::string>{"a", "b"}), RecoverResults(file.string(), "p"));
-    EXPECT_EQ(good, Read(file));
+    EXPECT_EQ(good, ReadBytes(file));
     EXPECT_THROW(RecoverResults(file.string(), "q"), ResultsError);  // another plan's file
-    Write(file, R"({"id":"a","plan":"p"})"
-                "\nnot json\n"
-                R"({"id":"b","plan":"p"})"
-                "\n");
+    WriteBytes(file, R"({"id":"a","plan":"p"})"
+                     "\nnot json\n"
+                     R"({"id":"b","plan":"p"})"
+                     "\n");
     EXPECT_THROW(RecoverResults(file.string(), "p"), ResultsError);
-    const std::string unchanged = Read(file);
+    const std::string unchanged = ReadBytes(file);
     EXPECT_EQ(3, std::count(unchanged.begin(), unchanged.end(), '\n'));  // left as it was
 }
 
@@ -120,8 +113,8 @@ std::string Line(const std::string& id, const std::string& channel, double heigh
 }
 
 TEST_F(Batch, MergingCountsMissingAndDuplicateRunsAndRefusesMixedPlans) {
-    Write(dir_ / "r0.jsonl", Line("1", "x", 0.10) + Line("2", "x", 0.30));
-    Write(dir_ / "r1.jsonl", Line("2", "x", 0.30) + Line("3", "y", 0.05) + "{\"id\":\"4\",");
+    WriteBytes(dir_ / "r0.jsonl", Line("1", "x", 0.10) + Line("2", "x", 0.30));
+    WriteBytes(dir_ / "r1.jsonl", Line("2", "x", 0.30) + Line("3", "y", 0.05) + "{\"id\":\"4\",");
     const MergedResults merged =
         MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r1.jsonl").string()});
     EXPECT_EQ(3u, merged.runs.size());
@@ -130,10 +123,10 @@ TEST_F(Batch, MergingCountsMissingAndDuplicateRunsAndRefusesMixedPlans) {
     EXPECT_EQ(1u, merged.broken);
     const auto best = RankPerChannel(merged);
     EXPECT_EQ("2", best.at("x").front()->id);
-    Write(dir_ / "r2.jsonl", Line("1", "x", 0.11));  // the same run, another figure
+    WriteBytes(dir_ / "r2.jsonl", Line("1", "x", 0.11));  // the same run, another figure
     EXPECT_THROW(MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r2.jsonl").string()}),
                  ResultsError);
-    Write(dir_ / "r3.jsonl", Line("9", "x", 0.1, "other"));
+    WriteBytes(dir_ / "r3.jsonl", Line("9", "x", 0.1, "other"));
     EXPECT_THROW(MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r3.jsonl").string()}),
                  ResultsError);
 }
@@ -171,23 +164,23 @@ TEST_F(Batch, AKilledShardRerunEqualsAnUninterruptedOne) {
     const std::string plan =
         PlanWith(R"(["builtin:10", "builtin:20"])", R"({"tx.FG": [0, 3], "rx.EQ": [4, 12]})");
     ASSERT_EQ(0, RunAmirun({"batch", plan, "--out", "whole", "--jobs", "1"}, dir_));
-    const std::string whole = Read(dir_ / "whole" / "results-0-of-1.jsonl");
+    const std::string whole = ReadBytes(dir_ / "whole" / "results-0-of-1.jsonl");
     ASSERT_EQ(8, std::count(whole.begin(), whole.end(), '\n'));
     const fs::path killed = dir_ / "killed" / "results-0-of-1.jsonl";
     RunAmirun({"batch", plan, "--out", "killed", "--jobs", "1"}, dir_, [&](pid_t pid) {
         for (int i = 0; i < 3000; ++i) {  // until two runs are in, then SIGKILL
-            const std::string part = Read(killed);
+            const std::string part = ReadBytes(killed);
             if (std::count(part.begin(), part.end(), '\n') >= 2) break;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         kill(pid, SIGKILL);
         return true;
     });
-    const std::string part = Read(killed);
+    const std::string part = ReadBytes(killed);
     EXPECT_LT(std::count(part.begin(), part.end(), '\n'), 8);
     std::ofstream(killed, std::ios::app) << R"({"id":"half a li)";  // as a kill mid-write would
     ASSERT_EQ(0, RunAmirun({"batch", plan, "--out", "killed", "--jobs", "2"}, dir_));
-    EXPECT_EQ(SortedLines(whole), SortedLines(Read(killed)));
+    EXPECT_EQ(SortedLines(whole), SortedLines(ReadBytes(killed)));
 }
 
 }  // namespace

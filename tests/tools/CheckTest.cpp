@@ -12,6 +12,8 @@
 #include <sstream>
 #include <string>
 
+#include "tests/support/Files.h"
+
 namespace amirun {
 namespace {
 
@@ -63,17 +65,6 @@ U1 part.ibs Comp
 [End]
 )";
 
-std::string ReadText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void WriteText(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 std::size_t LineOf(const std::string& text, const std::string& anchor) {
     const std::size_t at = text.find(anchor);
     if (at == std::string::npos) return static_cast<std::size_t>(-1);
@@ -96,9 +87,9 @@ protected:
             fs::copy_file(fs::path(KT_IBIS_DIR) / name, dir_ / name);
         for (const char* name : {"KT7MRL40562D9_Rx_x64.so", "KT7MRL40562D9_Rx_x64.dll",
                                  "KT7MRL40562D9_Tx_x64.so", "KT7MRL40562D9_Tx_x64.dll", "part.ibs"})
-            WriteText(dir_ / name, "");
-        WriteText(dir_ / "test.pkg", kPackage);
-        WriteText(dir_ / "test.ebd", kBoard);
+            WriteBytes(dir_ / name, "");
+        WriteBytes(dir_ / "test.pkg", kPackage);
+        WriteBytes(dir_ / "test.ebd", kBoard);
     }
     void TearDown() override { fs::remove_all(dir_); }
 
@@ -262,12 +253,12 @@ TEST_F(Checker, EverySeededFaultIsFoundOnItsLine) {
         SCOPED_TRACE("rule " + std::to_string(fault.rule));
         rulesSeeded.insert(fault.rule);
         SetUp();
-        const std::string original = ReadText(dir_ / fault.file);
+        const std::string original = ReadBytes(dir_ / fault.file);
         const std::size_t at = original.find(fault.find);
         ASSERT_NE(std::string::npos, at) << "the case's text is not in " << fault.file;
         std::string changed = original;
         changed.replace(at, std::string(fault.find).size(), fault.replace);
-        WriteText(dir_ / fault.file, changed);
+        WriteBytes(dir_ / fault.file, changed);
         const std::size_t line = fault.at == nullptr ? LineOf(changed, fault.replace)
                                  : *fault.at == '\0' ? 0
                                                      : LineOf(changed, fault.at);
@@ -297,7 +288,7 @@ TEST_F(Checker, FilesThatCannotBeCheckedSaySo) {
     EXPECT_FALSE(CheckFile((dir_ / "absent.ibs").string(), "", report, checked));
     fs::resize_file(dir_ / "test.ebd", (std::uintmax_t{16} << 20) + 1);  // sparse: no real bytes
     EXPECT_TRUE(CheckFile((dir_ / "test.ebd").string(), "", report, checked));
-    WriteText(dir_ / "notes.txt", "");
+    WriteBytes(dir_ / "notes.txt", "");
     EXPECT_TRUE(CheckFile((dir_ / "notes.txt").string(), "", report, checked));
     std::vector<int> rules;
     for (const CheckMessage& m : report.Messages()) rules.push_back(m.rule);
@@ -310,7 +301,7 @@ TEST_F(Checker, AFloodOfOneFaultIsCappedAndCounted) {
     for (int i = 0; i < 1000; ++i) lines += "\x01\n";
     std::string text = kPackage;
     text.insert(text.find("[Pin Numbers]"), lines);
-    WriteText(dir_ / "test.pkg", text);
+    WriteBytes(dir_ / "test.pkg", text);
     const CheckReport report = Check("test.pkg");
     EXPECT_EQ(1000u, report.Count(Severity::Error));
     const auto counted = report.Suppressed();
@@ -322,7 +313,7 @@ TEST_F(Checker, AFloodOfOneFaultIsCappedAndCounted) {
 
 // The README's rule table lists every rule with its severity, and nothing else.
 TEST(CheckRules, TheReadmeTableListsEveryRule) {
-    const std::string readme = ReadText(fs::path(KT_SOURCE_DIR) / "README.md");
+    const std::string readme = ReadBytes(fs::path(KT_SOURCE_DIR) / "README.md");
     for (const CheckRule& rule : CheckRules()) {
         const std::string row =
             "| " + std::to_string(rule.number) + " | " + SeverityName(rule.severity) + " |";

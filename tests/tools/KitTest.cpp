@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/Files.h"
 #include "tools/amirun/IbisFile.h"
 
 namespace {
@@ -27,11 +28,6 @@ std::string Shell(const std::string& command) {
     for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
     pclose(pipe);
     return output;
-}
-
-std::string Bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // The kit as `cmake --install` lays it out, once for the suite.
@@ -96,7 +92,7 @@ TEST_F(Kit, LinuxLibrariesLoadOnGlibc217AndShowNothingButTheEntryPoints) {
 
         EXPECT_EQ(std::string::npos,
                   Shell("objdump -h '" + library.string() + "'").find(".debug_"));
-        const std::string bytes = Bytes(library);
+        const std::string bytes = ReadBytes(library);
         EXPECT_EQ(std::string::npos, bytes.find(KT_SOURCE_DIR)) << "a build path is inside";
         EXPECT_EQ(std::string::npos, bytes.find(KT_BINARY_DIR)) << "a build path is inside";
     }
