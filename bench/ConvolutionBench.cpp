@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "tools/amirun/Convolution.h"
+#include "tools/amirun/channel/Convolution.h"
 
 namespace {
 

@@ -36,9 +36,11 @@ build rx_entry tests/fuzz/RxEntryFuzz.cpp ami/RxEntryPoints.cpp amiparams/*.cpp 
 build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
   "${kernels[@]}"
 
-readers=(tools/amirun/{AmiFile,IbisFile,Channel,ChannelTable,TouchstoneChannel,Touchstone,PortOrder}.cpp
-         tools/amirun/{FrequencyResponse,Convolution,Signal,Json,Output}.cpp
-         tools/amirun/Check{Report,Keywords,Ibis,Package,Ami,File}.cpp)
+readers=(tools/amirun/host/{AmiFile,IbisFile}.cpp
+         tools/amirun/channel/{Channel,ChannelTable,TouchstoneChannel,Touchstone,PortOrder}.cpp
+         tools/amirun/channel/{FrequencyResponse,Convolution}.cpp tools/amirun/link/Signal.cpp
+         tools/amirun/io/{Json,Output}.cpp
+         tools/amirun/check/Check{Report,Keywords,Ibis,Package,Ami,File}.cpp)
 build amirun_readers tests/fuzz/AmirunReadersFuzz.cpp "${readers[@]}" amiparams/*.cpp -lfftw3
 
 share=$(( seconds / ${#targets[@]} ))

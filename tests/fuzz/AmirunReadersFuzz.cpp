@@ -7,11 +7,11 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/amirun/AmiFile.h"
-#include "tools/amirun/Channel.h"
-#include "tools/amirun/Check.h"
-#include "tools/amirun/IbisFile.h"
-#include "tools/amirun/Touchstone.h"
+#include "tools/amirun/channel/Channel.h"
+#include "tools/amirun/channel/Touchstone.h"
+#include "tools/amirun/check/Check.h"
+#include "tools/amirun/host/AmiFile.h"
+#include "tools/amirun/host/IbisFile.h"
 
 namespace {
 

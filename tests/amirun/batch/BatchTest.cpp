@@ -1,0 +1,187 @@
+// Batch plans, results files and their report: the run list, resuming after a kill, merging.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <set>
+#include <thread>
+
+#include "tests/support/Files.h"
+#include "tools/amirun/batch/BatchReport.h"
+#include "tools/amirun/batch/Plan.h"
+#include "tools/amirun/batch/Results.h"
+
+namespace amirun {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Batch : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::path(::testing::TempDir()) /
+               ("batch_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_ / "ch");
+        for (const char* model : {"Rx", "Tx"}) {
+            const std::string lib = std::string("KT7MRL40562D9_") + model + "_x64.so";
+            fs::copy_file(fs::path(KT_AMI_DIR) / lib, dir_ / lib);
+            fs::copy_file(fs::path(KT_IBIS_DIR) / ("KT7MRL40562D9_" + std::string(model) + ".ami"),
+                          dir_ / ("KT7MRL40562D9_" + std::string(model) + ".ami"));
+        }
+        for (const char* channel : {"a.s4p", "b.s4p", "c.txt"})
+            WriteBytes(dir_ / "ch" / channel, "");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Short windows keep the runs quick (the sanitizer build runs them too).
+    std::string PlanWith(const std::string& channels, const std::string& sweep) {
+        const fs::path path = dir_ / "plan.json";
+        WriteBytes(path, R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
+                        "window_bits": 32, "channels": )" +
+                             channels + R"(, "sweep": )" + sweep + "}");
+        return path.string();
+    }
+    std::vector<PlanRun> Runs(const Plan& plan) {
+        ModelRun tx, rx;
+        tx.description = ReadAmiFile((dir_ / "KT7MRL40562D9_Tx.ami").string());
+        rx.description = ReadAmiFile((dir_ / "KT7MRL40562D9_Rx.ami").string());
+        return ExpandRuns(plan, tx, rx);
+    }
+
+    fs::path dir_;
+};
+
+// Channels times the product of the swept values, "all" from the model's List; ids that depend
+// on the run alone; shards that split the list exactly.
+TEST_F(Batch, ThePlanGivesEveryRunOnceWithAStableId) {
+    const Plan plan =
+        ReadPlan(PlanWith(R"(["ch/*.s4p", "builtin:20"])", R"({"tx.FG": [0, 3], "rx.EQ": "all"})"));
+    ASSERT_EQ((std::vector<std::string>{"ch/a.s4p", "ch/b.s4p", "builtin:20"}), plan.channelNames);
+    const std::vector<PlanRun> runs = Runs(plan);
+    ASSERT_EQ(3u * 2u * 16u, runs.size());
+    std::set<std::string> ids;
+    for (const PlanRun& r : runs) ids.insert(r.id);
+    EXPECT_EQ(runs.size(), ids.size());
+    std::set<std::string> sharded;
+    for (std::size_t k = 0; k < 5; ++k)
+        for (const PlanRun& r : ShardOf(runs, k, 5)) EXPECT_TRUE(sharded.insert(r.id).second);
+    EXPECT_EQ(ids, sharded);
+    // Another order of the channels and sweep values: other positions, the same ids.
+    const Plan reordered = ReadPlan(PlanWith(R"(["builtin:20", "ch/b.s4p", "ch/a.s4p"])",
+                                             R"({"rx.EQ": "all", "tx.FG": [3, 0]})"));
+    std::set<std::string> again;
+    for (const PlanRun& r : Runs(reordered)) again.insert(r.id);
+    EXPECT_EQ(ids, again);
+    EXPECT_NE(plan.fingerprint, reordered.fingerprint);  // but it is another plan
+    EXPECT_THROW(ReadPlan(PlanWith(R"(["ch/*.nothing"])", "{}")), PlanError);
+    EXPECT_THROW(ReadPlan(PlanWith(R"(["builtin:20"])", R"({"FG": [1]})")), PlanError);
+}
+
+TEST_F(Batch, AResultsFileLosesOnlyAKilledRunsHalfLine) {
+    const fs::path file = dir_ / "results.jsonl";
+    const std::string good = R"({"id":"a","plan":"p","runs":3})"
+                             "\n"
+                             R"({"id":"b","plan":"p","runs":3})"
+                             "\n";
+    WriteBytes(file, good + R"({"id":"c","pl)");
+    EXPECT_EQ((std::set<std::string>{"a", "b"}), RecoverResults(file.string(), "p"));
+    EXPECT_EQ(good, ReadBytes(file));
+    EXPECT_THROW(RecoverResults(file.string(), "q"), ResultsError);  // another plan's file
+    WriteBytes(file, R"({"id":"a","plan":"p"})"
+                     "\nnot json\n"
+                     R"({"id":"b","plan":"p"})"
+                     "\n");
+    EXPECT_THROW(RecoverResults(file.string(), "p"), ResultsError);
+    const std::string unchanged = ReadBytes(file);
+    EXPECT_EQ(3, std::count(unchanged.begin(), unchanged.end(), '\n'));  // left as it was
+}
+
+std::string Line(const std::string& id, const std::string& channel, double height,
+                 const std::string& plan = "p") {
+    return R"({"id":")" + id + R"(","plan":")" + plan + R"(","runs":4,"channel":")" + channel +
+           R"(","settings":{"tx.FG":"0","rx.EQ":")" + id + R"("},"statistical":{"height_v":)" +
+           std::to_string(height) + R"(,"width_ui":0.5}})" + "\n";
+}
+
+TEST_F(Batch, MergingCountsMissingAndDuplicateRunsAndRefusesMixedPlans) {
+    WriteBytes(dir_ / "r0.jsonl", Line("1", "x", 0.10) + Line("2", "x", 0.30));
+    WriteBytes(dir_ / "r1.jsonl", Line("2", "x", 0.30) + Line("3", "y", 0.05) + "{\"id\":\"4\",");
+    const MergedResults merged =
+        MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r1.jsonl").string()});
+    EXPECT_EQ(3u, merged.runs.size());
+    EXPECT_EQ(1u, merged.Missing());
+    EXPECT_EQ((std::vector<std::string>{"2"}), merged.duplicates);
+    EXPECT_EQ(1u, merged.broken);
+    const auto best = RankPerChannel(merged);
+    EXPECT_EQ("2", best.at("x").front()->id);
+    WriteBytes(dir_ / "r2.jsonl", Line("1", "x", 0.11));  // the same run, another figure
+    EXPECT_THROW(MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r2.jsonl").string()}),
+                 ResultsError);
+    WriteBytes(dir_ / "r3.jsonl", Line("9", "x", 0.1, "other"));
+    EXPECT_THROW(MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r3.jsonl").string()}),
+                 ResultsError);
+}
+
+int RunAmirun(const std::vector<std::string>& arguments, const fs::path& dir,
+              const std::function<bool(pid_t)>& whileRunning = {}) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+        if (chdir(dir.c_str()) != 0) _exit(127);
+        if (!freopen("/dev/null", "w", stdout)) _exit(127);
+        std::vector<char*> argv{const_cast<char*>(KT_AMIRUN)};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        setenv("ASAN_OPTIONS", "detect_leaks=0", 1);
+        execv(KT_AMIRUN, argv.data());
+        _exit(127);
+    }
+    if (whileRunning) whileRunning(pid);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<std::string> SortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::size_t from = 0;
+    for (std::size_t end; (end = text.find('\n', from)) != std::string::npos; from = end + 1)
+        lines.push_back(text.substr(from, end - from));
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+// A shard killed mid-run and started again ends with the lines of an uninterrupted run.
+TEST_F(Batch, AKilledShardRerunEqualsAnUninterruptedOne) {
+    const std::string plan =
+        PlanWith(R"(["builtin:10", "builtin:20"])", R"({"tx.FG": [0, 3], "rx.EQ": [4, 12]})");
+    ASSERT_EQ(0, RunAmirun({"batch", plan, "--out", "whole", "--jobs", "1"}, dir_));
+    const std::string whole = ReadBytes(dir_ / "whole" / "results-0-of-1.jsonl");
+    ASSERT_EQ(8, std::count(whole.begin(), whole.end(), '\n'));
+    const fs::path killed = dir_ / "killed" / "results-0-of-1.jsonl";
+    RunAmirun({"batch", plan, "--out", "killed", "--jobs", "1"}, dir_, [&](pid_t pid) {
+        for (int i = 0; i < 3000; ++i) {  // until two runs are in, then SIGKILL
+            const std::string part = ReadBytes(killed);
+            if (std::count(part.begin(), part.end(), '\n') >= 2) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        kill(pid, SIGKILL);
+        return true;
+    });
+    const std::string part = ReadBytes(killed);
+    EXPECT_LT(std::count(part.begin(), part.end(), '\n'), 8);
+    std::ofstream(killed, std::ios::app) << R"({"id":"half a li)";  // as a kill mid-write would
+    ASSERT_EQ(0, RunAmirun({"batch", plan, "--out", "killed", "--jobs", "2"}, dir_));
+    EXPECT_EQ(SortedLines(whole), SortedLines(ReadBytes(killed)));
+}
+
+}  // namespace
+}  // namespace amirun

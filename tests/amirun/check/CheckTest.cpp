@@ -1,0 +1,325 @@
+// The file checker against seeded faults: each case breaks one rule in a copy of the kit's own
+// files (or in a small valid package or board file) and expects that rule's message on the line
+// of the fault. The unchanged files must check clean.
+#include "tools/amirun/check/Check.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+#include "tests/support/Files.h"
+
+namespace amirun {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char* const kPackage = R"([IBIS Ver] 7.1
+[File Name] test.pkg
+[File Rev] 1.0
+[Define Package Model] PKG1
+[Manufacturer] Test
+[OEM] Test
+[Description] A two-pin package
+[Number Of Pins] 2
+[Pin Numbers]
+1
+2
+[Model Data]
+[Inductance Matrix] Full_matrix
+[Row] 1
+1.0nH 0.1nH
+[Row] 2
+1.0nH
+[Capacitance Matrix] Sparse_matrix
+[Row] 1
+1 0.5pF
+[Row] 2
+2 0.5pF
+[End Model Data]
+[End Package Model]
+[End]
+)";
+
+const char* const kBoard = R"([IBIS Ver] 7.1
+[File Name] test.ebd
+[File Rev] 1.0
+[Begin Board Description] BOARD1
+[Manufacturer] Test
+[Number Of Pins] 2
+[Pin List] signal_name
+A1 DATA
+A2 GND
+[Path Description] P1
+Pin A1
+Len = 0.5 L=8.0n C=2.0p /
+Node U1.1
+[Reference Designator Map]
+U1 part.ibs Comp
+[End Board Description]
+[End]
+)";
+
+std::size_t LineOf(const std::string& text, const std::string& anchor) {
+    const std::size_t at = text.find(anchor);
+    if (at == std::string::npos) return static_cast<std::size_t>(-1);
+    return 1 + static_cast<std::size_t>(
+                   std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
+}
+
+// The kit's .ibs and .ami files with stand-ins for the libraries, and the small package and
+// board files, in a fresh folder.
+class Checker : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("kt_check_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        for (const char* name :
+             {"KT7MRL40562D9.ibs", "KT7MRL40562D9_Rx.ami", "KT7MRL40562D9_Tx.ami"})
+            fs::copy_file(fs::path(KT_IBIS_DIR) / name, dir_ / name);
+        for (const char* name : {"KT7MRL40562D9_Rx_x64.so", "KT7MRL40562D9_Rx_x64.dll",
+                                 "KT7MRL40562D9_Tx_x64.so", "KT7MRL40562D9_Tx_x64.dll", "part.ibs"})
+            WriteBytes(dir_ / name, "");
+        WriteBytes(dir_ / "test.pkg", kPackage);
+        WriteBytes(dir_ / "test.ebd", kBoard);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    CheckReport Check(const std::string& file) {
+        CheckReport report;
+        std::set<std::string> checked;
+        CheckFile((dir_ / file).string(), "", report, checked);
+        return report;
+    }
+
+    fs::path dir_;
+};
+
+TEST_F(Checker, TheKitAndTheSmallFilesCheckClean) {
+    for (const char* file : {"KT7MRL40562D9.ibs", "test.pkg", "test.ebd"}) {
+        const CheckReport report = Check(file);
+        EXPECT_TRUE(report.Messages().empty()) << report.Text(1);
+    }
+}
+
+struct Fault {
+    int rule;
+    const char* file;  // the file changed; .ami faults are checked through the .ibs file
+    const char* find;  // replaced by `replace`, first occurrence
+    const char* replace;
+    const char* at;  // where the message points: nullptr the fault, "" the file (line 0)
+};
+
+const Fault kFaults[] = {
+    // lexical
+    {101, "KT7MRL40562D9.ibs", "[Copyright]     The",
+     "[Copyright]     The                                                                          "
+     "                         ",
+     nullptr},
+    {102, "KT7MRL40562D9.ibs", "December 7, 2026", "December 7, 2026 \xc3\xa9", nullptr},
+    {103, "KT7MRL40562D9.ibs", "R_pkg           0.10", "R_pkg\t0.10", nullptr},
+    {104, "KT7MRL40562D9.ibs", "[Diff Pin]", "[Dif Pin]", nullptr},
+    {105, "KT7MRL40562D9.ibs", "[Notes]         The", "[Notes          The", nullptr},
+    {106, "KT7MRL40562D9.ibs", "[File Rev]      1.1\n", "[File Rev]      1.1\n[Comment Char] ab\n",
+     "[Comment Char]"},
+    {107, "KT7MRL40562D9.ibs", "C_comp          1.00pF", "C_comp          1.0x0pF", nullptr},
+    {108, "KT7MRL40562D9.ibs", "C_comp          0.80pF", "C_comp          NA", nullptr},
+    {109, "KT7MRL40562D9.ibs", "[Model]         KT7MRL40562D9_Rx", "[Model]         GND", nullptr},
+    // structure
+    {201, "KT7MRL40562D9.ibs", "[IBIS Ver]      7.1\n[File Name]     KT7MRL40562D9.ibs",
+     "[File Name]     KT7MRL40562D9.ibs\n[IBIS Ver]      7.1", "[IBIS Ver]"},
+    {202, "KT7MRL40562D9.ibs", "[IBIS Ver]      7.1", "[IBIS Ver]      7.9", nullptr},
+    {203, "KT7MRL40562D9.ibs", "[File Name]     KT7MRL40562D9.ibs",
+     "[File Name]     kt7mrl40562d9.ibs", nullptr},
+    {204, "KT7MRL40562D9.ibs", "[File Rev]      1.1\n", "", ""},
+    {205, "KT7MRL40562D9.ibs", "[Component]", "|[Component]", ""},
+    {206, "KT7MRL40562D9.ibs", "[Manufacturer]  KT7MRL40562D9 IBIS-AMI model project\n", "",
+     "[Component]"},
+    {207, "KT7MRL40562D9.ibs", "[End]\n", "", ""},
+    {208, "KT7MRL40562D9.ibs", "[Package]\n", "[Ramp]\n[Package]\n", "[Ramp]"},
+    {209, "KT7MRL40562D9.ibs", "R_load = 50\n",
+     "R_load = 50\n[Ramp]\ndV/dt_r 0.3/15p 0.3/15p 0.3/15p\ndV/dt_f 0.3/15p 0.3/15p 0.3/15p\n",
+     "[Ramp]\ndV/dt_r 0.3/15p"},
+    {210, "KT7MRL40562D9.ibs", "[End Algorithmic Model]\n", "", "[Algorithmic Model]"},
+    {211, "KT7MRL40562D9.ibs", "[End]\n", "[End]\nmore text\n", "more text"},
+    // cross-references
+    {301, "KT7MRL40562D9.ibs", "5       VDD             POWER", "5       VDD             NOSUCH",
+     nullptr},
+    {302, "KT7MRL40562D9.ibs", "6       VSS             GND", "5       VSS             GND",
+     nullptr},
+    {303, "KT7MRL40562D9.ibs", "[Model]         KT7MRL40562D9_Rx",
+     "[Model]         KT7MRL40562D9_Tx", "[Model]         KT7MRL40562D9_Tx\nModel_type      Input"},
+    {304, "KT7MRL40562D9.ibs", "3           4        0.1V", "3           9        0.1V", nullptr},
+    {305, "KT7MRL40562D9.ibs", "3           4        0.1V", "1           4        0.1V", nullptr},
+    {306, "KT7MRL40562D9.ibs", "[Model]         KT7MRL40562D9_Tx",
+     "[Model Selector] SEL\nNOSUCH  not a model\n[Model]         KT7MRL40562D9_Tx", "NOSUCH"},
+    {307, "KT7MRL40562D9.ibs", "[End]\n",
+     "[Model] SPARE\nModel_type Input\nC_comp 1pF 1pF 1pF\nVinl = 0.4\nVinh = 0.6\n[Voltage Range] "
+     "1 1 1\n[End]\n",
+     "[Model] SPARE"},
+    {308, "KT7MRL40562D9.ibs", "5       VDD             POWER",
+     "5       VDD             POWER   1.0", nullptr},
+    // models
+    {401, "KT7MRL40562D9.ibs", "Model_type      Output", "Model_type      Outptu", nullptr},
+    {402, "KT7MRL40562D9.ibs", "C_comp          1.00pF        0.80pF        1.20pF\n", "",
+     "[Model]         KT7MRL40562D9_Tx"},
+    {403, "KT7MRL40562D9.ibs", "Vinl = 0.45V", "Vinl = 0.65V", "Vinh = 0.55V"},
+    {404, "KT7MRL40562D9.ibs", "Vinl = 0.45V\nVinh = 0.55V\n", "",
+     "[Model]         KT7MRL40562D9_Rx"},
+    {405, "KT7MRL40562D9.ibs", "[Pullup]\n", "", "[Model]         KT7MRL40562D9_Tx"},
+    {406, "KT7MRL40562D9.ibs", "[Voltage Range] 1.00V         0.95V         1.05V\n[Pulldown]",
+     "[Pulldown]", "[Model]         KT7MRL40562D9_Tx"},
+    {407, "KT7MRL40562D9.ibs", " 2.00            40.00mA", " 0.50            40.00mA", nullptr},
+    {408, "KT7MRL40562D9.ibs", "R_load = 50\n",
+     "R_load = 50\n[Rising Waveform]\nR_fixture = 50\n0.0 0.0 0.0 0.0\n2.0n 0.5 0.5 0.5\n1.0n 1.0 "
+     "1.0 1.0\n",
+     "1.0n 1.0"},
+    {409, "KT7MRL40562D9.ibs", " 0.00             0.00mA        0.00mA        0.00mA",
+     " 0.00             0.00mA        0.00mA", nullptr},
+    {410, "KT7MRL40562D9.ibs", "-20.00mA      -18.18mA      -22.22mA",
+     "-20.00mA      NA      -22.22mA", "[Pulldown]"},
+    {411, "KT7MRL40562D9.ibs", "dV/dt_r         0.30/15.0p", "dV/dt_r         0.30/-15.0p",
+     nullptr},
+    {412, "KT7MRL40562D9.ibs", "C_comp          1.00pF", "C_comp          1.30pF", nullptr},
+    // [Algorithmic Model]
+    {501, "KT7MRL40562D9.ibs", "KT7MRL40562D9_Tx_x64.so   KT7MRL40562D9_Tx.ami",
+     "KT7MRL40562D9_Tx_x64.so", nullptr},
+    {502, "KT7MRL40562D9.ibs", "Executable Windows_gcc_64  KT7MRL40562D9_Tx",
+     "Executable Windows  KT7MRL40562D9_Tx", nullptr},
+    {503, "KT7MRL40562D9.ibs", "KT7MRL40562D9_Tx_x64.so", "KT7MRL40562D9_Tx_x65.so", nullptr},
+    {504, "KT7MRL40562D9.ibs", "x64.so   KT7MRL40562D9_Tx.ami", "x64.so   missing.ami", nullptr},
+    {505, "KT7MRL40562D9.ibs", "x64.so   KT7MRL40562D9_Tx.ami", "x64.so   kt7mrl40562d9_tx.ami",
+     nullptr},
+    {506, "KT7MRL40562D9.ibs", "x64.so   KT7MRL40562D9_Tx.ami", "x64.so   ../KT7MRL40562D9_Tx.ami",
+     nullptr},
+    {507, "KT7MRL40562D9.ibs", "Linux_gcc_64    KT7MRL40562D9_Tx_x64.so",
+     "Linux_gcc_64    KT7MRL40562D9_Tx_x64.dll", nullptr},
+    {508, "KT7MRL40562D9.ibs",
+     "Executable Linux_gcc_64    KT7MRL40562D9_Tx_x64.so   KT7MRL40562D9_Tx.ami\nExecutable "
+     "Windows_gcc_64  KT7MRL40562D9_Tx_x64.dll  KT7MRL40562D9_Tx.ami\n",
+     "", "[Algorithmic Model]"},
+    // AMI
+    {601, "KT7MRL40562D9_Rx.ami", "    (Description \"KT7MRL40562D9 receiver",
+     ") (Description \"KT7MRL40562D9 receiver", nullptr},
+    {602, "KT7MRL40562D9_Rx.ami", "(KT7MRL40562D9_Rx\n", "(KT7MRL40562D9_Rxx\n", nullptr},
+    {603, "KT7MRL40562D9_Rx.ami", "(Reserved_Parameters", "(Reserved_Params", "(KT7MRL40562D9_Rx"},
+    {604, "KT7MRL40562D9_Rx.ami", "(GetWave_Exists", "(GetWave_Exist", "(Reserved_Parameters"},
+    {605, "KT7MRL40562D9_Rx.ami", "(GetWave_Exists",
+     "(Bogus_Reserved (Usage Info) (Type Boolean) (Value True))\n(GetWave_Exists", nullptr},
+    {606, "KT7MRL40562D9_Rx.ami", "(EQ (Usage In)", "(EQ (Usage Input)", nullptr},
+    {607, "KT7MRL40562D9_Rx.ami", "(EQ (Usage In) (Type Integer)", "(EQ (Usage In) (Type Int)",
+     nullptr},
+    {608, "KT7MRL40562D9_Rx.ami", "(Type Integer) (List", "(Type Integer) (Value 3) (List",
+     nullptr},
+    {609, "KT7MRL40562D9_Rx.ami", "(rx_samplerate (Usage In) (Type Float)",
+     "(rx_samplerate (Usage In) (Type Boolean)", nullptr},
+    {610, "KT7MRL40562D9_Rx.ami", "(Range 3.84e11 1e10 1e14)", "(Range 3.84e11 1e12 1e14)",
+     "(rx_samplerate"},
+    {611, "KT7MRL40562D9_Rx.ami", "(Default 15)", "(Default 16)", nullptr},
+    {612, "KT7MRL40562D9_Rx.ami", "(List 0 1 2 3", "(List 0 1.5 2 3", nullptr},
+    {613, "KT7MRL40562D9_Rx.ami", "(Init_Returns_Impulse (Usage Info)",
+     "(Init_Returns_Impulse (Usage In)", nullptr},
+    {614, "KT7MRL40562D9_Rx.ami", "        (rx_samplerate",
+     "        (EQ (Usage In) (Type Integer) (Value 1))\n        (rx_samplerate",
+     "(EQ (Usage In) (Type Integer) (List"},
+    {615, "KT7MRL40562D9_Rx.ami", "(EQ (Usage In)", "(EQ (Usgae In) (Usage In)", nullptr},
+    {616, "KT7MRL40562D9_Rx.ami", "(Value \"7.0\")", "(Value \"7.7\")", nullptr},
+    // package and board files
+    {701, "test.pkg", "[End Package Model]\n", "", "[Define Package Model]"},
+    {702, "test.pkg", "[Number Of Pins] 2", "[Number Of Pins] 3", nullptr},
+    {703, "test.pkg", "[Capacitance Matrix] Sparse_matrix\n[Row] 1\n1 0.5pF\n[Row] 2\n2 0.5pF\n",
+     "", "[Model Data]"},
+    {704, "test.pkg", "Full_matrix", "Fat_matrix", nullptr},
+    {705, "test.pkg", "[Row] 2\n1.0nH", "[Row] 7\n1.0nH", nullptr},
+    {711, "test.ebd", "[End Board Description]\n", "", "[Begin Board Description]"},
+    {712, "test.ebd", "[Number Of Pins] 2", "[Number Of Pins] 3", nullptr},
+    {713, "test.ebd", "Pin A1", "Pin A9", nullptr},
+    {714, "test.ebd", "Node U1.1", "Pin A2", "[Path Description]"},
+    {715, "test.ebd", "part.ibs", "none.ibs", nullptr},
+    {716, "test.ebd", "[Manufacturer] Test\n", "", "[Begin Board Description]"},
+};
+
+TEST_F(Checker, EverySeededFaultIsFoundOnItsLine) {
+    std::set<int> rulesSeeded;
+    for (const Fault& fault : kFaults) {
+        SCOPED_TRACE("rule " + std::to_string(fault.rule));
+        rulesSeeded.insert(fault.rule);
+        SetUp();
+        const std::string original = ReadBytes(dir_ / fault.file);
+        const std::size_t at = original.find(fault.find);
+        ASSERT_NE(std::string::npos, at) << "the case's text is not in " << fault.file;
+        std::string changed = original;
+        changed.replace(at, std::string(fault.find).size(), fault.replace);
+        WriteBytes(dir_ / fault.file, changed);
+        const std::size_t line = fault.at == nullptr ? LineOf(changed, fault.replace)
+                                 : *fault.at == '\0' ? 0
+                                                     : LineOf(changed, fault.at);
+        const std::string checked = std::string(fault.file).find(".ami") != std::string::npos
+                                        ? "KT7MRL40562D9.ibs"
+                                        : fault.file;
+        const CheckReport report = Check(checked);
+        const bool found = std::any_of(report.Messages().begin(), report.Messages().end(),
+                                       [&](const CheckMessage& m) {
+                                           return m.rule == fault.rule && m.line == line &&
+                                                  fs::path(m.file).filename() == fault.file;
+                                       });
+        EXPECT_TRUE(found) << "expected rule " << fault.rule << " on line " << line << "; got\n"
+                           << report.Text(1);
+    }
+    // Every rule of the file types has its seeded fault; the file-level ones follow.
+    for (const CheckRule& rule : CheckRules()) {
+        if (rule.number >= 100) {
+            EXPECT_TRUE(rulesSeeded.count(rule.number)) << rule.number;
+        }
+    }
+}
+
+TEST_F(Checker, FilesThatCannotBeCheckedSaySo) {
+    std::set<std::string> checked;
+    CheckReport report;
+    EXPECT_FALSE(CheckFile((dir_ / "absent.ibs").string(), "", report, checked));
+    fs::resize_file(dir_ / "test.ebd", (std::uintmax_t{16} << 20) + 1);  // sparse: no real bytes
+    EXPECT_TRUE(CheckFile((dir_ / "test.ebd").string(), "", report, checked));
+    WriteBytes(dir_ / "notes.txt", "");
+    EXPECT_TRUE(CheckFile((dir_ / "notes.txt").string(), "", report, checked));
+    std::vector<int> rules;
+    for (const CheckMessage& m : report.Messages()) rules.push_back(m.rule);
+    EXPECT_EQ((std::vector<int>{1, 2, 3}), rules);
+}
+
+// A file with a thousand copies of a fault keeps twenty messages of it and counts the rest.
+TEST_F(Checker, AFloodOfOneFaultIsCappedAndCounted) {
+    std::string lines;
+    for (int i = 0; i < 1000; ++i) lines += "\x01\n";
+    std::string text = kPackage;
+    text.insert(text.find("[Pin Numbers]"), lines);
+    WriteBytes(dir_ / "test.pkg", text);
+    const CheckReport report = Check("test.pkg");
+    EXPECT_EQ(1000u, report.Count(Severity::Error));
+    const auto counted = report.Suppressed();
+    const auto suppressed = counted.begin();
+    ASSERT_NE(counted.end(), suppressed);
+    EXPECT_EQ(102, suppressed->first.second);
+    EXPECT_EQ(1000u - CheckReport::kMessagesPerRule, suppressed->second);
+}
+
+// The README's rule table lists every rule with its severity, and nothing else.
+TEST(CheckRules, TheReadmeTableListsEveryRule) {
+    const std::string readme = ReadBytes(fs::path(KT_SOURCE_DIR) / "README.md");
+    for (const CheckRule& rule : CheckRules()) {
+        const std::string row =
+            "| " + std::to_string(rule.number) + " | " + SeverityName(rule.severity) + " |";
+        EXPECT_NE(std::string::npos, readme.find(row)) << row;
+    }
+}
+
+}  // namespace
+}  // namespace amirun

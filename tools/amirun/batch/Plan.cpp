@@ -1,0 +1,247 @@
+#include "tools/amirun/batch/Plan.h"
+
+#include <glob.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+namespace amirun {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+const std::set<std::string> kKeys = {
+    "tx",          "rx",          "tx_ami",   "rx_ami",      "channels",
+    "sweep",       "bit_rate",    "flows",    "ber",         "amplitude",
+    "bits",        "extrapolate", "ports",    "window_bits", "sample_interval",
+    "noise_rms_v", "rj_rms_ui",   "dj_pp_ui", "sj_pp_ui",    "sj_freq_hz"};
+
+std::string Resolved(const fs::path& folder, const std::string& name) {
+    const fs::path p(name);
+    return (p.is_absolute() ? p : folder / p).lexically_normal().string();
+}
+
+double NumberAt(const json& plan, const char* key, double fallback, double low, double high) {
+    if (!plan.contains(key)) return fallback;
+    if (!plan[key].is_number())
+        throw PlanError(std::string("plan: \"") + key + "\" must be a number");
+    const double value = plan[key].get<double>();
+    if (!(value >= low && value <= high)) {
+        std::ostringstream range;
+        range.imbue(std::locale::classic());
+        range << "plan: \"" << key << "\" must lie in [" << low << ", " << high << "]";
+        throw PlanError(range.str());
+    }
+    return value;
+}
+
+// A glob's matches, sorted; no shell is involved.
+std::vector<std::string> Glob(const std::string& pattern) {
+    glob_t found{};
+    std::vector<std::string> names;
+    const int rc = glob(pattern.c_str(), GLOB_NOSORT, nullptr, &found);
+    if (rc == 0)
+        for (std::size_t i = 0; i < found.gl_pathc; ++i) names.emplace_back(found.gl_pathv[i]);
+    globfree(&found);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void ReadChannels(const json& plan, const fs::path& folder, Plan& out) {
+    if (!plan.contains("channels") || !plan["channels"].is_array() || plan["channels"].empty())
+        throw PlanError("plan: \"channels\" must be a non-empty list of files or globs");
+    std::set<std::string> seen;
+    for (const json& entry : plan["channels"]) {
+        if (!entry.is_string()) throw PlanError("plan: every channel is a string");
+        const std::string text = entry.get<std::string>();
+        if (text.rfind("builtin:", 0) == 0) {
+            double loss = 0.0;
+            std::istringstream in(text.substr(8));
+            in.imbue(std::locale::classic());
+            if (!(in >> loss) || !in.eof() || !(loss > 0.0 && loss <= 80.0))
+                throw PlanError("plan: \"" + text + "\": builtin:<loss in dB, 0 to 80>");
+            if (seen.insert(text).second) {
+                out.channels.push_back(text);
+                out.channelNames.push_back(text);
+            }
+            continue;
+        }
+        const std::vector<std::string> matches = Glob(Resolved(folder, text));
+        if (matches.empty()) throw PlanError("plan: channel \"" + text + "\" matches no file");
+        for (const std::string& match : matches) {
+            if (!fs::is_regular_file(match)) continue;
+            if (!seen.insert(match).second) continue;
+            out.channels.push_back(match);
+            out.channelNames.push_back(fs::path(match).lexically_relative(folder).string());
+        }
+    }
+}
+
+void ReadSweep(const json& plan, Plan& out) {
+    if (!plan.contains("sweep")) return;
+    if (!plan["sweep"].is_object()) throw PlanError("plan: \"sweep\" must be an object");
+    for (const auto& [key, value] : plan["sweep"].items()) {  // sorted by key
+        if (key.rfind("tx.", 0) != 0 && key.rfind("rx.", 0) != 0)
+            throw PlanError("plan: sweep key \"" + key + "\" must start with tx. or rx.");
+        if (value.is_string() && value.get<std::string>() == "all") {
+            out.sweepAll.emplace_back(key, true);
+            out.sweep.emplace_back(key, std::vector<std::string>{});
+            continue;
+        }
+        if (!value.is_array() || value.empty())
+            throw PlanError("plan: sweep \"" + key + "\" must be \"all\" or a non-empty list");
+        std::vector<std::string> values;
+        for (const json& v : value) {
+            if (v.is_string())
+                values.push_back(v.get<std::string>());
+            else if (v.is_number_integer())
+                values.push_back(std::to_string(v.get<long long>()));
+            else if (v.is_number()) {
+                std::ostringstream text;
+                text.imbue(std::locale::classic());
+                text << std::setprecision(17) << v.get<double>();
+                values.push_back(text.str());
+            } else {
+                throw PlanError("plan: sweep \"" + key +
+                                "\" holds a value that is no number "
+                                "or string");
+            }
+        }
+        out.sweepAll.emplace_back(key, false);
+        out.sweep.emplace_back(key, values);
+    }
+}
+
+}  // namespace
+
+std::string Fnv1a64Hex(const std::string& text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : text) {
+        hash ^= c;
+        hash *= 1099511628211ull;
+    }
+    static const char* digits = "0123456789abcdef";
+    std::string out(16, '0');
+    for (int i = 15; i >= 0; --i, hash >>= 4) out[std::size_t(i)] = digits[hash & 15];
+    return out;
+}
+
+Plan ReadPlan(const std::string& path) {
+    std::ifstream in(path);
+    if (!in) throw PlanError("cannot read the plan " + path);
+    json plan;
+    try {
+        plan = json::parse(in);
+    } catch (const json::exception& error) {
+        throw PlanError("plan " + path + ": " + error.what());
+    }
+    if (!plan.is_object()) throw PlanError("plan: the file holds no JSON object");
+    for (const auto& [key, value] : plan.items())
+        if (!kKeys.count(key)) throw PlanError("plan: unknown key \"" + key + "\"");
+    Plan out;
+    out.path = path;
+    const fs::path folder =
+        fs::path(path).parent_path().empty() ? fs::path(".") : fs::path(path).parent_path();
+    for (const auto& [key, model, ami] :
+         {std::tuple{"tx", &out.tx, "tx_ami"}, std::tuple{"rx", &out.rx, "rx_ami"}}) {
+        if (!plan.contains(key) || !plan[key].is_string())
+            throw PlanError(std::string("plan: \"") + key + "\" must name a model library");
+        model->library = Resolved(folder, plan[key].get<std::string>());
+        if (plan.contains(ami)) {
+            if (!plan[ami].is_string()) throw PlanError(std::string("plan: \"") + ami + "\"");
+            model->amiFile = Resolved(folder, plan[ami].get<std::string>());
+        }
+    }
+    ReadChannels(plan, folder, out);
+    ReadSweep(plan, out);
+    out.bitRate = NumberAt(plan, "bit_rate", 32e9, 1e6, 1e12);
+    out.sampleInterval = NumberAt(plan, "sample_interval", 0.0, 0.0, 1e-6);
+    out.targetBer = NumberAt(plan, "ber", 1e-12, 1e-30, 1e-3);
+    out.amplitude = NumberAt(plan, "amplitude", 0.5, 1e-6, 1e3);
+    out.bits = long(NumberAt(plan, "bits", 20000, 100, 1000000));
+    out.windowBits = int(NumberAt(plan, "window_bits", 0, 0, 1 << 20));
+    out.impairments.noiseRms = NumberAt(plan, "noise_rms_v", 0.0, 0.0, 1.0);
+    out.impairments.rjRms = NumberAt(plan, "rj_rms_ui", 0.0, 0.0, 0.5);
+    out.impairments.djPp = NumberAt(plan, "dj_pp_ui", 0.0, 0.0, 1.0);
+    out.impairments.sjPp = NumberAt(plan, "sj_pp_ui", 0.0, 0.0, 1.0);
+    out.impairments.sjFreq = NumberAt(plan, "sj_freq_hz", 0.0, 0.0, 1e12);
+    if (plan.contains("extrapolate")) {
+        if (!plan["extrapolate"].is_boolean()) throw PlanError("plan: \"extrapolate\": true/false");
+        out.extrapolate = plan["extrapolate"].get<bool>();
+    }
+    if (plan.contains("ports")) {
+        if (!plan["ports"].is_string()) throw PlanError("plan: \"ports\" is a string like 1,3,2,4");
+        out.ports = plan["ports"].get<std::string>();
+    }
+    if (plan.contains("flows")) {
+        if (!plan["flows"].is_array() || plan["flows"].empty())
+            throw PlanError("plan: \"flows\" lists statistical and/or bit_by_bit");
+        out.statistical = out.bitByBit = false;
+        for (const json& flow : plan["flows"]) {
+            const std::string name = flow.is_string() ? flow.get<std::string>() : "";
+            if (name == "statistical")
+                out.statistical = true;
+            else if (name == "bit_by_bit")
+                out.bitByBit = true;
+            else
+                throw PlanError("plan: flow \"" + flow.dump() +
+                                "\" is not statistical or bit_by_bit");
+        }
+    }
+    std::string canonical = plan.dump();
+    for (const std::string& name : out.channelNames) canonical += "\n" + name;
+    out.fingerprint = Fnv1a64Hex(canonical);
+    return out;
+}
+
+std::vector<PlanRun> ExpandRuns(const Plan& plan, const ModelRun& tx, const ModelRun& rx) {
+    // The values of each swept parameter, "all" read from the model's List.
+    std::vector<std::pair<std::string, std::vector<std::string>>> axes = plan.sweep;
+    for (std::size_t a = 0; a < axes.size(); ++a) {
+        if (!plan.sweepAll[a].second) continue;
+        const bool isTx = axes[a].first.rfind("tx.", 0) == 0;
+        const std::string name = axes[a].first.substr(3);
+        const auto* parameter = (isTx ? tx : rx).description.Find(name);
+        if (parameter == nullptr || parameter->list.empty())
+            throw PlanError("plan: sweep \"" + axes[a].first +
+                            "\": \"all\" needs a List "
+                            "parameter, and " +
+                            name + " is none");
+        axes[a].second = parameter->list;
+    }
+    std::vector<PlanRun> runs;
+    std::vector<std::size_t> index(axes.size(), 0);
+    for (std::size_t c = 0; c < plan.channels.size(); ++c) {
+        std::fill(index.begin(), index.end(), 0);
+        while (true) {
+            PlanRun run;
+            run.channel = c;
+            std::string key = plan.channelNames[c];
+            for (std::size_t a = 0; a < axes.size(); ++a) {
+                const std::string& value = axes[a].second[index[a]];
+                (axes[a].first[0] == 't' ? run.tx : run.rx)
+                    .emplace_back(axes[a].first.substr(3), value);
+                key += "\n" + axes[a].first + "=" + value;
+            }
+            run.id = Fnv1a64Hex(key);
+            runs.push_back(std::move(run));
+            std::size_t a = axes.size();
+            while (a > 0 && ++index[a - 1] == axes[a - 1].second.size()) index[--a] = 0;
+            if (a == 0) break;
+        }
+    }
+    return runs;
+}
+
+std::vector<PlanRun> ShardOf(const std::vector<PlanRun>& runs, std::size_t k, std::size_t n) {
+    std::vector<PlanRun> shard;
+    for (std::size_t i = k; i < runs.size(); i += n) shard.push_back(runs[i]);
+    return shard;
+}
+
+}  // namespace amirun

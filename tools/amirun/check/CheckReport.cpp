@@ -1,0 +1,215 @@
+#include "tools/amirun/check/CheckReport.h"
+
+#include <algorithm>
+#include <sstream>
+#include <stdexcept>
+
+#include "tools/amirun/io/Json.h"
+
+namespace amirun {
+namespace {
+
+constexpr Severity E = Severity::Error;
+constexpr Severity W = Severity::Warning;
+constexpr Severity C = Severity::Caution;
+constexpr Severity N = Severity::Note;
+
+}  // namespace
+
+const char* SeverityName(Severity severity) {
+    switch (severity) {
+        case Severity::Error:
+            return "ERROR";
+        case Severity::Warning:
+            return "WARNING";
+        case Severity::Caution:
+            return "CAUTION";
+        case Severity::Note:
+            break;
+    }
+    return "NOTE";
+}
+
+const std::vector<CheckRule>& CheckRules() {
+    static const std::vector<CheckRule> rules = {
+        {1, E, "The file cannot be read."},
+        {2, E, "The file is larger than 16 MiB; it is not checked further."},
+        {3, E, "The file type is unknown: not .ibs, .pkg, .ebd or .ami (see --as)."},
+        {101, E, "A line is longer than 120 characters."},
+        {102, E, "A character is not printable ASCII, a tab or a line end."},
+        {103, N, "A tab: legal, but expanded to blanks it can push a line past 120 characters."},
+        {104, E, "An unknown keyword (keywords ignore case; blanks and underscores are equal)."},
+        {105, E, "A keyword without its closing bracket."},
+        {106, E, "[Comment Char] is not one of the allowed characters followed by _char."},
+        {107, E,
+         "A number that is not one: digits, an optional exponent, an optional scale "
+         "letter (T G M k m u n p f) and unit."},
+        {108, E, "A typ/min/max row with missing columns, or NA in the typ column."},
+        {109, E, "A reserved word (POWER, GND, NC, NA) used as a model name."},
+        {201, E, "[IBIS Ver] is not the first keyword."},
+        {202, E, "[IBIS Ver] is not a released IBIS version."},
+        {203, E, "[File Name] differs from the file's own name."},
+        {204, E, "A required header keyword ([IBIS Ver], [File Name], [File Rev]) is missing."},
+        {205, E, "An .ibs file without a [Component]."},
+        {206, E,
+         "A [Component] without [Manufacturer], [Package] (R_pkg, L_pkg, C_pkg) or "
+         "[Pin]."},
+        {207, E, "The file does not end with [End]."},
+        {208, E, "A keyword outside the section it belongs to."},
+        {209, E, "A keyword repeated where only one is allowed."},
+        {210, E, "[Algorithmic Model] without [End Algorithmic Model]."},
+        {211, W, "Text after [End], which readers ignore."},
+        {301, E,
+         "[Pin] names a model that is not a [Model], a [Model Selector], POWER, GND or "
+         "NC."},
+        {302, E, "A pin listed twice under [Pin]."},
+        {303, E, "A model or model selector name defined twice."},
+        {304, E, "[Diff Pin] names a pin that is not under [Pin]."},
+        {305, E, "A pin in more than one [Diff Pin] pair, or paired with itself."},
+        {306, E, "[Model Selector] names a model that is not a [Model]."},
+        {307, N, "A [Model] that no pin and no model selector uses."},
+        {308, E, "A [Pin] row without 3 or 6 columns."},
+        {401, E, "Model_type is missing or not an IBIS model type."},
+        {402, E, "C_comp is missing, or is not a number at least 0."},
+        {403, E, "Vinl is not below Vinh."},
+        {404, W, "An input model without Vinl and Vinh: tools assume their own thresholds."},
+        {405, E, "A table its Model_type needs is missing ([Pulldown], [Pullup], [Ramp])."},
+        {406, E, "A model without [Voltage Range] or reference voltages."},
+        {407, E,
+         "An I-V table whose voltages do not strictly ascend, or with fewer than two "
+         "rows."},
+        {408, E,
+         "A waveform table whose times do not strictly ascend, or with fewer than two "
+         "rows."},
+        {409, E, "A table row without its four columns (voltage or time, typ, min, max)."},
+        {410, C, "A table that gives min or max in some rows and NA in others."},
+        {411, E,
+         "[Ramp] without dV/dt_r and dV/dt_f, or with a value that is not a positive "
+         "rise over a positive time."},
+        {412, C, "A typical value outside its min..max (C_comp, R_pkg, L_pkg, C_pkg)."},
+        {501, E, "An Executable line without a platform, a library and an .ami file."},
+        {502, W, "A platform name not of the form OS_compiler_bits (bits 32 or 64)."},
+        {503, E, "The model library named by an Executable line does not exist."},
+        {504, E, "The .ami file named by an Executable line does not exist."},
+        {505, E,
+         "A file exists only with different letter case: it fails on case-sensitive "
+         "file systems."},
+        {506, E,
+         "A file named by an absolute path, or one that climbs out of the folder with "
+         "..."},
+        {507, W,
+         "A library whose extension does not suit its platform (.dll for Windows, .so "
+         "for Linux)."},
+        {508, E, "[Algorithmic Model] without an Executable line."},
+        {601, E, "The parameter tree does not parse (parentheses, quotes, names, depth)."},
+        {602, W, "The tree's root name differs from the [Model] that uses the file."},
+        {603, E, "No Reserved_Parameters branch."},
+        {604, E,
+         "A reserved parameter every model needs is missing (AMI_Version, "
+         "Init_Returns_Impulse, GetWave_Exists)."},
+        {605, W, "An unknown reserved parameter."},
+        {606, E, "Usage is missing or not In, Out, InOut, Info or Dep."},
+        {607, E, "Type is missing or not Float, Integer, UI, String, Boolean or Tap."},
+        {608, E,
+         "A parameter without a value format, or with more than one (Value, Range, List, "
+         "Increment, Steps, Corner, Table, Gaussian, Dual-Dirac, DjRj)."},
+        {609, E,
+         "A format that does not suit the Type (Range, Increment or Steps of a String or "
+         "Boolean)."},
+        {610, E, "Range, Increment or Steps without three values in order (min <= typ <= max)."},
+        {611, E, "Default is not in its List or Range."},
+        {612, E, "A value that is not of its Type."},
+        {613, E, "A reserved parameter with the wrong Usage or Type."},
+        {614, E, "A name used twice in one branch."},
+        {615, W, "An unknown property of a parameter (a misspelling?)."},
+        {616, W, "AMI_Version is not a released IBIS-AMI version."},
+        {701, E, "A .pkg file without [Define Package Model] and [End Package Model]."},
+        {702, E, "[Number Of Pins] differs from the pins listed under [Pin Numbers]."},
+        {703, E,
+         "[Model Data] without [Inductance Matrix], [Capacitance Matrix] or "
+         "[End Model Data]."},
+        {704, E,
+         "A matrix type that is not Diagonal_matrix, Banded_matrix, Sparse_matrix or "
+         "Full_matrix."},
+        {705, E, "[Row] names a pin that is not under [Pin Numbers]."},
+        {711, E, "An .ebd file without [Begin Board Description] and [End Board Description]."},
+        {712, E, "[Number Of Pins] differs from the rows of [Pin List]."},
+        {713, E, "[Path Description] starts at a pin that is not in [Pin List]."},
+        {714, E,
+         "A [Path Description] that does not begin with Pin or never ends in Node or "
+         "Pin."},
+        {715, E, "[Reference Designator Map] names a file that does not exist."},
+        {716, E, "A board description without [Manufacturer]."},
+    };
+    return rules;
+}
+
+const CheckRule& FindCheckRule(int number) {
+    const auto& rules = CheckRules();
+    const auto found = std::find_if(rules.begin(), rules.end(),
+                                    [&](const CheckRule& rule) { return rule.number == number; });
+    if (found == rules.end()) throw std::out_of_range("no check rule " + std::to_string(number));
+    return *found;
+}
+
+void CheckReport::Add(int rule, const std::string& file, std::size_t line,
+                      const std::string& text) {
+    const CheckRule& found = FindCheckRule(rule);
+    ++counts_[found.severity];
+    if (++perRule_[{file, rule}] > kMessagesPerRule) return;
+    messages_.push_back({rule, found.severity, file, line, text});
+}
+
+std::map<std::pair<std::string, int>, std::size_t> CheckReport::Suppressed() const {
+    std::map<std::pair<std::string, int>, std::size_t> suppressed;
+    for (const auto& [where, count] : perRule_)
+        if (count > kMessagesPerRule) suppressed[where] = count - kMessagesPerRule;
+    return suppressed;
+}
+
+std::size_t CheckReport::Count(Severity severity) const {
+    const auto found = counts_.find(severity);
+    return found == counts_.end() ? 0 : found->second;
+}
+
+std::string CheckReport::Text(std::size_t files) const {
+    std::ostringstream out;
+    for (const CheckMessage& m : messages_)
+        out << m.file << ':' << m.line << ": " << SeverityName(m.severity) << ' ' << m.rule << ": "
+            << m.text << '\n';
+    for (const auto& [where, count] : Suppressed())
+        out << where.first << ": " << count << " more messages of rule " << where.second
+            << " not shown\n";
+    out << "checked " << files << (files == 1 ? " file: " : " files: ") << Count(Severity::Error)
+        << " errors, " << Count(Severity::Warning) << " warnings, " << Count(Severity::Caution)
+        << " cautions, " << Count(Severity::Note) << " notes\n";
+    return out.str();
+}
+
+std::string CheckReport::Json(std::size_t files) const {
+    std::vector<JsonObject> messages;
+    for (const CheckMessage& m : messages_)
+        messages.push_back(JsonObject()
+                               .Text("severity", SeverityName(m.severity))
+                               .Number("rule", m.rule)
+                               .Text("file", m.file)
+                               .Number("line", static_cast<double>(m.line))
+                               .Text("text", m.text));
+    std::vector<JsonObject> suppressed;
+    for (const auto& [where, count] : Suppressed())
+        suppressed.push_back(JsonObject()
+                                 .Text("file", where.first)
+                                 .Number("rule", where.second)
+                                 .Number("count", static_cast<double>(count)));
+    JsonObject counts;
+    for (Severity s : {Severity::Error, Severity::Warning, Severity::Caution, Severity::Note})
+        counts.Number(SeverityName(s), static_cast<double>(Count(s)));
+    return JsonObject()
+        .Number("files", static_cast<double>(files))
+        .Object("counts", counts)
+        .Objects("messages", messages)
+        .Objects("suppressed", suppressed)
+        .Json();
+}
+
+}  // namespace amirun

@@ -1,0 +1,77 @@
+#include "tools/amirun/link/Search.h"
+
+#include <algorithm>
+#include <iostream>
+#include <numeric>
+
+#include "tools/amirun/io/Parallel.h"
+#include "tools/amirun/link/Waveform.h"
+
+namespace amirun {
+
+JsonObject SettingsJson(const Settings& settings) {
+    JsonObject json;
+    for (const auto& [name, value] : settings) json.Text(name, value);
+    return json;
+}
+
+std::vector<std::size_t> Ranking(const std::vector<Candidate>& runs, bool byBits) {
+    std::vector<std::size_t> order(runs.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        const double ha = byBits ? runs[a].bits.height : runs[a].stat.eye.height;
+        const double hb = byBits ? runs[b].bits.height : runs[b].stat.eye.height;
+        const double wa = byBits ? runs[a].bits.width : runs[a].stat.eye.width;
+        const double wb = byBits ? runs[b].bits.width : runs[b].stat.eye.width;
+        return ha != hb ? ha > hb : wa > wb;
+    });
+    return order;
+}
+
+std::vector<Candidate> SearchAll(Search& s, const SearchOptions& options) {
+    const FlowSettings coarse = MakeFlow(options.amplitude, options.targetBer, options.strict,
+                                         options.impairments, 32, 1 << 14);
+    s.shapes.resize(s.txs.size());
+    ParallelFor(
+        s.txs.size(), options.jobs, "transmitter",
+        [&](std::size_t i) {
+            s.shapes[i] =
+                ShapeByTransmitter(*s.m.txLibrary, s.m.tx, ParametersWith(s.m.tx, s.txs[i]), s.time,
+                                   s.channel.columns, coarse);
+        },
+        [&](std::size_t i) { return SettingsText(s.txs[i]); });
+    // A transmitter that compresses at the bits' swing makes the statistical flow a linear
+    // approximation: then a short bit-by-bit run of every pair ranks them.
+    s.byBits = s.m.txLibrary->HasGetWave() &&
+               std::any_of(s.shapes.begin(), s.shapes.end(),
+                           [](const TransmitterShape& t) { return Compresses(t); });
+    if (s.byBits)
+        std::cout << "the transmitter compresses at +-" << options.amplitude
+                  << " V: short bit-by-bit runs rank the settings\n";
+    const std::size_t receivers = s.rxs.size();
+    std::vector<Candidate> runs(s.txs.size() * receivers);
+    ParallelFor(
+        runs.size(), options.jobs, "receiver",
+        [&](std::size_t k) {
+            runs[k].tx = k / receivers;
+            runs[k].rx = k % receivers;
+            const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[k % receivers]);
+            runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
+                                                s.shapes[k / receivers], coarse);
+            if (!s.byBits) return;
+            const auto equalized =
+                InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
+            const WaveformRequest quick = LinkBits(std::max(1000L, options.bits / 10),
+                                                   options.amplitude, options.impairments);
+            runs[k].bits =
+                RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[k / receivers]),
+                            equalized[0], quick)
+                    .eye;
+        },
+        [&](std::size_t k) {
+            return SettingsText(s.txs[k / receivers]) + ", " + SettingsText(s.rxs[k % receivers]);
+        });
+    return runs;
+}
+
+}  // namespace amirun

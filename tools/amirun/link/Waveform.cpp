@@ -1,0 +1,71 @@
+#include "tools/amirun/link/Waveform.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "tools/amirun/channel/Convolution.h"
+#include "tools/amirun/io/Limits.h"
+
+namespace amirun {
+
+std::vector<double> GetWaveStep(const AmiLibrary& library, const TimeBase& time,
+                                const std::string& parameters, const std::vector<double>& impulse,
+                                double from, double to, std::size_t settle, std::size_t length,
+                                std::string* message) {
+    std::vector<double> wave(settle + length, to);
+    std::fill(wave.begin(), wave.begin() + long(settle), from);
+    {
+        std::vector<double> matrix = impulse;
+        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
+                           parameters);
+        if (message != nullptr) *message = session.Message();
+        session.GetWave(wave.data(), long(wave.size()));
+    }
+    RequireFinite(wave, "the step response AMI_GetWave returned");
+    // The level before the step: the output for a constant `from` (0 when nothing came before).
+    const double before = settle > 0 ? wave[settle - 1] : 0.0;
+    std::vector<double> step(wave.begin() + long(settle), wave.end());
+    for (double& v : step) v = (v - before) / (to - from);
+    return step;
+}
+
+std::size_t SkippedBits(long bits) { return std::min<std::size_t>(64, std::size_t(bits) / 4); }
+
+WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,
+                           const std::string& parameters, const std::vector<double>& impulse,
+                           const WaveformRequest& request) {
+    if (!library.HasGetWave()) throw AmiError(library.Path() + " has no AMI_GetWave");
+    const double samples = double(request.bits) * double(time.samplesPerBit);
+    if (samples > kMaxWaveSamples)
+        throw AmiError(std::to_string(request.bits) + " bits of " +
+                       std::to_string(time.samplesPerBit) + " samples are more than the " +
+                       std::to_string(long(kMaxWaveSamples)) + " samples amirun handles");
+    WaveformResult result;
+    Prbs prbs(request.prbsOrder);
+    result.bits.resize(std::size_t(request.bits));
+    for (int& bit : result.bits) bit = prbs.Next();
+    result.input = NrzWaveform(result.bits, time.samplesPerBit, request.amplitude);
+    std::vector<double> wave = result.input;
+    {
+        std::vector<double> matrix = impulse;
+        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
+                           parameters);
+        result.message = session.Message();
+        const std::size_t block = std::size_t(std::min(request.blockBits, request.bits)) *
+                                  std::size_t(time.samplesPerBit);
+        for (std::size_t from = 0; from < wave.size(); from += block)
+            session.GetWave(wave.data() + from, long(std::min(block, wave.size() - from)));
+    }
+    RequireFinite(wave, "the waveform AMI_GetWave returned");
+    result.output = request.throughChannel ? Convolve(wave, impulse, time.dt) : std::move(wave);
+    RequireFinite(result.output, "the waveform after the channel");
+    AddNoise(result.output, request.impairments.noiseRms);
+    const std::vector<double> jitter =
+        JitterOffsets(result.bits.size(), request.impairments, time.bitRate);
+    result.eye =
+        WaveformEye(result.output, result.bits, time.samplesPerBit, SkippedBits(request.bits),
+                    request.maxLatencyBits, request.impairments.Jitter() ? &jitter : nullptr);
+    return result;
+}
+
+}  // namespace amirun
