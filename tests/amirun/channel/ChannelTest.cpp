@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/amirun/channel/BuiltInLine.h"
 #include "tools/amirun/link/Signal.h"
 
 namespace amirun {

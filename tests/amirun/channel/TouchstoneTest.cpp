@@ -11,6 +11,7 @@
 #include <iomanip>
 #include <sstream>
 
+#include "tools/amirun/channel/BuiltInLine.h"
 #include "tools/amirun/channel/Channel.h"
 #include "tools/amirun/channel/PortOrder.h"
 #include "tools/amirun/link/Signal.h"

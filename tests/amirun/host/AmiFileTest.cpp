@@ -125,5 +125,21 @@ TEST(AmiFile, RejectsWhatTheFileDoesNotAccept) {
     EXPECT_THROW(ReadAmiFile("/nonexistent/file.ami"), AmiFileError);
 }
 
+// A nested branch of an .ami file goes into the parameter string as a branch, and --set reaches
+// its leaves by their dotted path.
+TEST(AmiFile, CarriesParameterTreesIntoTheString) {
+    const AmiModelDescription model = ParseAmiFile(
+        "(M (Reserved_Parameters (AMI_Version (Usage Info) (Type String) (Value \"7.0\")))"
+        " (Model_Specific (gain (Usage In) (Type Integer) (List 1 2) (Default 1))"
+        "  (ctle (dc (Usage In) (Type Float) (Range 0 -6 0)) (poles (p1 (Usage In) (Type Float)"
+        "   (Value 1e9)))) (mode (Usage In) (Type String) (Value \"a\"))))");
+    const auto values = ResolveValues(model, {{"ctle.poles.p1", "2e9"}});
+    EXPECT_EQ("(M (gain 1) (ctle (dc 0) (poles (p1 2e9))) (mode \"a\"))",
+              BuildParameterString(model, values));
+    EXPECT_THROW(ResolveValues(model, {{"p1", "1"}}), AmiFileError);
+    EXPECT_THROW(ResolveValues(model, {{"ctle.dc", "-7"}}), AmiFileError);
+    EXPECT_THROW(ResolveValues(model, {{"mode", "a\") (gain 2"}}), AmiFileError);
+}
+
 }  // namespace
 }  // namespace amirun

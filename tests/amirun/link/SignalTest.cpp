@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/amirun/channel/BuiltInLine.h"
 #include "tools/amirun/channel/Convolution.h"
 #include "tools/amirun/link/StatEye.h"
 

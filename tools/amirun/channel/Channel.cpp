@@ -8,10 +8,10 @@
 #include <iterator>
 #include <sstream>
 
+#include "tools/amirun/channel/BuiltInLine.h"
 #include "tools/amirun/channel/FrequencyResponse.h"
 #include "tools/amirun/io/Limits.h"
 #include "tools/amirun/io/Text.h"
-#include "tools/amirun/link/Signal.h"
 
 namespace amirun {
 namespace {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/amirun/io/Json.h"
+
 namespace amirun {
 
 // What a run assumed about its channel, for standard output and the JSON summary. Numbers that
@@ -23,5 +25,9 @@ struct ChannelReport {
 
     static constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
 };
+
+// Prints the channel's assumptions and warnings; the JSON's channel object.
+void PrintChannel(const ChannelReport& report);
+JsonObject ChannelJson(const ChannelReport& report);
 
 }  // namespace amirun

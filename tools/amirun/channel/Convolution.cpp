@@ -7,12 +7,9 @@
 #include <complex>
 #include <stdexcept>
 
-namespace amirun {
+#include "tools/amirun/io/Fftw.h"
 
-std::mutex& FftwPlanner() {
-    static std::mutex planner;
-    return planner;
-}
+namespace amirun {
 
 std::vector<double> ConvolveDirect(const std::vector<double>& x, const std::vector<double>& h,
                                    double dt) {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <mutex>
 #include <vector>
 
 namespace amirun {
@@ -13,9 +12,5 @@ std::vector<double> ConvolveDirect(const std::vector<double>& x, const std::vect
                                    double dt);
 std::vector<double> ConvolveFft(const std::vector<double>& x, const std::vector<double>& h,
                                 double dt);
-
-// FFTW's planner is not thread-safe (sweeps convolve on several threads): every plan is made and
-// destroyed under this lock; executing a plan needs none.
-std::mutex& FftwPlanner();
 
 }  // namespace amirun

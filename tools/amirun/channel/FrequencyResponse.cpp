@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "tools/amirun/channel/ChannelError.h"
-#include "tools/amirun/channel/Convolution.h"
+#include "tools/amirun/io/Fftw.h"
 #include "tools/amirun/io/Limits.h"
 
 namespace amirun {

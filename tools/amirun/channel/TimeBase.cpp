@@ -58,4 +58,10 @@ TimeBase ChooseTimeBase(double bitRate, double modelDt, double userDt) {
     return base;
 }
 
+void AddTimeBase(JsonObject& json, const TimeBase& base) {
+    json.Number("bit_rate", base.bitRate)
+        .Number("sample_interval", base.dt)
+        .Number("samples_per_ui", base.samplesPerBit);
+}
+
 }  // namespace amirun

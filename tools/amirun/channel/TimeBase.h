@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "tools/amirun/io/Json.h"
+
 namespace amirun {
 
 struct TimeBaseError : std::runtime_error {
@@ -24,5 +26,8 @@ struct TimeBase {
 
 // userDt 0: none given. Throws TimeBaseError with the interval that would work.
 TimeBase ChooseTimeBase(double bitRate, double modelDt, double userDt);
+
+// bit_rate, sample_interval and samples_per_ui actually used.
+void AddTimeBase(JsonObject& json, const TimeBase& base);
 
 }  // namespace amirun

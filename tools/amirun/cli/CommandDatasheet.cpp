@@ -10,6 +10,7 @@
 
 #include "tools/amirun/channel/FrequencyResponse.h"
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/Options.h"
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Parallel.h"

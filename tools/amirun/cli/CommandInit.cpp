@@ -8,10 +8,13 @@
 #include <utility>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/Options.h"
+#include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/AmiLibrary.h"
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Plot.h"
+#include "tools/amirun/link/Signal.h"
 
 namespace amirun {
 namespace {

@@ -12,6 +12,8 @@
 #include <sstream>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/Options.h"
+#include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Plot.h"

@@ -11,12 +11,15 @@
 #include <thread>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/Options.h"
+#include "tools/amirun/cli/Report.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Parallel.h"
 #include "tools/amirun/io/Plot.h"
 #include "tools/amirun/link/Flows.h"
 #include "tools/amirun/link/LinkMath.h"
 #include "tools/amirun/link/Search.h"
+#include "tools/amirun/link/Signal.h"
 #include "tools/amirun/link/Waveform.h"
 
 namespace amirun {

@@ -12,12 +12,6 @@ namespace amirun {
 
 // What a run says about itself, for people on standard output and for scripts in its JSON.
 
-// Prints the channel's assumptions and warnings; the JSON's channel object.
-void PrintChannel(const ChannelReport& report);
-JsonObject ChannelJson(const ChannelReport& report);
-// bit_rate, sample_interval and samples_per_ui actually used.
-void AddTimeBase(JsonObject& json, const TimeBase& base);
-
 // An eye for people ("height 0.1234 V, width 0.500 UI (15.6 ps)" or "closed") and for scripts.
 std::string EyeText(const Eye& eye, double unitInterval);
 JsonObject EyeJson(const Eye& eye, double unitInterval);

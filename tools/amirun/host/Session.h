@@ -7,9 +7,8 @@
 
 #include "tools/amirun/channel/Channel.h"
 #include "tools/amirun/channel/TimeBase.h"
-#include "tools/amirun/cli/Options.h"
-#include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/AmiFile.h"
+#include "tools/amirun/host/RunConfig.h"
 
 namespace amirun {
 

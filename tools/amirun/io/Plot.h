@@ -3,15 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/amirun/link/Signal.h"
+#include "tools/amirun/io/Picture.h"
 
 namespace amirun {
-
-struct Series {
-    std::string label;
-    std::vector<double> x;
-    std::vector<double> y;
-};
 
 // PNG plots drawn by gnuplot, each with its editable script beside it (<file>.gp, the data
 // inline), written whole or not at all; OutputError when gnuplot is missing or fails.

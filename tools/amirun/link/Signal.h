@@ -1,9 +1,10 @@
 #pragma once
 
-#include <complex>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "tools/amirun/io/Picture.h"
 
 namespace amirun {
 
@@ -20,15 +21,6 @@ private:
     int tap_;
     std::uint32_t state_;
 };
-
-// A causal lossy line, H(s) = exp(-k (sqrt(s + a) - sqrt(a))): skin-effect loss above its
-// corner a = 2 pi 100 MHz, its DC resistance below, a DC gain of 1, and k chosen for `lossDb` at
-// the Nyquist frequency of the bit rate.
-std::complex<double> LossyLineResponse(double lossDb, double bitRate, double f);
-
-// Its impulse response sampled every dt: each sample is the closed-form step response's rise
-// over the interval divided by dt, so the samples times dt sum to the step at the window's end.
-std::vector<double> LossyLineImpulse(double lossDb, double bitRate, double dt, std::size_t length);
 
 // Response to one bit of amplitude 1 lasting samplesPerBit samples: dt times the running sum of
 // the impulse response over the bit.
@@ -63,13 +55,6 @@ Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, i
                 std::size_t skipBits, int maxLatencyBits,
                 const std::vector<double>* jitter = nullptr);
 
-// Two-UI density of a folded waveform: rows of voltage bins, columns of phase samples.
-struct EyeDensity {
-    std::vector<std::vector<double>> counts;  // [phase][bin]
-    double low = 0.0;
-    double high = 0.0;
-    bool probabilities = false;  // counts are probabilities: drawn as log10, not log10(1 + n)
-};
 // The fold puts sample offset `center` (a sampling point) in the middle of the two unit intervals.
 EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
                          int bins, int center);
