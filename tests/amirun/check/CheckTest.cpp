@@ -13,6 +13,8 @@
 #include <string>
 
 #include "tests/support/Files.h"
+#include "tools/amirun/host/AmiFile.h"
+#include "tools/amirun/host/IbisFile.h"
 
 namespace amirun {
 namespace {
@@ -108,6 +110,39 @@ TEST_F(Checker, TheKitAndTheSmallFilesCheckClean) {
         const CheckReport report = Check(file);
         EXPECT_TRUE(report.Messages().empty()) << report.Text(1);
     }
+}
+
+// The checker and the host that loads a model read keywords by one rule: the .ibs file written
+// with other case, blanks and underscores, and with [Comment Char] naming the comment character
+// in force, checks clean and gives the host both models' libraries; a keyword line the host
+// cannot read is an error of the checker's too.
+TEST_F(Checker, TheHostLoadsWhatTheCheckerPasses) {
+    std::string text = ReadBytes(dir_ / "KT7MRL40562D9.ibs");
+    auto swap = [&](const std::string& from, const std::string& to) {
+        for (std::size_t at = 0; (at = text.find(from, at)) != std::string::npos; at += to.size())
+            text.replace(at, from.size(), to);
+    };
+    swap("[Algorithmic Model]", "[algorithmic  MODEL]");
+    swap("[End Algorithmic Model]", "[End_Algorithmic_Model]");
+    swap("[Model]         KT7MRL40562D9_Rx", "[MODEL]   KT7MRL40562D9_Rx");
+    swap("[File Rev]", "[Comment Char] |_char\n[File Rev]");
+    WriteBytes(dir_ / "KT7MRL40562D9.ibs", text);
+    const CheckReport report = Check("KT7MRL40562D9.ibs");
+    EXPECT_TRUE(report.Messages().empty()) << report.Text(1);
+    const IbisFile ibis = ParseIbisFile(text);
+    for (const char* model : {"KT7MRL40562D9_Tx", "KT7MRL40562D9_Rx"})
+        for (const char* platform : {"Linux_gcc_64", "Windows_gcc_64"}) {
+            const IbisExecutable found =
+                FindExecutable(ibis, (dir_ / "KT7MRL40562D9.ibs").string(), model, platform);
+            EXPECT_EQ(fs::path(found.amiFile).filename(), std::string(model) + ".ami");
+        }
+
+    swap("[Notes]         The", "[Notes          The");
+    WriteBytes(dir_ / "KT7MRL40562D9.ibs", text);
+    const CheckReport broken = Check("KT7MRL40562D9.ibs");
+    ASSERT_EQ(1u, broken.Messages().size()) << broken.Text(1);
+    EXPECT_EQ(105, broken.Messages().front().rule);
+    EXPECT_THROW(ParseIbisFile(text), AmiFileError);
 }
 
 struct Fault {

@@ -55,32 +55,9 @@ const std::set<std::string>& KnownKeywords() {
     return known;
 }
 
-bool AllowedCommentChar(char c) {
-    static const std::string allowed = "!\"#$%&'()*,:;<>?@\\^`{|}~";
-    return allowed.find(c) != std::string::npos;
-}
-
 }  // namespace
 
-std::vector<std::string> SplitFields(const std::string& text) {
-    std::vector<std::string> fields;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-        const std::size_t from = i;
-        while (i < text.size() && !std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-        if (i > from) fields.push_back(text.substr(from, i - from));
-    }
-    return fields;
-}
-
 namespace {
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
 
 // The lexical rules of one raw line: its length, its characters, its tabs.
 void CheckCharacters(const std::string& line, std::size_t number, const std::string& path,
@@ -111,18 +88,6 @@ void CheckCharacters(const std::string& line, std::size_t number, const std::str
 }
 
 }  // namespace
-
-std::string NormalizeKeyword(const std::string& keyword) {
-    std::string out;
-    for (char c : keyword) {
-        const char d =
-            c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (d == ' ' && (out.empty() || out.back() == ' ')) continue;
-        out += d;
-    }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    return out;
-}
 
 bool SameWord(const std::string& a, const std::string& b) { return Lower(a) == Lower(b); }
 
@@ -194,56 +159,22 @@ bool IbisNumber(const std::string& field, double& value) {
 }
 
 KeywordFile ReadKeywordFile(const std::string& text, const std::string& path, CheckReport& report) {
-    KeywordFile file;
-    file.path = path;
-    char comment = '|';
-    std::size_t number = 0;
-    std::size_t from = 0;
-    while (from < text.size()) {
-        std::size_t end = text.find('\n', from);
-        if (end == std::string::npos) end = text.size();
-        const std::string raw = text.substr(from, end - from);
-        from = end + 1;
-        ++number;
+    KeywordFile file = ReadKeywords(text, path, [&](std::size_t number, const std::string& raw) {
         CheckCharacters(raw, number, path, report);
-        std::string line = raw;
-        const std::size_t cut = line.find(comment);
-        if (cut != std::string::npos) line.erase(cut);
-        if (!line.empty() && line.front() == '[') {
-            const std::size_t close = line.find(']');
-            if (close == std::string::npos) {
-                report.Add(105, path, number, "'" + Trim(line) + "' has no closing bracket");
-                continue;
-            }
-            KeywordSection section;
-            section.written = line.substr(0, close + 1);
-            section.name = NormalizeKeyword(line.substr(1, close - 1));
-            section.line = number;
-            section.argument = Trim(line.substr(close + 1));
-            if (KnownKeywords().count(section.name) == 0)
-                report.Add(104, path, number,
-                           section.written +
-                               " is not an IBIS keyword (case, blanks and "
-                               "underscores aside)");
-            if (section.name == "comment char") {
-                const std::string& a = section.argument;
-                if (a.size() == 6 && a.compare(1, 5, "_char") == 0 && AllowedCommentChar(a[0]))
-                    comment = a[0];
-                else
-                    report.Add(106, path, number,
-                               "'" + a + "': the comment character is one of " +
-                                   "!\"#$%&'()*,:;<>?@\\^`{|}~ followed by _char, e.g. #_char");
-            }
-            file.sections.push_back(std::move(section));
-            continue;
-        }
-        KeywordRow row{number, SplitFields(line)};
-        if (row.fields.empty()) continue;
-        if (file.sections.empty())
-            file.beforeFirstKeyword.push_back(std::move(row));
+    });
+    for (const KeywordFinding& finding : file.findings) {
+        if (finding.problem == KeywordProblem::NoClosingBracket)
+            report.Add(105, path, finding.line, "'" + finding.text + "' has no closing bracket");
         else
-            file.sections.back().rows.push_back(std::move(row));
+            report.Add(106, path, finding.line,
+                       "'" + finding.text + "': the comment character is one of " +
+                           "!\"#$%&'()*,:;<>?@\\^`{|}~ followed by _char, e.g. #_char");
     }
+    for (const KeywordSection& section : file.sections)
+        if (KnownKeywords().count(section.name) == 0)
+            report.Add(
+                104, path, section.line,
+                section.written + " is not an IBIS keyword (case, blanks and underscores aside)");
     return file;
 }
 

@@ -5,30 +5,9 @@
 #include <vector>
 
 #include "tools/amirun/check/CheckReport.h"
+#include "tools/amirun/host/IbisKeywords.h"
 
 namespace amirun {
-
-// The keyword files (.ibs, .pkg, .ebd) as the checker reads them: lines with the comment
-// removed, split into fields, grouped under the keyword that precedes them. The lexical rules are
-// checked while reading.
-struct KeywordRow {
-    std::size_t line = 0;
-    std::vector<std::string> fields;  // blank-separated; "a = b" stays three fields
-};
-
-struct KeywordSection {
-    std::string name;     // normalized: lower case, underscores as blanks: "diff pin"
-    std::string written;  // as in the file, brackets included
-    std::size_t line = 0;
-    std::string argument;  // the rest of the keyword's line, trimmed
-    std::vector<KeywordRow> rows;
-};
-
-struct KeywordFile {
-    std::string path;  // as given, for messages
-    std::vector<KeywordSection> sections;
-    std::vector<KeywordRow> beforeFirstKeyword;
-};
 
 // Normalized names of the keywords holding a model's and a submodel's input thresholds and
 // overshoot limits.
@@ -39,17 +18,13 @@ constexpr char kSubmodelLimitsKeyword[] =
     "submodel s"
     "pec";
 
-// Reads `text` (the whole file); every lexical finding goes to `report` under `path`.
+// Reads `text` (the whole file) with the host's reader; every lexical finding goes to `report`
+// under `path`.
 KeywordFile ReadKeywordFile(const std::string& text, const std::string& path, CheckReport& report);
-
-// "Diff_Pin" and "diff  pin" are the same keyword.
-std::string NormalizeKeyword(const std::string& keyword);
 
 // An IBIS number: digits with an optional point and exponent, then an optional scale letter
 // (T G M k m u n p f) and any unit letters: "1.5nH", "-20.00mA", "0.30". NA is not a number.
 bool IbisNumber(const std::string& field, double& value);
-
-std::vector<std::string> SplitFields(const std::string& text);  // at blanks and tabs
 
 // Case-insensitive equality, for model names, Model_type and other enumerations.
 bool SameWord(const std::string& a, const std::string& b);

@@ -7,71 +7,41 @@
 #include <sstream>
 
 #include "tools/amirun/host/AmiFile.h"
+#include "tools/amirun/host/IbisKeywords.h"
 
 namespace amirun {
-namespace {
-
-std::string Normalized(const std::string& keyword) {
-    std::string out;
-    for (char c : keyword)
-        out += c == '_' ? ' ' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-std::vector<std::string> Tokens(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<std::string> tokens;
-    for (std::string token; in >> token;) tokens.push_back(token);
-    return tokens;
-}
-
-std::string Trimmed(const std::string& text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string::npos) return "";
-    return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
-}
-
-}  // namespace
-
 IbisFile ParseIbisFile(const std::string& text) {
     IbisFile ibis;
-    std::istringstream in(text);
-    char comment = '|';
-    std::string section;  // the keyword whose data lines follow
-    IbisModel* model = nullptr;
-    for (std::string line; std::getline(in, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        ibis.longestLine = std::max(ibis.longestLine, line.size());
-        const auto cut = line.find(comment);
-        if (cut != std::string::npos) line.erase(cut);
-        if (Trimmed(line).empty()) continue;
-        std::string data = line;
-        if (line[0] == '[') {
-            const auto close = line.find(']');
-            if (close == std::string::npos) throw AmiFileError("a keyword without ']': " + line);
-            section = Normalized(line.substr(1, close - 1));
-            ibis.keywords.push_back(section);
-            data = Trimmed(line.substr(close + 1));
-            if (section == "ibis ver") ibis.version = data;
-            if (section == "file name") ibis.fileName = data;
-            if (section == "component") ibis.component = data;
-            if (section == "comment char" && !data.empty()) comment = data[0];
-            if (section == "model") {
-                ibis.models.push_back(IbisModel{data, "", {}});
-                model = &ibis.models.back();
+    const KeywordFile file = ReadKeywords(text, "", [&](std::size_t, const std::string& raw) {
+        std::size_t length = raw.size();
+        if (length > 0 && raw.back() == '\r') --length;
+        ibis.longestLine = std::max(ibis.longestLine, length);
+    });
+    for (const KeywordFinding& finding : file.findings)
+        if (finding.problem == KeywordProblem::NoClosingBracket)
+            throw AmiFileError("line " + std::to_string(finding.line) +
+                               ": a keyword without ']': " + finding.text);
+    for (const KeywordSection& section : file.sections) {
+        ibis.keywords.push_back(section.name);
+        if (section.name == "ibis ver") ibis.version = section.argument;
+        if (section.name == "file name") ibis.fileName = section.argument;
+        if (section.name == "component") ibis.component = section.argument;
+        if (section.name == "model") ibis.models.push_back(IbisModel{section.argument, "", {}});
+        if (ibis.models.empty()) continue;
+        IbisModel& model = ibis.models.back();
+        for (const KeywordRow& row : section.rows) {
+            const std::string first = NormalizeKeyword(row.fields.front());
+            if (section.name == "model" && first == "model type" && row.fields.size() > 1)
+                model.type = row.fields[1];
+            if (section.name == "algorithmic model" && first == "executable") {
+                if (row.fields.size() < 4)
+                    throw AmiFileError("line " + std::to_string(row.line) + ": model " +
+                                       model.name +
+                                       ": an Executable line needs a platform, a library and an "
+                                       ".ami file");
+                model.executables.push_back(
+                    IbisExecutable{row.fields[1], row.fields[2], row.fields[3]});
             }
-            continue;
-        }
-        const std::vector<std::string> tokens = Tokens(data);
-        if (model == nullptr || tokens.empty()) continue;
-        if (section == "model" && Normalized(tokens[0]) == "model type" && tokens.size() > 1)
-            model->type = tokens[1];
-        if (section == "algorithmic model" && Normalized(tokens[0]) == "executable") {
-            if (tokens.size() < 4)
-                throw AmiFileError("model " + model->name +
-                                   ": an Executable line needs a platform, a library and an "
-                                   ".ami file");
-            model->executables.push_back(IbisExecutable{tokens[1], tokens[2], tokens[3]});
         }
     }
     if (ibis.version.empty()) throw AmiFileError("no [IBIS Ver]: not an .ibs file");
