@@ -58,14 +58,14 @@ printf '  best link settings:     transmitter %s, receiver %s (of %s pairs, rank
   "$best_tx" "$best_rx" "$(field "" pairs out/optimize.json)" \
   "$(field "" ranked_by out/optimize.json | tr _ -)"
 printf '  link, statistical eye:  height %s V, width %s UI at BER %s (%s)\n' \
-  "$(num statistical_eye height_V out/link.json)" "$(num statistical_eye width_UI out/link.json)" \
-  "$(num statistical_eye target_BER out/link.json)" "$(field statistical_eye state out/link.json)"
+  "$(num statistical_eye height_v out/link.json)" "$(num statistical_eye width_ui out/link.json)" \
+  "$(num statistical_eye target_ber out/link.json)" "$(field statistical_eye state out/link.json)"
 printf '  link, bit by bit:       height %s V, width %s UI (%s)\n' \
-  "$(num bit_by_bit_eye height_V out/link.json)" "$(num bit_by_bit_eye width_UI out/link.json)" \
+  "$(num bit_by_bit_eye height_v out/link.json)" "$(num bit_by_bit_eye width_ui out/link.json)" \
   "$(field bit_by_bit_eye state out/link.json)"
 # A closed eye is reported as closed, not as a negative height.
 eye() {
-  if [ "$(field "$1" state "$2")" = open ]; then echo "$(num "$1" height_V "$2") V"; else echo closed; fi
+  if [ "$(field "$1" state "$2")" = open ]; then echo "$(num "$1" height_v "$2") V"; else echo closed; fi
 }
 printf '  receiver alone:         eye %s before the model, %s after it\n' \
   "$(eye eye_before out/rx_init.json)" "$(eye eye_after out/rx_init.json)"

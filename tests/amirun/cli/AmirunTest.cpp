@@ -301,8 +301,8 @@ TEST_F(AmirunRun, LinkGivesMatchingStatisticalAndBitByBitEyes) {
                             (out_ / "link.json").string() + "'");
     ASSERT_EQ(0, r.status) << r.output;
     const std::string json = ReadBytes(out_ / "link.json");
-    const double stat = std::stod(JsonNumber(json, "statistical_eye", "height_V"));
-    const double bits = std::stod(JsonNumber(json, "bit_by_bit_eye", "height_V"));
+    const double stat = std::stod(JsonNumber(json, "statistical_eye", "height_v"));
+    const double bits = std::stod(JsonNumber(json, "bit_by_bit_eye", "height_v"));
     EXPECT_GT(stat, 0.0) << json;
     EXPECT_NEAR(stat, bits, 0.25 * bits) << json;
     EXPECT_NE(std::string::npos, json.find("\"transmitter_statistical_flow\":\"AMI_GetWave"));
@@ -333,12 +333,12 @@ TEST_F(AmirunRun, LinkCountsTheAggressorsCrosstalk) {
     const std::string xt = ReadBytes(out_ / "xt.json");
     EXPECT_NE(std::string::npos, xt.find("\"crosstalk_aggressors\":1,"));
     EXPECT_NE(std::string::npos, alone.find("\"crosstalk_aggressors\":0,"));
-    const double crosstalk = std::stod(xt.substr(xt.find("\"crosstalk_worst_V\":") + 20));
+    const double crosstalk = std::stod(xt.substr(xt.find("\"crosstalk_worst_v\":") + 20));
     EXPECT_GT(crosstalk, 0.001);
     // The aggressor's worst sum narrows the eye from both sides at most; at 1e-12 its rarest
     // patterns need not all count, so by less than that.
-    const double before = std::stod(JsonNumber(alone, "statistical_eye", "height_V"));
-    const double after = std::stod(JsonNumber(xt, "statistical_eye", "height_V"));
+    const double before = std::stod(JsonNumber(alone, "statistical_eye", "height_v"));
+    const double after = std::stod(JsonNumber(xt, "statistical_eye", "height_v"));
     EXPECT_LT(after, before - 0.5 * crosstalk) << alone << "\n" << xt;
     EXPECT_GE(after, before - 2.0 * crosstalk - 1e-4) << alone << "\n" << xt;
 }
@@ -567,7 +567,7 @@ TEST_F(AmirunRun, OptimizeFindsTheBruteForceBest) {
                                     " --json '" + file + "'");
             ASSERT_EQ(0, l.status) << l.output;
             const double height =
-                std::stod(JsonNumber(ReadBytes(file), "statistical_eye", "height_V"));
+                std::stod(JsonNumber(ReadBytes(file), "statistical_eye", "height_v"));
             if (height > bestHeight) {
                 bestHeight = height;
                 best =

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "tools/amirun/batch/Results.h"
+#include "tools/amirun/io/Json.h"
 
 namespace amirun {
 namespace {
@@ -277,7 +278,8 @@ std::string ResultsCsv(const MergedResults& merged) {
 }
 
 std::string ResultsJson(const MergedResults& merged) {
-    json out = {{"plan", merged.plan},
+    json out = {{"schema", kJsonSchema},
+                {"plan", merged.plan},
                 {"expected_runs", merged.expected},
                 {"runs", merged.runs.size()},
                 {"missing_runs", merged.Missing()},

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "tools/amirun/io/Json.h"
+#include "tools/amirun/io/Text.h"
 
 namespace amirun {
 namespace {
@@ -203,8 +204,9 @@ std::string CheckReport::Json(std::size_t files) const {
                                  .Number("count", static_cast<double>(count)));
     JsonObject counts;
     for (Severity s : {Severity::Error, Severity::Warning, Severity::Caution, Severity::Note})
-        counts.Number(SeverityName(s), static_cast<double>(Count(s)));
+        counts.Number(Lower(SeverityName(s)), static_cast<double>(Count(s)));
     return JsonObject()
+        .Number("schema", kJsonSchema)
         .Number("files", static_cast<double>(files))
         .Object("counts", counts)
         .Objects("messages", messages)

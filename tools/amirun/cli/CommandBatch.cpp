@@ -10,6 +10,7 @@
 #include "tools/amirun/batch/Plan.h"
 #include "tools/amirun/batch/Results.h"
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Report.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Parallel.h"
@@ -108,7 +109,8 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
         [&](std::size_t i) {
             const PlanRun& r = runs[i];
             const std::string rxParameters = ParametersWith(link.m.rx, r.rx);
-            nlohmann::json line = {{"id", r.id},
+            nlohmann::json line = {{"schema", kJsonSchema},
+                                   {"id", r.id},
                                    {"plan", plan.fingerprint},
                                    {"runs", total},
                                    {"channel", plan.channelNames[r.channel]},
@@ -161,7 +163,7 @@ int RunBatch(const BatchOptions& options) {
     for (const auto& [channel, runs] : byChannel)
         RunChannel(plan, all.size(), runs, options, writer);
     std::cout << "results: " << results << '\n';
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

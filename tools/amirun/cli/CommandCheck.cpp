@@ -6,6 +6,7 @@
 
 #include "tools/amirun/check/Check.h"
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/io/Output.h"
 
 namespace amirun {
@@ -28,10 +29,10 @@ int RunCheck(const CheckOptions& options) {
         readable = CheckFile(file, options.as, report, checked) && readable;
     std::cout << report.Text(checked.size());
     if (!options.json.empty()) WriteTextFile(options.json, report.Json(checked.size()) + "\n");
-    if (!readable) return 2;
+    if (!readable) return kExitUnreadable;
     const bool failed = report.Count(Severity::Error) > 0 ||
                         (options.strict && report.Count(Severity::Warning) > 0);
-    return failed ? 1 : 0;
+    return failed ? kExitError : kExitDone;
 }
 
 }  // namespace
@@ -46,9 +47,6 @@ Command AddCheckCommand(CLI::App& app) {
         ->check(CLI::IsMember({"ibs", "pkg", "ebd", "ami"}));
     check->add_flag("--strict", options->strict, "warnings fail the check too (exit status 1)");
     check->add_option("--json", options->json, "write the messages to this JSON file");
-    check->footer(
-        "Exit status: 0 no errors; 1 errors (or, with --strict, warnings); 2 a file could not "
-        "be read.");
     return {check, [options] { return RunCheck(*options); }};
 }
 

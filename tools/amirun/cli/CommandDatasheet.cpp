@@ -10,6 +10,7 @@
 
 #include "tools/amirun/channel/FrequencyResponse.h"
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Options.h"
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
@@ -78,11 +79,13 @@ int RunDatasheet(DatasheetOptions& options) {
     const std::string base = OutputBase(options.run, model.prefix) + "_datasheet";
     WriteTextFile(base + ".md", table);
     JsonObject summary;
-    summary.Text("command", "datasheet").Text("model", model.description.root);
+    summary.Number("schema", kJsonSchema)
+        .Text("command", "datasheet")
+        .Text("model", model.description.root);
     AddTimeBase(summary, time);
     summary.Objects("settings", rows).Write(options.run.json);
     std::cout << "wrote " << base << ".md\n";
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

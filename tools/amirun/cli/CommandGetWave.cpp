@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Options.h"
 #include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/Session.h"
@@ -58,12 +59,12 @@ int RunGetWave(GetWaveOptions& options) {
               << (step > 1 ? " (every " + std::to_string(step) + "th sample)" : "") << ", " << base
               << "_eye.png\n";
     JsonObject summary;
-    summary.Text("command", "getwave").Text("parameters", parameters);
+    summary.Number("schema", kJsonSchema).Text("command", "getwave").Text("parameters", parameters);
     AddTimeBase(summary, time);
     summary.Object("channel", ChannelJson(setup.channel.report))
         .Object(through ? "eye_after_channel" : "eye", EyeJson(wave.eye, ui));
     summary.Write(options.run.json);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Options.h"
 #include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/AmiLibrary.h"
@@ -130,7 +131,8 @@ int RunInit(InitOptions& options) {
               << "eye after the model:  " << EyeText(eyeAfter, ui) << '\n'
               << "wrote " << base << "_impulse.csv, _pulse.csv, _impulse.png, _pulse.png\n";
     JsonObject summary;
-    summary.Text("command", "init")
+    summary.Number("schema", kJsonSchema)
+        .Text("command", "init")
         .Text("parameters", parameters)
         .Bool("init_returns_impulse", returnsImpulse);
     AddTimeBase(summary, time);
@@ -138,7 +140,7 @@ int RunInit(InitOptions& options) {
         .Object("eye_before", EyeJson(eyeBefore, ui))
         .Object("eye_after", EyeJson(eyeAfter, ui));
     summary.Write(options.run.json);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Options.h"
 #include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/Session.h"
@@ -106,19 +107,20 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
                     const StatisticalResult& stat, const WaveformResult& wave,
                     const LinkOptions& options, double worstCrosstalk) {
     JsonObject statJson, summary;
-    statJson.Number("height_V", stat.eye.height * 2.0 * options.amplitude)
-        .Number("width_UI", stat.eye.width)
-        .Number("target_BER", options.targetBer)
-        .Number("BER_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
-        .Number("best_phase_UI", stat.eye.PhaseUi(stat.eye.bestPhase))
+    statJson.Number("height_v", stat.eye.height * 2.0 * options.amplitude)
+        .Number("width_ui", stat.eye.width)
+        .Number("target_ber", options.targetBer)
+        .Number("ber_at_best_phase", stat.eye.ber[std::size_t(stat.eye.bestPhase)])
+        .Number("best_phase_ui", stat.eye.PhaseUi(stat.eye.bestPhase))
         .Text("state", stat.eye.height > 0.0 ? "open" : "closed");
     JsonObject probe;
-    probe.Number("from_V", -options.amplitude)
-        .Number("to_V", options.amplitude)
+    probe.Number("from_v", -options.amplitude)
+        .Number("to_v", options.amplitude)
         .Number("small_signal_gain", stat.tx.smallGain)
         .Number("large_signal_gain", stat.tx.largeGain)
         .Bool("compresses", Compresses(stat.tx));
-    summary.Text("command", "link")
+    summary.Number("schema", kJsonSchema)
+        .Text("command", "link")
         .Text("transmitter", m.tx.Parameters())
         .Text("receiver", m.rx.Parameters())
         .Text("transmitter_statistical_flow", stat.tx.how)
@@ -152,7 +154,7 @@ JsonObject LinkJson(const Models& m, const TimeBase& time, const Channel& channe
                                    .Number("sj_freq_hz", i.sjFreq));
     summary.Object("link", link);
     summary.Number("crosstalk_aggressors", double(stat.crosstalk.size()))
-        .Number("crosstalk_worst_V", worstCrosstalk);
+        .Number("crosstalk_worst_v", worstCrosstalk);
     return summary;
 }
 
@@ -183,7 +185,7 @@ int RunLink(LinkOptions& options) {
     LinkJson(m, time, channel, stat, wave, options, worstCrosstalk).Write(options.run.json);
     std::cout << "wrote " << base << "_stat_eye.png, _bathtub.png, _bathtub.csv"
               << (wave.output.empty() ? "" : ", _link_eye.png") << '\n';
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

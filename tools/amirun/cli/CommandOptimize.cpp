@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Options.h"
 #include "tools/amirun/cli/Report.h"
 #include "tools/amirun/io/Output.h"
@@ -101,7 +102,7 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
     PlotHeatMap(base + ".png", title.str(), "receiver setting", "transmitter setting", rxNames,
                 txNames, heights, "eye height (V); white: closed", best.tx, best.rx);
     JsonObject summary;
-    summary.Text("command", "optimize");
+    summary.Number("schema", kJsonSchema).Text("command", "optimize");
     AddTimeBase(summary, s.time);
     summary.Object("channel", ChannelJson(s.channel.report))
         .Object("best",
@@ -134,7 +135,7 @@ int RunOptimize(OptimizeOptions& options) {
     const std::vector<std::size_t> order = Ranking(runs, s.byBits);
     const std::vector<JsonObject> confirmed = Confirm(s, runs, order, options);
     WriteResults(s, runs, runs[order.front()], confirmed, options);
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

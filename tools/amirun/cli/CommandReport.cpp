@@ -6,6 +6,7 @@
 
 #include "tools/amirun/batch/BatchReport.h"
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/io/Output.h"
 
 namespace amirun {
@@ -34,7 +35,7 @@ int RunReport(const ReportOptions& options) {
         std::cout << "best settings by the worst channel: " << ranked.front().settings << " ("
                   << ranked.front().worst * 1e3 << " mV)\n";
     std::cout << "wrote " << (out / "report.csv").string() << ", report.json, report.html\n";
-    return merged.Missing() == 0 ? 0 : 4;
+    return merged.Missing() == 0 ? kExitDone : kExitIncomplete;
 }
 
 }  // namespace
@@ -47,7 +48,6 @@ Command AddReportCommand(CLI::App& app) {
         ->required()
         ->check(CLI::ExistingFile);
     report->add_option("--out", options->out, "folder of the report")->capture_default_str();
-    report->footer("Exit status 4: the report was written, but runs of the plan are missing.");
     return {report, [options] { return RunReport(*options); }};
 }
 

@@ -9,6 +9,7 @@
 
 #include "tools/amirun/channel/FrequencyResponse.h"
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/cli/Options.h"
 #include "tools/amirun/cli/Report.h"
 #include "tools/amirun/host/Session.h"
@@ -142,12 +143,15 @@ int RunSweep(SweepOptions& options) {
                   << std::setprecision(3) << widths[i] << (i == best ? "  <- best" : "") << '\n';
     std::cout << std::defaultfloat << "best " << param.name << " = " << param.list[best] << '\n';
     JsonObject summary;
-    summary.Text("command", "sweep").Text("parameter", param.name).Text("best", param.list[best]);
+    summary.Number("schema", kJsonSchema)
+        .Text("command", "sweep")
+        .Text("parameter", param.name)
+        .Text("best", param.list[best]);
     AddTimeBase(summary, time);
     summary.Object("channel", ChannelJson(setup.channel.report))
         .Object("best_eye", EyeJson(eyes[best], ui))
         .Texts("settings", param.list)
-        .Numbers("heights_V", heights);
+        .Numbers("heights_v", heights);
     summary.Write(options.run.json);
     const std::string base = setup.outputBase + "_sweep_" + SafeName(param.name);
     const std::string prefix = std::filesystem::path(setup.outputBase).filename().string();
@@ -157,7 +161,7 @@ int RunSweep(SweepOptions& options) {
              "eye height (V; below 0: closed)", param.list, heights, best);
     if (!byGetWave) PlotResponses(library, model, param, time, base);
     std::cout << "wrote " << base << ".csv, " << base << ".png\n";
-    return 0;
+    return kExitDone;
 }
 
 }  // namespace

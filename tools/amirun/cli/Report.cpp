@@ -17,8 +17,8 @@ std::string EyeText(const Eye& eye, double unitInterval) {
 
 JsonObject EyeJson(const Eye& eye, double unitInterval) {
     JsonObject json;
-    json.Number("height_V", eye.height)
-        .Number("width_UI", eye.width)
+    json.Number("height_v", eye.height)
+        .Number("width_ui", eye.width)
         .Number("width_ps", eye.width * unitInterval * 1e12)
         .Text("state", eye.height > 0.0 ? "open" : "closed");
     return json;

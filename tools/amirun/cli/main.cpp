@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tools/amirun/cli/Commands.h"
+#include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
 
@@ -20,29 +21,32 @@ int main(int argc, char** argv) {
         "Loading a model library runs its code inside amirun: load only libraries you trust.\n"
         "Every number option is checked: finite and within the range its help shows.\n"
         "Output files are written to a temporary file and renamed into place when complete;\n"
-        "an output that is a link, a device or one of the run's inputs is refused.\n"
-        "Exit status: 0 done; 1 an error while running (the reason on standard error); 3 with\n"
-        "--strict, the model used a default for a parameter it could not read; any other value:\n"
-        "the command line was not understood (the reason on standard error).");
+        "an output that is a link, a device or one of the run's inputs is refused.\n" +
+        ExitStatusTable());
     const std::vector<Command> commands{
         AddInitCommand(app),  AddGetWaveCommand(app),  AddSweepCommand(app),
         AddLinkCommand(app),  AddOptimizeCommand(app), AddDatasheetCommand(app),
         AddCheckCommand(app), AddBatchCommand(app),    AddReportCommand(app)};
     app.set_version_flag("--version", "amirun 1.2.0");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        // --help and --version end parsing too, with status 0.
+        return app.exit(error) == 0 ? kExitDone : kExitUsage;
+    }
     InstallCleanup();
     try {
         for (const Command& command : commands)
             if (command.app->parsed()) return command.run();
-        return 2;
+        return kExitUsage;
     } catch (const StrictFailure& error) {
         std::cerr << "amirun: error: " << error.what() << '\n';
-        return kStrictExit;
+        return kExitStrict;
     } catch (const std::bad_alloc&) {
         std::cerr << "amirun: error: out of memory\n";
-        return 1;
+        return kExitError;
     } catch (const std::exception& error) {
         std::cerr << "amirun: error: " << error.what() << '\n';
-        return 1;
+        return kExitError;
     }
 }

@@ -16,7 +16,6 @@ namespace amirun {
 struct StrictFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-constexpr int kStrictExit = 3;
 
 // One model of a run, resolved before its library is loaded: the library file, its .ami
 // description, the parameter values and the file-name prefix that carries the --set values.

@@ -5,6 +5,11 @@
 
 namespace amirun {
 
+// The version of the layout of every JSON file amirun writes, its "schema" key. Keys are
+// snake_case, units lower-case suffixes (_v, _ui, _ps, _hz, _s, _db); maps keyed by a model's
+// parameter names or by channel names keep those names.
+constexpr int kJsonSchema = 1;
+
 // One JSON object, built key by key in order. Numbers that are not finite become null; text is
 // escaped, and bytes that are not UTF-8 become U+FFFD, so the result is always valid JSON.
 class JsonObject {
