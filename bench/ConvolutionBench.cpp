@@ -1,6 +1,6 @@
 // Direct against FFT (overlap-add) convolution of a waveform with a channel's impulse response:
 // the crossover in taps, and the bit-by-bit flow of a link at 1 Gb/s (20 000 bits of 384 samples
-// through a 32-UI window of 12 288 taps). Run side by side; the README records the ratios.
+// through a 32-UI window of 12 288 taps). Run side by side; docs/speed.md records the ratios.
 #include <benchmark/benchmark.h>
 
 #include <cmath>

@@ -1,3 +1,14 @@
+// The method and its constants are fdlibm's arc tangent (s_atan.c): the reduction of |x| at 7/16,
+// 11/16, 19/16 and 39/16, atan(1/2), atan(1), atan(3/2) and atan(inf) as high and low parts, and
+// the coefficients of the odd polynomial. The code, the four-lane form and the high-word tests
+// written as comparisons are this project's own. fdlibm's notice, which its terms ask to keep:
+//
+//   Copyright (C) 1993 by Sun Microsystems, Inc. All rights reserved.
+//   Developed at SunPro, a Sun Microsystems, Inc. business.
+//   Permission to use, copy, modify, and distribute this software is freely granted,
+//   provided that this notice is preserved.
+//
+// See THIRD_PARTY.md.
 #include "modelbuilder/Atan.h"
 
 #include <cstdint>

@@ -346,9 +346,9 @@ TEST_F(Checker, AFloodOfOneFaultIsCappedAndCounted) {
     EXPECT_EQ(1000u - CheckReport::kMessagesPerRule, suppressed->second);
 }
 
-// The README's rule table lists every rule with its severity, and nothing else.
-TEST(CheckRules, TheReadmeTableListsEveryRule) {
-    const std::string readme = ReadBytes(fs::path(KT_SOURCE_DIR) / "README.md");
+// The rule table of docs/check.md lists every rule with its severity, and nothing else.
+TEST(CheckRules, TheDocsTableListsEveryRule) {
+    const std::string readme = ReadBytes(fs::path(KT_SOURCE_DIR) / "docs" / "check.md");
     for (const CheckRule& rule : CheckRules()) {
         const std::string row =
             "| " + std::to_string(rule.number) + " | " + SeverityName(rule.severity) + " |";

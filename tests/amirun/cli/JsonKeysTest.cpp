@@ -16,6 +16,7 @@ namespace {
 
 class JsonKeys : public AmirunRun {};
 
+// Objects under these keys are maps named by data; arrays under them are walked.
 const std::set<std::string> kDataKeyed = {"settings", "tx", "rx", "best_per_channel"};
 
 void Walk(const nlohmann::json& value, const std::string& where, std::vector<std::string>& broken) {
@@ -27,7 +28,8 @@ void Walk(const nlohmann::json& value, const std::string& where, std::vector<std
     if (!value.is_object()) return;
     for (const auto& [key, inner] : value.items()) {
         if (!std::regex_match(key, rule)) broken.push_back(where + "." + key);
-        if (kDataKeyed.count(key) == 0) Walk(inner, where + "." + key, broken);
+        if (kDataKeyed.count(key) == 0 || !inner.is_object())
+            Walk(inner, where + "." + key, broken);
     }
 }
 

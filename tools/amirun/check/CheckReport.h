@@ -17,7 +17,7 @@ const char* SeverityName(Severity severity);  // "ERROR", "WARNING", "CAUTION", 
 struct CheckRule {
     int number;
     Severity severity;
-    const char* summary;  // one line, as in the README's rule table
+    const char* summary;  // one line, as in the rule table of docs/check.md
 };
 
 // Every rule the checker applies, in number order.

@@ -172,7 +172,7 @@ Command AddBatchCommand(CLI::App& app) {
     auto options = std::make_shared<BatchOptions>();
     CLI::App* batch = app.add_subcommand(
         "batch", "the runs of a plan (channels x settings), resumable, shardable across a cluster");
-    batch->add_option("plan", options->plan, "the plan: a JSON file (see README)")
+    batch->add_option("plan", options->plan, "the plan: a JSON file (see docs/batch.md)")
         ->required()
         ->check(CLI::ExistingFile);
     batch->add_option("--out", options->out, "folder of the results files")->capture_default_str();

@@ -40,7 +40,8 @@ int RunCheck(const CheckOptions& options) {
 Command AddCheckCommand(CLI::App& app) {
     auto options = std::make_shared<CheckOptions>();
     CLI::App* check = app.add_subcommand(
-        "check", "check .ibs, .pkg, .ebd and .ami files against the IBIS rules (see README)");
+        "check",
+        "check .ibs, .pkg, .ebd and .ami files against the IBIS rules (see docs/check.md)");
     check->add_option("files", options->files, "files to check; an .ibs file's .ami files too")
         ->required();
     check->add_option("--as", options->as, "read every file as this type, whatever its name")

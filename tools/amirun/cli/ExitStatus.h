@@ -5,7 +5,7 @@
 
 namespace amirun {
 
-// amirun's exit statuses, one table for the code, every command's --help and the README.
+// amirun's exit statuses, one table for the code, every command's --help and docs/amirun.md.
 enum ExitStatus : int {
     kExitDone = 0,
     kExitError = 1,       // an error while running; check: the files have errors
