@@ -275,7 +275,10 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
         extent = std::max(extent, 0.5 * std::fabs(cursors.back().main) + cursors.back().worst);
         terms = std::max(terms, cursors.back().others.size());
     }
-    const double step = worst / (0.5 * bins);
+    // The grid reaches from 0 V past the main cursor; with little or no interference a step set
+    // by it alone would make that grid too long to hold (an ideal channel: no interference at
+    // all), so the step is at least what spans the reach in 8 x bins / 2 steps.
+    const double step = std::max(worst, extent / 8.0) / (0.5 * bins);
     const double noiseBins = impairments.noiseSigma / step;
     const std::size_t centre = std::size_t(std::ceil(extent / step)) + terms + 8;
     std::vector<std::vector<double>> ones(std::size_t(phases), std::vector<double>(2 * centre + 1));
