@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -95,6 +96,9 @@ TEST_F(Batch, AResultsFileLosesOnlyAKilledRunsHalfLine) {
     WriteBytes(file, good + R"({"id":"c","pl)");
     EXPECT_EQ((std::set<std::string>{"a", "b"}), RecoverResults(file.string(), "p"));
     EXPECT_EQ(good, ReadBytes(file));
+    WriteBytes(file, good + "{");  // killed after one byte
+    EXPECT_EQ((std::set<std::string>{"a", "b"}), RecoverResults(file.string(), "p"));
+    EXPECT_EQ(good, ReadBytes(file));
     EXPECT_THROW(RecoverResults(file.string(), "q"), ResultsError);  // another plan's file
     WriteBytes(file, R"({"id":"a","plan":"p"})"
                      "\nnot json\n"
@@ -181,6 +185,50 @@ TEST_F(Batch, AKilledShardRerunEqualsAnUninterruptedOne) {
     std::ofstream(killed, std::ios::app) << R"({"id":"half a li)";  // as a kill mid-write would
     ASSERT_EQ(0, RunAmirun({"batch", plan, "--out", "killed", "--jobs", "2"}, dir_));
     EXPECT_EQ(SortedLines(whole), SortedLines(ReadBytes(killed)));
+}
+
+// The plan's run ids are FNV-1a, 64 bits: its published test vectors.
+TEST(PlanIds, HashAsPublished) {
+    EXPECT_EQ("cbf29ce484222325", Fnv1a64Hex(""));
+    EXPECT_EQ("af63dc4c8601ec8c", Fnv1a64Hex("a"));
+    EXPECT_EQ("85944171f73967e8", Fnv1a64Hex("foobar"));
+}
+
+// Four settings on three channels, ranked by hand: by the worst channel (not the best, where
+// FG=0 would win), ties by the mean and then by name; per channel by height, then width, then
+// the settings' order.
+TEST_F(Batch, TheReportRanksByTheWorstChannelAndBreaksTiesAsItSays) {
+    struct Row {
+        const char* fg;
+        double a, b, c, widthA;
+    };
+    const Row rows[] = {{"0", 0.30, 0.05, 0.30, 0.5},
+                        {"1", 0.10, 0.10, 0.10, 0.5},
+                        {"2", 0.10, 0.20, 0.15, 0.6},
+                        {"3", 0.10, 0.20, 0.15, 0.6}};
+    std::string text;
+    int id = 0;
+    for (const Row& row : rows)
+        for (const auto& [channel, height] :
+             {std::pair{"A", row.a}, std::pair{"B", row.b}, std::pair{"C", row.c}}) {
+            char hex[17];
+            std::snprintf(hex, sizeof hex, "%016x", ++id);
+            text += std::string(R"({"id":")") + hex + R"(","plan":"p","runs":12,"channel":")" +
+                    channel + R"(","settings":{"tx.FG":")" + row.fg +
+                    R"("},"statistical":{"height_v":)" + std::to_string(height) +
+                    R"(,"width_ui":)" + std::to_string(channel[0] == 'A' ? row.widthA : 0.5) +
+                    "}}\n";
+        }
+    WriteBytes(dir_ / "results.jsonl", text);
+    const MergedResults merged = MergeResults({(dir_ / "results.jsonl").string()});
+    ASSERT_EQ(12u, merged.runs.size());
+    std::vector<std::string> order;
+    for (const SettingScore& s : RankSettings(merged)) order.push_back(s.tx);
+    EXPECT_EQ((std::vector<std::string>{"FG=2", "FG=3", "FG=1", "FG=0"}), order);
+    std::vector<std::string> channelA;
+    const auto perChannel = RankPerChannel(merged);
+    for (const ResultRun* run : perChannel.at("A")) channelA.push_back(run->Side("tx."));
+    EXPECT_EQ((std::vector<std::string>{"FG=0", "FG=2", "FG=3", "FG=1"}), channelA);
 }
 
 }  // namespace

@@ -29,7 +29,9 @@ TEST(TimeBase, RunsEveryBitRateExactly) {
         EXPECT_NEAR(1.0 / rate, base.samplesPerBit * base.dt, 1e-12 / rate);
         EXPECT_NEAR(rate, base.bitRate, 1e-6 * rate);
     }
-    EXPECT_EQ(36, ChooseTimeBase(28e9, 1e-12, 0.0).samplesPerBit);  // 35.7: the nearest
+    EXPECT_EQ(36, ChooseTimeBase(28e9, 1e-12, 0.0).samplesPerBit);          // 35.7: the nearest
+    EXPECT_EQ(37, ChooseTimeBase(27e9, 1e-12, 0.0).samplesPerBit);          // 37.04: not rounded up
+    EXPECT_EQ(25, ChooseTimeBase(40e9, 1.0 / 9.85e11, 0.0).samplesPerBit);  // 24.6: not cut down
     const TimeBase same = ChooseTimeBase(32e9, model, 0.0);
     EXPECT_FALSE(same.changed);
     EXPECT_EQ(12, same.samplesPerBit);

@@ -9,6 +9,7 @@
 
 #include "tools/amirun/channel/FrequencyResponse.h"
 #include "tools/amirun/link/Impairments.h"
+#include "tools/amirun/link/Search.h"
 
 namespace amirun {
 namespace {
@@ -105,6 +106,26 @@ TEST(Jitter, WeightsFollowTheClosedForms) {
     }
     EXPECT_NEAR(0.0, mean, 1e-12);
     EXPECT_NEAR(0.1 * 0.1 / 2.0, variance, 0.02 * 0.005);
+}
+
+// optimize's order: higher eyes first, then wider ones, then the order of the settings; by the
+// bit-by-bit eyes when those rank.
+TEST(Ranking, HigherThenWiderThenTheSettingsOrder) {
+    const double figures[][4] = {// statistical height, width; bit-by-bit height, width
+                                 {0.1, 0.5, 0.3, 0.2},
+                                 {0.2, 0.3, 0.1, 0.2},
+                                 {0.2, 0.4, 0.2, 0.2},
+                                 {0.1, 0.5, 0.3, 0.2},
+                                 {0.0, 0.0, 0.3, 0.3}};
+    std::vector<Candidate> runs(std::size(figures));
+    for (std::size_t i = 0; i < runs.size(); ++i) {
+        runs[i].stat.eye.height = figures[i][0];
+        runs[i].stat.eye.width = figures[i][1];
+        runs[i].bits.height = figures[i][2];
+        runs[i].bits.width = figures[i][3];
+    }
+    EXPECT_EQ((std::vector<std::size_t>{2, 1, 0, 3, 4}), Ranking(runs, false));
+    EXPECT_EQ((std::vector<std::size_t>{4, 0, 3, 2, 1}), Ranking(runs, true));
 }
 
 }  // namespace
