@@ -157,6 +157,65 @@ TEST(Touchstone, RenormalizesA75OhmLineTo50Ohm) {
     }
 }
 
+// A 50 ohm line of 0.1 ns (less than half a wave up to 4 GHz), given as seen from 50 ohm at port 1
+// and 75 ohm at port 2 (its S-parameters from its ABCD matrix, a textbook form independent of the
+// reader): seen from 50 ohm at both ports it is matched, S21 its delay alone.
+TEST(Touchstone, RenormalizesAFileWhoseReferencesDiffer) {
+    const double z1 = 50.0, z2 = 75.0, z0 = 50.0, tau = 0.1e-9;
+    std::ostringstream text;
+    text << std::setprecision(17) << "[Version] 2.0\n# GHz S RI R 50\n[Number of Ports] 2\n"
+         << "[Two-Port Data Order] 21_12\n[Number of Frequencies] 8\n[Reference] 50 75\n"
+         << "[Network Data]\n";
+    for (int k = 1; k <= 8; ++k) {
+        const double f = 0.5e9 * k, theta = 2 * M_PI * f * tau;
+        const Complex a = std::cos(theta), b(0.0, z0 * std::sin(theta)),
+                      c(0.0, std::sin(theta) / z0), d = std::cos(theta);
+        const Complex den = a * z2 + b + c * z1 * z2 + d * z1;
+        const Complex s11 = (a * z2 + b - c * z1 * z2 - d * z1) / den;
+        const Complex s21 = 2.0 * std::sqrt(z1 * z2) / den;
+        const Complex s22 = (-a * z2 + b - c * z1 * z2 + d * z1) / den;
+        text << f / 1e9;
+        for (const Complex& v : {s11, s21, s21, s22}) text << ' ' << v.real() << ' ' << v.imag();
+        text << '\n';
+    }
+    text << "[End]\n";
+    Touchstone data = ParseTouchstone(text.str(), 2);
+    EXPECT_NEAR(0.2, std::abs(data.At(0, 0, 0)), 0.1);  // mismatched as given
+    Renormalize(data, 50.0);
+    for (std::size_t k = 0; k < data.frequencies.size(); ++k) {
+        const Complex delay = std::polar(1.0, -2 * M_PI * data.frequencies[k] * tau);
+        EXPECT_LT(std::abs(data.At(k, 0, 0)), 1e-12);
+        EXPECT_LT(std::abs(data.At(k, 1, 1)), 1e-12);
+        EXPECT_LT(std::abs(data.At(k, 1, 0) - delay), 1e-12);
+    }
+}
+
+// Two through lines of different strength, 1->4 weak and 2->3 strong: each line runs from its
+// lower port and the lines are taken in the order of those ports, whatever their strength, so
+// the victim is 1,2,4,3; in an 8-port the pair holding port 1 is the victim even when it is the
+// weakest.
+TEST(PortOrder, PairsLinesByTheirPortsNotTheirStrength) {
+    auto make = [](int ports, const std::vector<std::pair<std::pair<int, int>, double>>& lines) {
+        Touchstone data;
+        data.ports = ports;
+        data.frequencies = {1e7, 2e7, 3e7, 4e7, 5e7, 6e7};
+        data.reference.assign(std::size_t(ports), 50.0);
+        for (std::size_t k = 0; k < data.frequencies.size(); ++k) {
+            std::vector<Complex> s(std::size_t(ports * ports), Complex(0.01));
+            for (const auto& [line, gain] : lines) {
+                s[std::size_t(line.first * ports + line.second)] = gain;
+                s[std::size_t(line.second * ports + line.first)] = gain;
+            }
+            data.s.push_back(s);
+        }
+        return data;
+    };
+    EXPECT_EQ("1,2,4,3", FindPortPlan(make(4, {{{0, 3}, 0.5}, {{1, 2}, 0.9}})).Text());
+    EXPECT_EQ(
+        "1,2,5,6; aggressor 3,4,7,8",
+        FindPortPlan(make(8, {{{0, 4}, 0.3}, {{1, 5}, 0.4}, {{2, 6}, 0.9}, {{3, 7}, 0.8}})).Text());
+}
+
 class TouchstoneChannels : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -297,6 +356,26 @@ TEST_F(TouchstoneChannels, TheBandRulesRefuseOrSayWhatTheyAssumed) {
     ASSERT_FALSE(channel.report.warnings.empty());
     EXPECT_NE(std::string::npos, channel.report.warnings.front().find("far from DC"));
     EXPECT_NEAR(-10.0, channel.report.lossAtNyquistDb, 0.01);
+}
+
+// An exact delay known to 10 GHz, continued by --extrapolate to the models' Nyquist frequency,
+// gives the response of the same delay known to 200 GHz: the continued phase keeps the file's
+// delay.
+TEST_F(TouchstoneChannels, ExtrapolationContinuesThePhaseForwards) {
+    const double tau = 0.5e-9;
+    auto delay = [&](double f, int r, int c) { return r == c ? Complex(0.0) : Delay(f, tau); };
+    ChannelOptions options = Options();
+    options.windowBits = 64;
+    const Channel known = ReadChannel(Write("long.s2p", 2, 10e6, 200e9, 10e6, delay), options);
+    options.extrapolate = true;
+    const Channel continued = ReadChannel(Write("short.s2p", 2, 10e6, 10e9, 10e6, delay), options);
+    ASSERT_TRUE(continued.report.extrapolated);
+    const auto& a = known.columns.front();
+    const auto& b = continued.columns.front();
+    ASSERT_EQ(a.size(), b.size());
+    const double peak = *std::max_element(a.begin(), a.end());
+    EXPECT_NEAR(tau * 3.84e11, double(std::max_element(a.begin(), a.end()) - a.begin()), 1.0);
+    for (std::size_t n = 0; n < a.size(); ++n) ASSERT_NEAR(a[n], b[n], 1e-3 * peak) << n;
 }
 
 // The demo's line keeps at least 99.9 % of its DC response in the window chosen for it.

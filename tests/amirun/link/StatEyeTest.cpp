@@ -10,6 +10,19 @@
 namespace amirun {
 namespace {
 
+// A pulse whose peak is at the start of its flat top (8 samples a bit): 0 at sample 2, 1 at 3,
+// 0.9 from 4 to 10, 0 at 11. By hand, the worst-case opening main - |pre| - |post| is positive
+// from 2.474 (where 1.9 p = 4.7) to 10.474 samples, so the eye's unit interval is centred at
+// 6.474, 0.434 UI after the peak, not at the peak.
+TEST(StatisticalEye, CentresItsUnitIntervalInTheOpeningNotOnThePeak) {
+    std::vector<double> pulse(40, 0.0);
+    pulse[3] = 1.0;
+    for (int n = 4; n <= 10; ++n) pulse[std::size_t(n)] = 0.9;
+    const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 8, 1e-12);
+    EXPECT_NEAR(3.474 / 8.0, eye.centreUi, 1.0 / 64.0);
+    EXPECT_NEAR(1.0, eye.height, 2e-3);  // the peak, with nothing a unit interval either side
+}
+
 // Cursors one sample per bit, the main one first at its own phase: the eye and the BER follow
 // from the two or three symbol combinations by hand.
 TEST(StatisticalEye, TwoAndThreeTapPulsesGiveTheirClosedForms) {
