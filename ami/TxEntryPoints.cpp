@@ -73,14 +73,19 @@ AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
     const std::int32_t size = AmiLong(wave_size);
     if (size < 0 || wave == nullptr || clock_times == nullptr) return 0;
     bool ok = true;
-    if (!instance.model.RunBlock(wave, size)) {
-        for (std::int32_t i = 0; i < size; ++i) {
-            if (!instance.Process(wave[i])) {
-                instance.Log(kLifecycle.run);
-                ok = false;
-                break;
+    try {  // the block path's work buffers grow with the block: running out ends this call only
+        if (!instance.model.RunBlock(wave, size)) {
+            for (std::int32_t i = 0; i < size; ++i) {
+                if (!instance.Process(wave[i])) {
+                    instance.Log(kLifecycle.run);
+                    ok = false;
+                    break;
+                }
             }
         }
+    } catch (...) {
+        instance.Log(kOutOfMemory);
+        ok = false;
     }
     // At most one entry is ever written: the model keeps a single clock value.
     const double bitsInBlock =
