@@ -40,8 +40,8 @@ TEST(OutOfMemory, TheTransmittersGetWaveReturnsZeroAndTheInstanceStaysUsable) {
     failAllocations = false;
     EXPECT_EQ(0, result);
     // Memory back, the same instance goes on.
-    EXPECT_EQ(1, AMI_GetWave(longer.data(), long(longer.size()), longerClock.data(), nullptr,
-                             handle));
+    EXPECT_EQ(1,
+              AMI_GetWave(longer.data(), long(longer.size()), longerClock.data(), nullptr, handle));
     EXPECT_EQ(1, AMI_Close(handle));
 }
 

@@ -231,5 +231,28 @@ TEST_F(Batch, TheReportRanksByTheWorstChannelAndBreaksTiesAsItSays) {
     EXPECT_EQ((std::vector<std::string>{"FG=0", "FG=2", "FG=3", "FG=1"}), channelA);
 }
 
+// A plan's numbers take the command line's ranges, whole numbers stay whole, and a value nested
+// without bound is refused without being shown (showing it once overflowed the stack).
+TEST_F(Batch, PlansAreReadAsTheCommandLineReadsItsOptions) {
+    auto error = [&](const std::string& extra) -> std::string {
+        const fs::path path = dir_ / "plan.json";
+        WriteBytes(path, R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
+                             "channels": ["builtin:20"])" +
+                             extra + "}");
+        try {
+            ReadPlan(path.string());
+        } catch (const PlanError& e) {
+            return e.what();
+        }
+        return "";
+    };
+    EXPECT_EQ("", error(R"(, "noise_rms_v": 5, "window_bits": 64, "bits": 2e3)"));
+    EXPECT_NE(std::string::npos, error(R"(, "window_bits": 0.5)").find("a whole number"));
+    EXPECT_NE(std::string::npos, error(R"(, "rj_rms_ui": 0.3)").find("[0, 0.1]"));
+    EXPECT_EQ("", error(R"(, "bit_rate": 5e12)"));
+    const std::string deep = std::string(80000, '[') + std::string(80000, ']');
+    EXPECT_NE(std::string::npos, error(R"(, "flows": [)" + deep + "]").find("\"flows\""));
+}
+
 }  // namespace
 }  // namespace amirun

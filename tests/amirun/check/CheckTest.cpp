@@ -145,6 +145,33 @@ TEST_F(Checker, TheHostLoadsWhatTheCheckerPasses) {
     EXPECT_THROW(ParseIbisFile(text), AmiFileError);
 }
 
+// Platform names are OS_compiler_bits; a name of any length gets its verdict (one of 100 000
+// characters once overflowed the stack).
+TEST_F(Checker, PlatformNamesOfAnyLength) {
+    const std::string original = ReadBytes(dir_ / "KT7MRL40562D9.ibs");
+    const std::pair<std::string, bool> names[] = {
+        {"Linux_gcc4.8.5_64", true},
+        {"Windows_VisualStudio_32", true},
+        {"Linux_gcc_ver_1-2+3_64", true},
+        {"Linux.x_gcc_64", false},
+        {"Linux__64", false},
+        {"Linux_gcc_48", false},
+        {"Linux_64", false},
+        {"_gcc_64", false},
+        {"Linux_" + std::string(100000, 'a') + "_64", true},
+        {"Linux_" + std::string(100000, '_') + "_64", false}};
+    for (const auto& [name, good] : names) {
+        SCOPED_TRACE(name.substr(0, 40));
+        std::string text = original;
+        text.replace(text.find("Linux_gcc_64"), 12, name);
+        WriteBytes(dir_ / "KT7MRL40562D9.ibs", text);
+        const CheckReport report = Check("KT7MRL40562D9.ibs");
+        const bool flagged = std::any_of(report.Messages().begin(), report.Messages().end(),
+                                         [](const CheckMessage& m) { return m.rule == 502; });
+        EXPECT_EQ(!good, flagged);
+    }
+}
+
 struct Fault {
     int rule;
     const char* file;  // the file changed; .ami faults are checked through the .ibs file

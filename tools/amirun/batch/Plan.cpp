@@ -3,8 +3,10 @@
 #include <glob.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <iomanip>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
@@ -26,16 +28,21 @@ std::string Resolved(const fs::path& folder, const std::string& name) {
     return (p.is_absolute() ? p : folder / p).lexically_normal().string();
 }
 
-double NumberAt(const json& plan, const char* key, double fallback, double low, double high) {
+// A number the plan may give, within the range the command line allows for it; `whole` refuses
+// fractions rather than cutting them off.
+double NumberAt(const json& plan, const char* key, double fallback, NumberRange range,
+                bool whole = false) {
     if (!plan.contains(key)) return fallback;
-    if (!plan[key].is_number())
-        throw PlanError(std::string("plan: \"") + key + "\" must be a number");
+    if (!plan[key].is_number() || (whole && !plan[key].is_number_integer() &&
+                                   plan[key].get<double>() != std::floor(plan[key].get<double>())))
+        throw PlanError(std::string("plan: \"") + key + "\" must be " +
+                        (whole ? "a whole number" : "a number"));
     const double value = plan[key].get<double>();
-    if (!(value >= low && value <= high)) {
-        std::ostringstream range;
-        range.imbue(std::locale::classic());
-        range << "plan: \"" << key << "\" must lie in [" << low << ", " << high << "]";
-        throw PlanError(range.str());
+    if (!(value >= range.low && value <= range.high)) {
+        std::ostringstream text;
+        text.imbue(std::locale::classic());
+        text << "plan: \"" << key << "\" must lie in [" << range.low << ", " << range.high << "]";
+        throw PlanError(text.str());
     }
     return value;
 }
@@ -63,8 +70,8 @@ void ReadChannels(const json& plan, const fs::path& folder, Plan& out) {
             double loss = 0.0;
             std::istringstream in(text.substr(8));
             in.imbue(std::locale::classic());
-            if (!(in >> loss) || !in.eof() || !(loss > 0.0 && loss <= 80.0))
-                throw PlanError("plan: \"" + text + "\": builtin:<loss in dB, 0 to 80>");
+            if (!(in >> loss) || !in.eof() || !(loss >= kLossRange.low && loss <= kLossRange.high))
+                throw PlanError("plan: \"" + text + "\": builtin:<loss in dB, 0 to 100>");
             if (seen.insert(text).second) {
                 out.channels.push_back(text);
                 out.channelNames.push_back(text);
@@ -159,17 +166,17 @@ Plan ReadPlan(const std::string& path) {
     }
     ReadChannels(plan, folder, out);
     ReadSweep(plan, out);
-    out.bitRate = NumberAt(plan, "bit_rate", 32e9, 1e6, 1e12);
-    out.sampleInterval = NumberAt(plan, "sample_interval", 0.0, 0.0, 1e-6);
-    out.targetBer = NumberAt(plan, "ber", 1e-12, 1e-30, 1e-3);
-    out.amplitude = NumberAt(plan, "amplitude", 0.5, 1e-6, 1e3);
-    out.bits = long(NumberAt(plan, "bits", 20000, 100, 1000000));
-    out.windowBits = int(NumberAt(plan, "window_bits", 0, 0, 1 << 20));
-    out.impairments.noiseRms = NumberAt(plan, "noise_rms_v", 0.0, 0.0, 1.0);
-    out.impairments.rjRms = NumberAt(plan, "rj_rms_ui", 0.0, 0.0, 0.5);
-    out.impairments.djPp = NumberAt(plan, "dj_pp_ui", 0.0, 0.0, 1.0);
-    out.impairments.sjPp = NumberAt(plan, "sj_pp_ui", 0.0, 0.0, 1.0);
-    out.impairments.sjFreq = NumberAt(plan, "sj_freq_hz", 0.0, 0.0, 1e12);
+    out.bitRate = NumberAt(plan, "bit_rate", 32e9, kBitRateRange);
+    out.sampleInterval = NumberAt(plan, "sample_interval", 0.0, kSampleIntervalRange);
+    out.targetBer = NumberAt(plan, "ber", 1e-12, kBerRange);
+    out.amplitude = NumberAt(plan, "amplitude", 0.5, kAmplitudeRange);
+    out.bits = long(NumberAt(plan, "bits", 20000, kBitsRange, true));
+    out.windowBits = int(NumberAt(plan, "window_bits", 0, kWindowBitsRange, true));
+    out.impairments.noiseRms = NumberAt(plan, "noise_rms_v", 0.0, kNoiseRmsRange);
+    out.impairments.rjRms = NumberAt(plan, "rj_rms_ui", 0.0, kRjRmsRange);
+    out.impairments.djPp = NumberAt(plan, "dj_pp_ui", 0.0, kDjPpRange);
+    out.impairments.sjPp = NumberAt(plan, "sj_pp_ui", 0.0, kSjPpRange);
+    out.impairments.sjFreq = NumberAt(plan, "sj_freq_hz", 0.0, kSjFreqRange);
     if (plan.contains("extrapolate")) {
         if (!plan["extrapolate"].is_boolean()) throw PlanError("plan: \"extrapolate\": true/false");
         out.extrapolate = plan["extrapolate"].get<bool>();
@@ -188,9 +195,9 @@ Plan ReadPlan(const std::string& path) {
                 out.statistical = true;
             else if (name == "bit_by_bit")
                 out.bitByBit = true;
-            else
-                throw PlanError("plan: flow \"" + flow.dump() +
-                                "\" is not statistical or bit_by_bit");
+            else  // the value itself is not shown: it may be nested without bound
+                throw PlanError(
+                    "plan: every entry of \"flows\" is \"statistical\" or \"bit_by_bit\"");
         }
     }
     std::string canonical = plan.dump();

@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <regex>
 #include <set>
+#include <vector>
 
 #include "tools/amirun/check/Check.h"
 #include "tools/amirun/check/CheckKeywords.h"
@@ -462,8 +462,26 @@ void CheckRamp(Ibis& ibis, const KeywordSection& ramp) {
     }
 }
 
+// OS_compiler[_more]_bits: an alphanumeric first part, parts of letters, digits and . + -, and
+// 32 or 64 last. Read part by part, in time and memory linear in the name whatever its length.
+bool PlatformName(const std::string& name) {
+    std::vector<std::string> parts;
+    std::size_t from = 0;
+    for (std::size_t at; (at = name.find('_', from)) != std::string::npos; from = at + 1)
+        parts.push_back(name.substr(from, at - from));
+    parts.push_back(name.substr(from));
+    if (parts.size() < 3 || (parts.back() != "32" && parts.back() != "64")) return false;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+        if (parts[i].empty()) return false;
+        for (const char c : parts[i]) {
+            const bool alnum = std::isalnum(static_cast<unsigned char>(c)) != 0;
+            if (!alnum && (i == 0 || (c != '.' && c != '+' && c != '-'))) return false;
+        }
+    }
+    return true;
+}
+
 void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& section) {
-    static const std::regex platform("[A-Za-z0-9]+_[A-Za-z0-9.+-]+(_[A-Za-z0-9.+-]+)*_(32|64)");
     std::size_t executables = 0;
     for (const KeywordRow& row : section.rows) {
         const std::string lead = Lower(row.fields.front());
@@ -477,7 +495,7 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
             continue;
         }
         const std::string& name = row.fields[1];
-        if (!std::regex_match(name, platform))
+        if (!PlatformName(name))
             ibis.Add(502, row.line,
                      "platform '" + name +
                          "' is not OS_compiler_bits, like Linux_gcc_64 or "

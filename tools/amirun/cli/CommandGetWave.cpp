@@ -92,7 +92,7 @@ Command AddGetWaveCommand(CLI::App& app) {
                       "pass the model's output through the channel");
     getwave->add_option("--amplitude", request.amplitude, "NRZ levels are +-amplitude volts")
         ->capture_default_str()
-        ->check(FiniteRange(1e-6, 1e3));
+        ->check(FiniteRange(kAmplitudeRange));
     return {getwave, [options] { return RunGetWave(*options); }};
 }
 

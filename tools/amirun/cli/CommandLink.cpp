@@ -200,14 +200,14 @@ Command AddLinkCommand(CLI::App& app) {
     AddRunOptions(*link, options->run);
     AddImpairmentOptions(*link, options->impairments);
     link->add_option("--bits", options->bits, "bit-by-bit: number of PRBS15 bits")
-        ->check(CLI::Range(100L, 1000000L))
+        ->check(CLI::Range(long(kBitsRange.low), long(kBitsRange.high)))
         ->capture_default_str();
     link->add_option("--amplitude", options->amplitude,
                      "bit-by-bit: NRZ levels are +-amplitude volts")
-        ->check(FiniteRange(1e-6, 1e3))
+        ->check(FiniteRange(kAmplitudeRange))
         ->capture_default_str();
     link->add_option("--ber", options->targetBer, "statistical eye: the target bit error ratio")
-        ->check(FiniteRange(1e-30, 1e-3))
+        ->check(FiniteRange(kBerRange))
         ->capture_default_str();
     return {link, [options] { return RunLink(*options); }};
 }

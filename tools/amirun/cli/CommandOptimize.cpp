@@ -156,13 +156,13 @@ Command AddOptimizeCommand(CLI::App& app) {
                          "a receiver List parameter to search (default: all of them)");
     optimize
         ->add_option("--amplitude", options->amplitude, "the bits' levels are +-amplitude volts")
-        ->check(FiniteRange(1e-6, 1e3))
+        ->check(FiniteRange(kAmplitudeRange))
         ->capture_default_str();
     optimize->add_option("--ber", options->targetBer, "the target bit error ratio")
-        ->check(FiniteRange(1e-30, 1e-3))
+        ->check(FiniteRange(kBerRange))
         ->capture_default_str();
     optimize->add_option("--bits", options->bits, "bit-by-bit confirmation: PRBS15 bits")
-        ->check(CLI::Range(100L, 1000000L))
+        ->check(CLI::Range(long(kBitsRange.low), long(kBitsRange.high)))
         ->capture_default_str();
     optimize->add_option("--confirm", options->confirm, "the best this many are confirmed")
         ->check(CLI::Range(1, 1000))

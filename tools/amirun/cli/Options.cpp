@@ -9,6 +9,8 @@
 
 namespace amirun {
 
+CLI::Validator FiniteRange(NumberRange range) { return FiniteRange(range.low, range.high); }
+
 CLI::Validator FiniteRange(double low, double high) {
     std::ostringstream range;
     range << "finite, " << low << " to " << high;
@@ -68,12 +70,12 @@ void AddChannelOptions(CLI::App& command, ChannelCli& channel) {
                        "aggressor pair (default: found from |S| at the lowest frequencies)");
     command.add_option("--loss", channel.lossDb, "built-in channel: loss in dB at Nyquist")
         ->capture_default_str()
-        ->check(FiniteRange(0.0, 100.0));
+        ->check(FiniteRange(kLossRange));
     command
         .add_option("--window-bits,--channel-bits", channel.windowBits,
                     "the impulse window of every channel in unit intervals (default: long enough "
                     "to hold the channel's DC response to 0.1 %)")
-        ->check(CLI::Range(1, 1 << 20));
+        ->check(CLI::Range(int(kWindowBitsRange.low), int(kWindowBitsRange.high)));
     command.add_flag("--extrapolate", channel.extrapolate,
                      "continue a Touchstone band that ends below the Nyquist frequency");
 }
@@ -84,10 +86,10 @@ void AddRunOptions(CLI::App& command, RunOptions& run) {
                     "seconds; must divide the unit interval; also sets the model's sample-rate "
                     "parameter unless --set gives it (default: the model's own interval, or the "
                     "nearest that divides the unit interval)")
-        ->check(FiniteRange(1e-16, 1e-6));
+        ->check(FiniteRange(kSampleIntervalRange));
     command.add_option("--bit-rate", run.bitRate, "bits per second")
         ->capture_default_str()
-        ->check(FiniteRange(1e6, 1e13));
+        ->check(FiniteRange(kBitRateRange));
     command.add_flag("--strict", run.strict,
                      "a parameter the model could not read (it used its default) is an error");
     command.add_option("--json", run.json, "also write a JSON summary to this file");
@@ -99,18 +101,18 @@ void AddImpairmentOptions(CLI::App& command, Impairments& impairments) {
     command
         .add_option("--noise-rms", impairments.noiseRms,
                     "Gaussian noise at the receiver's output, volts rms")
-        ->check(FiniteRange(0.0, 10.0));
+        ->check(FiniteRange(kNoiseRmsRange));
     command.add_option("--rj-rms", impairments.rjRms, "random jitter, unit intervals rms")
-        ->check(FiniteRange(0.0, 0.1));
+        ->check(FiniteRange(kRjRmsRange));
     command
         .add_option("--dj-pp", impairments.djPp,
                     "dual-Dirac deterministic jitter, unit intervals peak to peak")
-        ->check(FiniteRange(0.0, 0.5));
+        ->check(FiniteRange(kDjPpRange));
     command
         .add_option("--sj-pp", impairments.sjPp, "sinusoidal jitter, unit intervals peak to peak")
-        ->check(FiniteRange(0.0, 0.5));
+        ->check(FiniteRange(kSjPpRange));
     command.add_option("--sj-freq", impairments.sjFreq, "sinusoidal jitter frequency, hertz")
-        ->check(FiniteRange(0.0, 1e12));
+        ->check(FiniteRange(kSjFreqRange));
 }
 
 }  // namespace amirun

@@ -27,5 +27,6 @@ void AddImpairmentOptions(CLI::App& command, Impairments& impairments);
 
 // A number option that must be finite and within [low, high]; CLI11's own range lets NaN by.
 CLI::Validator FiniteRange(double low, double high);
+CLI::Validator FiniteRange(NumberRange range);
 
 }  // namespace amirun
