@@ -210,6 +210,8 @@ const Fault kFaults[] = {
     {209, "KT7MRL40562D9.ibs", "R_load = 50\n",
      "R_load = 50\n[Ramp]\ndV/dt_r 0.3/15p 0.3/15p 0.3/15p\ndV/dt_f 0.3/15p 0.3/15p 0.3/15p\n",
      "[Ramp]\ndV/dt_r 0.3/15p"},
+    {209, "KT7MRL40562D9.ibs", "[Source]", "[Date]          again\n[Source]",
+     "[Date]          again"},
     {210, "KT7MRL40562D9.ibs", "[End Algorithmic Model]\n", "", "[Algorithmic Model]"},
     {211, "KT7MRL40562D9.ibs", "[End]\n", "[End]\nmore text\n", "more text"},
     // cross-references
@@ -353,7 +355,10 @@ TEST_F(Checker, FilesThatCannotBeCheckedSaySo) {
     WriteBytes(dir_ / "notes.txt", "");
     EXPECT_TRUE(CheckFile((dir_ / "notes.txt").string(), "", report, checked));
     std::vector<int> rules;
-    for (const CheckMessage& m : report.Messages()) rules.push_back(m.rule);
+    for (const CheckMessage& m : report.Messages()) {
+        rules.push_back(m.rule);
+        EXPECT_EQ(0u, m.line) << m.text;  // about the file as a whole
+    }
     EXPECT_EQ((std::vector<int>{1, 2, 3}), rules);
 }
 
