@@ -458,7 +458,14 @@ TEST_F(AmirunRun, OutputsReplaceOnlyTheirOwnPlainFiles) {
     ASSERT_EQ(0, mkfifo((out_ / "fifo.json").c_str(), 0600));
     std::ofstream(out_ / "channel.csv") << "1e10\n2e10\n1e10\n";
     fs::create_directories(out_ / "out");  // the default output folder
-    std::ofstream(out_ / "out" / ".stale.csv.tmp999999") << "left by a killed run";
+    // A temporary a killed run of this host left; a user's own hidden file and another host's
+    // temporary on a shared folder, which are not this run's to remove.
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    const std::string stale = ".stale.csv.amirun-" + std::string(host) + "-999999.tmp";
+    std::ofstream(out_ / "out" / stale) << "left by a killed run";
+    std::ofstream(out_ / "out" / ".notes.tmp999999") << "the user's";
+    std::ofstream(out_ / "out" / ".stale.csv.amirun-otherhost-999999.tmp") << "another host's";
     const struct {
         std::vector<std::string> arguments;
         const char* message;
@@ -482,7 +489,9 @@ TEST_F(AmirunRun, OutputsReplaceOnlyTheirOwnPlainFiles) {
     EXPECT_TRUE(fs::is_symlink(out_ / "link.json"));
     EXPECT_TRUE(fs::is_fifo(out_ / "fifo.json"));
     EXPECT_EQ("1e10\n2e10\n1e10\n", ReadBytes(out_ / "channel.csv"));
-    EXPECT_FALSE(fs::exists(out_ / "out" / ".stale.csv.tmp999999"));
+    EXPECT_FALSE(fs::exists(out_ / "out" / stale));
+    EXPECT_TRUE(fs::exists(out_ / "out" / ".notes.tmp999999"));
+    EXPECT_TRUE(fs::exists(out_ / "out" / ".stale.csv.amirun-otherhost-999999.tmp"));
 
     std::string ibs = ReadBytes(KT_AMI_DIR "/KT7MRL40562D9.ibs");
     for (std::size_t at; (at = ibs.find("   KT7MRL40562D9_Rx_x64.so")) != std::string::npos;)

@@ -383,6 +383,26 @@ void BestSettings(std::ostream& html, const MergedResults& merged,
             "largest eye of the batch at full height.</p>";
 }
 
+}  // namespace
+
+const char* ReportScript() {
+    return "document.querySelectorAll('#runs th').forEach(function(th,col){"
+           "th.addEventListener('click',function(){var body=document.querySelector('#runs "
+           "tbody');var rows=Array.from(body.rows);var up=th.dataset.up!=='1';"
+           "th.dataset.up=up?'1':'0';rows.sort(function(a,b){var x=a.cells[col].textContent,"
+           "y=b.cells[col].textContent,p=parseFloat(x),q=parseFloat(y);var c=(!isNaN(p)&&"
+           "!isNaN(q))?p-q:x.localeCompare(y);return up?c:-c;});rows.forEach(function(r){"
+           "body.appendChild(r);});});});";
+}
+
+// The page's Content-Security-Policy: nothing from outside, inline styles, and no script but
+// ReportScript(), named by its SHA-256 (so a script in the data never runs).
+constexpr char kContentSecurityPolicy[] =
+    "default-src 'none'; style-src 'unsafe-inline'; script-src "
+    "'sha256-E9aKjM8r1q0Bhx5zBbTbYkiEaGl/ECzyXnySJlIFyU0='";
+
+namespace {
+
 // Every run, in a table whose headings sort it.
 void AllRuns(std::ostream& html, const MergedResults& merged) {
     html << "<h2>All runs</h2><p>Click a heading to sort.</p><table id='runs'><thead><tr>"
@@ -390,7 +410,7 @@ void AllRuns(std::ostream& html, const MergedResults& merged) {
             "<th class='l'>rx</th><th>stat height (mV)</th><th>stat width (UI)</th>"
             "<th>bit-by-bit height (mV)</th><th>bit-by-bit width (UI)</th></tr></thead><tbody>";
     for (const ResultRun& run : merged.runs) {
-        html << "<tr class='run'><td class='l'>" << run.id << "</td><td class='l'>"
+        html << "<tr class='run'><td class='l'>" << Escape(run.id) << "</td><td class='l'>"
              << Escape(run.channel) << "</td><td class='l'>" << Escape(run.Side("tx."))
              << "</td><td class='l'>" << Escape(run.Side("rx.")) << "</td><td>"
              << (run.hasStat ? Fixed(run.statHeight * 1e3, 3) : "") << "</td><td>"
@@ -398,14 +418,7 @@ void AllRuns(std::ostream& html, const MergedResults& merged) {
              << (run.hasBits ? Fixed(run.bitsHeight * 1e3, 3) : "") << "</td><td>"
              << (run.hasBits ? Fixed(run.bitsWidth, 4) : "") << "</td></tr>";
     }
-    html << "</tbody></table><script>"
-            "document.querySelectorAll('#runs th').forEach(function(th,col){"
-            "th.addEventListener('click',function(){var body=document.querySelector('#runs "
-            "tbody');var rows=Array.from(body.rows);var up=th.dataset.up!=='1';"
-            "th.dataset.up=up?'1':'0';rows.sort(function(a,b){var x=a.cells[col].textContent,"
-            "y=b.cells[col].textContent,p=parseFloat(x),q=parseFloat(y);var c=(!isNaN(p)&&"
-            "!isNaN(q))?p-q:x.localeCompare(y);return up?c:-c;});rows.forEach(function(r){"
-            "body.appendChild(r);});});});</script>";
+    html << "</tbody></table><script>" << ReportScript() << "</script>";
 }
 
 }  // namespace
@@ -414,7 +427,9 @@ std::string ResultsHtml(const MergedResults& merged) {
     const auto ranked = RankSettings(merged);
     std::ostringstream html;
     html.imbue(std::locale::classic());
-    html << "<!DOCTYPE html><html lang='en'><head><meta charset='utf-8'><title>amirun batch "
+    html << "<!DOCTYPE html><html lang='en'><head><meta charset='utf-8'>"
+         << "<meta http-equiv='Content-Security-Policy' content=\"" << kContentSecurityPolicy
+         << "\"><title>amirun batch "
             "report</title><style>body{font-family:sans-serif;margin:20px;color:#222}"
             "table{border-collapse:collapse;margin:8px 0 20px}td,th{border:1px solid #ccc;"
             "padding:3px 8px;font-size:13px;text-align:right}th{background:#eee;cursor:pointer}"

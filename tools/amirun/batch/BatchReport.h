@@ -51,4 +51,8 @@ std::string ResultsCsv(const MergedResults& merged);
 std::string ResultsJson(const MergedResults& merged);
 std::string ResultsHtml(const MergedResults& merged);
 
+// The page's one script (its table sorts by a click on a heading); the page's
+// Content-Security-Policy lets this script run and no other.
+const char* ReportScript();
+
 }  // namespace amirun

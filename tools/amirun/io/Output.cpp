@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -20,7 +21,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char kTemporaryMark[] = ".tmp";
+// A temporary is ".<name>.amirun-<host>-<pid>.tmp": only amirun's own match, and on a shared
+// folder only this host's, whose processes it can ask about.
+constexpr char kTemporaryMark[] = ".amirun-";
+constexpr char kTemporaryEnd[] = ".tmp";
+
+// This host's name in letters, digits, '.' and '-'.
+const std::string& HostName() {
+    static const std::string name = [] {
+        char buffer[256] = {};
+        if (gethostname(buffer, sizeof buffer - 1) != 0) return std::string("localhost");
+        std::string text;
+        for (const char* c = buffer; *c != '\0'; ++c)
+            text +=
+                std::isalnum(static_cast<unsigned char>(*c)) || *c == '.' || *c == '-' ? *c : '_';
+        return text.empty() ? std::string("localhost") : text;
+    }();
+    return name;
+}
 
 // Temporaries the signal handler may remove: fixed storage, since a handler may not allocate.
 constexpr int kSlots = 64;
@@ -81,13 +99,19 @@ void InstallCleanup() {
 }
 
 void RemoveStaleTemporaries(const std::string& folder) {
+    const std::string mark = kTemporaryMark + HostName() + "-";
+    const std::size_t endLength = std::strlen(kTemporaryEnd);
     std::error_code error;
     for (fs::directory_iterator entry(folder, error), end; !error && entry != end;
          entry.increment(error)) {
         const std::string name = entry->path().filename().string();
-        const auto mark = name.rfind(kTemporaryMark);
-        if (name.empty() || name[0] != '.' || mark == std::string::npos) continue;
-        const std::string digits = name.substr(mark + std::strlen(kTemporaryMark));
+        const auto at = name.rfind(mark);
+        if (name.empty() || name[0] != '.' || at == std::string::npos ||
+            name.size() < at + mark.size() + endLength ||
+            name.compare(name.size() - endLength, endLength, kTemporaryEnd) != 0)
+            continue;
+        const std::string digits =
+            name.substr(at + mark.size(), name.size() - endLength - at - mark.size());
         if (digits.empty() || digits.size() > 9 ||
             !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
             continue;
@@ -102,9 +126,10 @@ AtomicFile::AtomicFile(std::string path) : path_(std::move(path)) {
     CheckOutputPath(path_);
     const fs::path target(path_);
     // Hidden, and named after the process, so that concurrent runs never share one.
-    temporary_ = (target.parent_path() / ("." + target.filename().string() + kTemporaryMark +
-                                          std::to_string(static_cast<long>(getpid()))))
-                     .string();
+    temporary_ =
+        (target.parent_path() / ("." + target.filename().string() + kTemporaryMark + HostName() +
+                                 "-" + std::to_string(static_cast<long>(getpid())) + kTemporaryEnd))
+            .string();
     slot_ = TakeSlot(temporary_);
 }
 
