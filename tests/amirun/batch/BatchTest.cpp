@@ -1,6 +1,7 @@
 // Batch plans, results files and their report: the run list, resuming after a kill, merging.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -109,9 +110,12 @@ TEST_F(Batch, AResultsFileLosesOnlyAKilledRunsHalfLine) {
     EXPECT_EQ(3, std::count(unchanged.begin(), unchanged.end(), '\n'));  // left as it was
 }
 
+// A run id as batch writes them: 16 hexadecimal digits.
+std::string Id(const std::string& digits) { return std::string(16 - digits.size(), '0') + digits; }
+
 std::string Line(const std::string& id, const std::string& channel, double height,
                  const std::string& plan = "p") {
-    return R"({"id":")" + id + R"(","plan":")" + plan + R"(","runs":4,"channel":")" + channel +
+    return R"({"id":")" + Id(id) + R"(","plan":")" + plan + R"(","runs":4,"channel":")" + channel +
            R"(","settings":{"tx.FG":"0","rx.EQ":")" + id + R"("},"statistical":{"height_v":)" +
            std::to_string(height) + R"(,"width_ui":0.5}})" + "\n";
 }
@@ -123,10 +127,10 @@ TEST_F(Batch, MergingCountsMissingAndDuplicateRunsAndRefusesMixedPlans) {
         MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r1.jsonl").string()});
     EXPECT_EQ(3u, merged.runs.size());
     EXPECT_EQ(1u, merged.Missing());
-    EXPECT_EQ((std::vector<std::string>{"2"}), merged.duplicates);
+    EXPECT_EQ((std::vector<std::string>{Id("2")}), merged.duplicates);
     EXPECT_EQ(1u, merged.broken);
     const auto best = RankPerChannel(merged);
-    EXPECT_EQ("2", best.at("x").front()->id);
+    EXPECT_EQ(Id("2"), best.at("x").front()->id);
     WriteBytes(dir_ / "r2.jsonl", Line("1", "x", 0.11));  // the same run, another figure
     EXPECT_THROW(MergeResults({(dir_ / "r0.jsonl").string(), (dir_ / "r2.jsonl").string()}),
                  ResultsError);
@@ -252,6 +256,79 @@ TEST_F(Batch, PlansAreReadAsTheCommandLineReadsItsOptions) {
     EXPECT_EQ("", error(R"(, "bit_rate": 5e12)"));
     const std::string deep = std::string(80000, '[') + std::string(80000, ']');
     EXPECT_NE(std::string::npos, error(R"(, "flows": [)" + deep + "]").find("\"flows\""));
+}
+
+// Results files as an adversary or an accident leaves them: a crafted id, a null height, lines
+// that disagree on the plan's size are refused naming the file and line; a link, a FIFO or a
+// device where the results file should be is refused without being read, cut or waited on; a
+// second batch on the same file is refused while the first holds it.
+TEST_F(Batch, HostileResultsFilesAreRefusedAndNeverFollowed) {
+    auto refusal = [&](const std::string& text) -> std::string {
+        WriteBytes(dir_ / "r.jsonl", text);
+        try {
+            MergeResults({(dir_ / "r.jsonl").string()});
+        } catch (const ResultsError& error) {
+            return error.what();
+        }
+        return "";
+    };
+    std::string crafted = Line("1", "x", 0.1);
+    crafted.replace(crafted.find(Id("1")), 16, "<script>x</script>");
+    EXPECT_NE(std::string::npos, refusal(Line("2", "x", 0.1) + crafted).find("line 2: the run id"));
+    std::string null = Line("1", "x", 0.1);
+    null.replace(null.find("0.100000"), 8, "null");
+    EXPECT_NE(std::string::npos, refusal(null).find("r.jsonl: line 1: not a result line"));
+    std::string other = Line("2", "x", 0.1);
+    other.replace(other.find("\"runs\":4"), 8, "\"runs\":9");
+    EXPECT_NE(std::string::npos,
+              refusal(Line("1", "x", 0.1) + other).find("line 2: says the plan"));
+
+    WriteBytes(dir_ / "target.txt", "keep\nthis");
+    fs::create_symlink(dir_ / "target.txt", dir_ / "link.jsonl");
+    EXPECT_THROW(RecoverResults((dir_ / "link.jsonl").string(), "p"), ResultsError);
+    EXPECT_EQ("keep\nthis", ReadBytes(dir_ / "target.txt"));
+    ASSERT_EQ(0, mkfifo((dir_ / "fifo.jsonl").c_str(), 0600));
+    EXPECT_THROW(RecoverResults((dir_ / "fifo.jsonl").string(), "p"), ResultsError);
+    fs::create_symlink("/dev/zero", dir_ / "zero.jsonl");
+    EXPECT_THROW(ResultsWriter((dir_ / "zero.jsonl").string()), ResultsError);
+    std::size_t broken = 0;
+    EXPECT_THROW(ReadResultLines((dir_ / "fifo.jsonl").string(), broken), ResultsError);
+
+    ResultsWriter first((dir_ / "locked.jsonl").string());
+    try {
+        ResultsWriter second((dir_ / "locked.jsonl").string());
+        ADD_FAILURE() << "two writers on one results file";
+    } catch (const ResultsError& error) {
+        EXPECT_NE(std::string::npos, std::string(error.what()).find("another batch"));
+    }
+}
+
+// The page lets its own script run and no other: the policy names the script's SHA-256, as
+// sha256sum computes it.
+TEST_F(Batch, ThePagesPolicyNamesItsOwnScript) {
+    WriteBytes(dir_ / "script.js", ReportScript());
+    FILE* pipe = popen(("sha256sum '" + (dir_ / "script.js").string() + "'").c_str(), "r");
+    ASSERT_NE(nullptr, pipe);
+    char hex[65] = {};
+    ASSERT_EQ(64u, fread(hex, 1, 64, pipe));
+    pclose(pipe);
+    std::string bytes;
+    for (int i = 0; i < 64; i += 2) bytes += char(std::stoi(std::string(hex + i, 2), nullptr, 16));
+    static const char* digits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string base64;
+    for (std::size_t i = 0; i < bytes.size(); i += 3) {
+        const unsigned v = (unsigned char)bytes[i] << 16 |
+                           (i + 1 < bytes.size() ? (unsigned char)bytes[i + 1] << 8 : 0) |
+                           (i + 2 < bytes.size() ? (unsigned char)bytes[i + 2] : 0);
+        base64 += digits[v >> 18 & 63];
+        base64 += digits[v >> 12 & 63];
+        base64 += i + 1 < bytes.size() ? digits[v >> 6 & 63] : '=';
+        base64 += i + 2 < bytes.size() ? digits[v & 63] : '=';
+    }
+    WriteBytes(dir_ / "r.jsonl", Line("1", "x", 0.1));
+    const std::string page = ResultsHtml(MergeResults({(dir_ / "r.jsonl").string()}));
+    EXPECT_NE(std::string::npos, page.find("script-src 'sha256-" + base64 + "'")) << base64;
+    EXPECT_NE(std::string::npos, page.find(std::string("<script>") + ReportScript() + "</script>"));
 }
 
 }  // namespace

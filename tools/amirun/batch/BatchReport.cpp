@@ -51,6 +51,11 @@ std::string Escape(const std::string& text) {
     return out;
 }
 
+// Run ids are FNV-1a hashes: 16 lower-case hexadecimal digits, nothing else.
+bool IsRunId(const std::string& id) {
+    return id.size() == 16 && id.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
 ResultRun RunOf(const json& line) {
     ResultRun run;
     run.id = line.at("id").get<std::string>();
@@ -180,15 +185,30 @@ MergedResults MergeResults(const std::vector<std::string>& files) {
     std::set<std::string> duplicates;
     for (const std::string& file : files) {
         std::size_t broken = 0;
-        for (const std::string& text : ReadResultLines(file, broken)) {
-            const json line = json::parse(text);
+        for (const ResultLine& result : ReadResultLines(file, broken)) {
+            const std::string where = file + ": line " + std::to_string(result.number);
+            const json line = json::parse(result.text);
             const std::string plan = line.at("plan").get<std::string>();
             if (merged.plan.empty()) merged.plan = plan;
             if (plan != merged.plan)
                 throw ResultsError(file + " holds results of plan " + plan + ", the others of " +
                                    merged.plan + ": a report merges one plan's results");
-            merged.expected = line.value("runs", std::size_t{0});
-            ResultRun run = RunOf(line);
+            ResultRun run;
+            std::size_t runs = 0;
+            try {
+                runs = line.at("runs").get<std::size_t>();
+                run = RunOf(line);
+            } catch (const json::exception& error) {
+                throw ResultsError(where + ": not a result line of amirun batch (" +
+                                   std::string(error.what()) + ")");
+            }
+            if (!IsRunId(run.id))
+                throw ResultsError(where + ": the run id is not 16 hexadecimal digits");
+            if (merged.expected != 0 && runs != merged.expected)
+                throw ResultsError(where + ": says the plan has " + std::to_string(runs) +
+                                   " runs, where the lines before say " +
+                                   std::to_string(merged.expected));
+            merged.expected = runs;
             const auto found = byId.find(run.id);
             if (found == byId.end()) {
                 byId.emplace(run.id, std::move(run));
@@ -251,10 +271,14 @@ std::string ResultsCsv(const MergedResults& merged) {
     std::ostringstream csv;
     csv.imbue(std::locale::classic());
     csv << std::setprecision(10) << "id,channel";
-    for (const std::string& key : keys) csv << ',' << key;
+    for (const std::string& key : keys) csv << ',' << quoted(key);
     csv << ",stat_height_v,stat_width_ui,bits_height_v,bits_width_ui\n";
+    // Every text quoted, so a comma or a line break stays in its cell, and text a spreadsheet
+    // would take for a formula (= + - @ first) led by an apostrophe, so it stays text.
     auto quoted = [](const std::string& text) {
         std::string out = "\"";
+        if (!text.empty() && std::string("=+-@\t\r").find(text.front()) != std::string::npos)
+            out += '\'';
         for (char c : text) out += c == '"' ? std::string("\"\"") : std::string(1, c);
         return out + "\"";
     };
@@ -262,7 +286,7 @@ std::string ResultsCsv(const MergedResults& merged) {
         csv << run.id << ',' << quoted(run.channel);
         for (const std::string& key : keys) {
             const auto found = run.settings.find(key);
-            csv << ',' << (found == run.settings.end() ? "" : found->second);
+            csv << ',' << (found == run.settings.end() ? "" : quoted(found->second));
         }
         csv << ',';
         if (run.hasStat) csv << run.statHeight;

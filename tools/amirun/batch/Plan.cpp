@@ -11,6 +11,8 @@
 #include <set>
 #include <sstream>
 
+#include "tools/amirun/io/Input.h"
+
 namespace amirun {
 namespace {
 
@@ -89,6 +91,11 @@ void ReadChannels(const json& plan, const fs::path& folder, Plan& out) {
     }
 }
 
+void RequireChannels(const Plan& out) {
+    if (out.channels.empty())
+        throw PlanError("plan: the channels match no plain file; there is nothing to run");
+}
+
 void ReadSweep(const json& plan, Plan& out) {
     if (!plan.contains("sweep")) return;
     if (!plan["sweep"].is_object()) throw PlanError("plan: \"sweep\" must be an object");
@@ -139,11 +146,15 @@ std::string Fnv1a64Hex(const std::string& text) {
 }
 
 Plan ReadPlan(const std::string& path) {
-    std::ifstream in(path);
-    if (!in) throw PlanError("cannot read the plan " + path);
+    std::string text;
+    try {
+        text = ReadInputFile(path, std::uintmax_t{16} << 20);  // plans are a few kilobytes
+    } catch (const InputError& error) {
+        throw PlanError("the plan: " + std::string(error.what()));
+    }
     json plan;
     try {
-        plan = json::parse(in);
+        plan = json::parse(text);
     } catch (const json::exception& error) {
         throw PlanError("plan " + path + ": " + error.what());
     }
@@ -165,6 +176,7 @@ Plan ReadPlan(const std::string& path) {
         }
     }
     ReadChannels(plan, folder, out);
+    RequireChannels(out);
     ReadSweep(plan, out);
     out.bitRate = NumberAt(plan, "bit_rate", 32e9, kBitRateRange);
     out.sampleInterval = NumberAt(plan, "sample_interval", 0.0, kSampleIntervalRange);

@@ -21,9 +21,14 @@ struct ResultsError : std::runtime_error {
 // belongs to another plan than `plan`: results of two plans never share a file.
 std::set<std::string> RecoverResults(const std::string& path, const std::string& plan);
 
+// The results file of one batch: opened once (never through a link, never a FIFO or device),
+// locked against a second batch on the same file, read, repaired and appended to through that
+// one descriptor.
 class ResultsWriter {
 public:
     explicit ResultsWriter(const std::string& path);  // throws ResultsError
+    // RecoverResults on the open file.
+    std::set<std::string> Recover(const std::string& plan);
     ~ResultsWriter();
     ResultsWriter(const ResultsWriter&) = delete;
     ResultsWriter& operator=(const ResultsWriter&) = delete;
@@ -34,7 +39,12 @@ private:
     std::string path_;
 };
 
-// The complete lines of a results file, as text; `broken` counts the others.
-std::vector<std::string> ReadResultLines(const std::string& path, std::size_t& broken);
+// The complete lines of a results file, as text with their line numbers; `broken` counts the
+// others.
+struct ResultLine {
+    std::size_t number = 0;
+    std::string text;
+};
+std::vector<ResultLine> ReadResultLines(const std::string& path, std::size_t& broken);
 
 }  // namespace amirun

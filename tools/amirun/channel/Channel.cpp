@@ -10,6 +10,7 @@
 
 #include "tools/amirun/channel/BuiltInLine.h"
 #include "tools/amirun/channel/FrequencyResponse.h"
+#include "tools/amirun/io/Input.h"
 #include "tools/amirun/io/Limits.h"
 #include "tools/amirun/io/Text.h"
 
@@ -37,12 +38,12 @@ int PortsOfName(const std::string& path) {
 }
 
 std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw ChannelError("cannot read " + path);
-    in.seekg(0, std::ios::end);
-    if (in.tellg() > kLargestFile) throw ChannelError(path + ": larger than 512 MiB");
-    in.seekg(0);
-    std::string text((std::istreambuf_iterator<char>(in)), {});
+    std::string text;
+    try {
+        text = ReadInputFile(path, std::uintmax_t(kLargestFile));
+    } catch (const InputError& error) {
+        throw ChannelError(error.what());
+    }
     if (text.find_first_not_of(" \t\r\n") == std::string::npos)
         throw ChannelError(path + ": the file is empty");
     return text;

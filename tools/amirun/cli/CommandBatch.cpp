@@ -50,7 +50,10 @@ void PlotRun(const BatchOptions& options, const Plan& plan, const PlanRun& run,
 void ParseShard(const std::string& text, std::size_t& k, std::size_t& n) {
     const auto slash = text.find('/');
     try {
-        if (slash == std::string::npos) throw std::invalid_argument(text);
+        // Digits only: stoul would take "-1" and wrap it.
+        if (slash == std::string::npos ||
+            text.find_first_not_of("0123456789/") != std::string::npos)
+            throw std::invalid_argument(text);
         std::size_t used = 0;
         k = std::stoul(text.substr(0, slash), &used);
         if (used != slash) throw std::invalid_argument(text);
@@ -148,7 +151,8 @@ int RunBatch(const BatchOptions& options) {
     const std::string results = (fs::path(options.out) / ("results-" + std::to_string(k) + "-of-" +
                                                           std::to_string(n) + ".jsonl"))
                                     .string();
-    const std::set<std::string> done = RecoverResults(results, plan.fingerprint);
+    ResultsWriter writer(results);
+    const std::set<std::string> done = writer.Recover(plan.fingerprint);
     std::map<std::size_t, std::vector<PlanRun>> byChannel;
     std::size_t todo = 0;
     for (const PlanRun& r : shard) {
@@ -159,7 +163,6 @@ int RunBatch(const BatchOptions& options) {
     std::cout << "plan " << plan.path << " (" << plan.fingerprint << "): " << all.size()
               << " runs; shard " << k << "/" << n << ": " << shard.size() << " runs, "
               << shard.size() - todo << " already done, " << todo << " to run\n";
-    ResultsWriter writer(results);
     for (const auto& [channel, runs] : byChannel)
         RunChannel(plan, all.size(), runs, options, writer);
     std::cout << "results: " << results << '\n';

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "tools/amirun/batch/BatchReport.h"
+#include "tools/amirun/batch/Results.h"
 #include "tools/amirun/cli/Commands.h"
 #include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/io/Output.h"
@@ -22,6 +23,8 @@ struct ReportOptions {
 int RunReport(const ReportOptions& options) {
     for (const std::string& file : options.results) ProtectInput(file);
     const MergedResults merged = MergeResults(options.results);
+    if (merged.runs.empty())
+        throw ResultsError("the results files hold no complete result line: nothing to report");
     fs::create_directories(options.out);
     const fs::path out(options.out);
     WriteTextFile((out / "report.csv").string(), ResultsCsv(merged));

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "amiparams/AmiParameters.h"
+#include "tools/amirun/io/Input.h"
 
 namespace amirun {
 namespace {
@@ -198,17 +199,15 @@ AmiModelDescription ParseAmiFile(const std::string& text) {
 }
 
 AmiModelDescription ReadAmiFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw AmiFileError("cannot read " + path);
-    // .ami files are a few kilobytes; anything this large is not one.
-    constexpr std::streamoff kLargest = 1 << 20;
-    in.seekg(0, std::ios::end);
-    if (in.tellg() > kLargest) throw AmiFileError(path + ": larger than 1 MiB, not an .ami file");
-    in.seekg(0);
-    std::ostringstream text;
-    text << in.rdbuf();
+    // .ami files are a few kilobytes; anything above 1 MiB is not one.
+    std::string text;
     try {
-        return ParseAmiFile(text.str());
+        text = ReadInputFile(path, 1 << 20);
+    } catch (const InputError& error) {
+        throw AmiFileError(error.what());
+    }
+    try {
+        return ParseAmiFile(text);
     } catch (const AmiFileError& error) {
         throw AmiFileError(path + ": " + error.what());
     }

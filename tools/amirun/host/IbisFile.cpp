@@ -8,6 +8,7 @@
 
 #include "tools/amirun/host/AmiFile.h"
 #include "tools/amirun/host/IbisKeywords.h"
+#include "tools/amirun/io/Input.h"
 
 namespace amirun {
 IbisFile ParseIbisFile(const std::string& text) {
@@ -49,12 +50,15 @@ IbisFile ParseIbisFile(const std::string& text) {
 }
 
 IbisFile ReadIbisFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw AmiFileError("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
+    // The checker's bound: no .ibs file is this large.
+    std::string text;
     try {
-        return ParseIbisFile(text.str());
+        text = ReadInputFile(path, std::uintmax_t{16} << 20);
+    } catch (const InputError& error) {
+        throw AmiFileError(error.what());
+    }
+    try {
+        return ParseIbisFile(text);
     } catch (const AmiFileError& error) {
         throw AmiFileError(path + ": " + error.what());
     }
