@@ -625,4 +625,23 @@ TEST_F(AmirunRun, TheDatasheetMatchesIndependentMeasurements) {
     EXPECT_EQ(16, rows);
 }
 
+// A FIFO where a file is read is refused at once, never waited on: a channel, an .ami file, a
+// plan, a report's results file.
+TEST_F(AmirunRun, FifoInputsAreRefusedNotWaitedOn) {
+    fs::create_directories(out_);
+    for (const char* name : {"fifo.s4p", "fifo.ami", "plan.json", "results.jsonl"})
+        ASSERT_EQ(0, mkfifo((out_ / name).c_str(), 0600));
+    const std::string dir = out_.string();
+    for (const std::string& arguments :
+         {"init " + kRx + " --channel '" + dir + "/fifo.s4p'" + Out(),
+          "init " + kRx + " --ami '" + dir + "/fifo.ami'" + Out(),
+          "batch '" + dir + "/plan.json' --out '" + dir + "/b'",
+          "report '" + dir + "/results.jsonl' --out '" + dir + "/r'"}) {
+        SCOPED_TRACE(arguments);
+        const Result r = Amirun(arguments, "", "timeout 60 ");
+        EXPECT_EQ(1, r.status) << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("not a plain file")) << r.output;
+    }
+}
+
 }  // namespace

@@ -40,7 +40,7 @@ int PortsOfName(const std::string& path) {
 std::string ReadText(const std::string& path) {
     std::string text;
     try {
-        text = ReadInputFile(path, std::uintmax_t(kLargestFile));
+        text = ReadInputFile(path, std::uintmax_t(kLargestFile), false, "larger than 512 MiB");
     } catch (const InputError& error) {
         throw ChannelError(error.what());
     }

@@ -202,7 +202,7 @@ AmiModelDescription ReadAmiFile(const std::string& path) {
     // .ami files are a few kilobytes; anything above 1 MiB is not one.
     std::string text;
     try {
-        text = ReadInputFile(path, 1 << 20);
+        text = ReadInputFile(path, 1 << 20, false, "larger than 1 MiB, not an .ami file");
     } catch (const InputError& error) {
         throw AmiFileError(error.what());
     }

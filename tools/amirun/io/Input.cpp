@@ -9,7 +9,11 @@
 
 namespace amirun {
 
-std::string ReadInputFile(const std::string& path, std::uintmax_t limit, bool noFollow) {
+std::string ReadInputFile(const std::string& path, std::uintmax_t limit, bool noFollow,
+                          const char* tooLarge) {
+    const std::string large =
+        path + ": " +
+        (tooLarge != nullptr ? tooLarge : "larger than " + std::to_string(limit) + " bytes");
     const int fd =
         ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | (noFollow ? O_NOFOLLOW : 0));
     if (fd < 0)
@@ -22,8 +26,7 @@ std::string ReadInputFile(const std::string& path, std::uintmax_t limit, bool no
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
         throw InputError("cannot read " + path + ": not a plain file");
-    if (static_cast<std::uintmax_t>(info.st_size) > limit)
-        throw InputError(path + ": larger than " + std::to_string(limit) + " bytes");
+    if (static_cast<std::uintmax_t>(info.st_size) > limit) throw InputError(large);
     std::string text;
     text.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[1 << 16];
@@ -34,7 +37,7 @@ std::string ReadInputFile(const std::string& path, std::uintmax_t limit, bool no
         if (n == 0) break;
         text.append(buffer, static_cast<std::size_t>(n));
         if (text.size() > limit)  // it grew while being read
-            throw InputError(path + ": larger than " + std::to_string(limit) + " bytes");
+            throw InputError(large);
     }
     return text;
 }
