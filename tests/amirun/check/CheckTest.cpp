@@ -172,6 +172,33 @@ TEST_F(Checker, PlatformNamesOfAnyLength) {
     }
 }
 
+// A file reached twice (by a hard link) is read once; references past the lookup bound are said,
+// not passed over.
+TEST_F(Checker, LinksAreReadOnceAndUnlookedReferencesAreSaid) {
+    const std::string ami = ReadBytes(dir_ / "KT7MRL40562D9_Rx.ami");
+    WriteBytes(dir_ / "broken.ami", ami.substr(0, ami.size() / 2));
+    fs::create_hard_link(dir_ / "broken.ami", dir_ / "again.ami");
+    CheckReport twice;
+    std::set<std::string> checked;
+    CheckFile((dir_ / "broken.ami").string(), "", twice, checked);
+    const std::size_t once = twice.Messages().size();
+    ASSERT_GT(once, 0u);
+    CheckFile((dir_ / "again.ami").string(), "", twice, checked);
+    EXPECT_EQ(once, twice.Messages().size());
+
+    std::string ibs = ReadBytes(dir_ / "KT7MRL40562D9.ibs");
+    const std::string line =
+        "Executable Linux_gcc_64    KT7MRL40562D9_Tx_x64.so   KT7MRL40562D9_Tx.ami\n";
+    std::string many;
+    for (int i = 0; i < 501; ++i) many += line;
+    ibs.replace(ibs.find(line), line.size(), many);
+    WriteBytes(dir_ / "KT7MRL40562D9.ibs", ibs);
+    const CheckReport report = Check("KT7MRL40562D9.ibs");
+    EXPECT_TRUE(std::any_of(report.Messages().begin(), report.Messages().end(),
+                            [](const CheckMessage& m) { return m.rule == 4; }))
+        << report.Text(1);
+}
+
 struct Fault {
     int rule;
     const char* file;  // the file changed; .ami faults are checked through the .ibs file

@@ -644,4 +644,17 @@ TEST_F(AmirunRun, FifoInputsAreRefusedNotWaitedOn) {
     }
 }
 
+// check --json may not replace a file the check read, also one found through an .ibs file.
+TEST_F(AmirunRun, CheckNeverWritesOverWhatItRead) {
+    fs::create_directories(out_);
+    for (const char* name : {"KT7MRL40562D9.ibs", "KT7MRL40562D9_Rx.ami", "KT7MRL40562D9_Tx.ami"})
+        fs::copy_file(fs::path(KT_IBIS_DIR) / name, out_ / name);
+    const std::string ami = ReadBytes(out_ / "KT7MRL40562D9_Rx.ami");
+    const Result r = Amirun("check '" + (out_ / "KT7MRL40562D9.ibs").string() + "' --json '" +
+                            (out_ / "KT7MRL40562D9_Rx.ami").string() + "'");
+    EXPECT_NE(0, r.status);
+    EXPECT_NE(std::string::npos, r.output.find("it is an input of this run")) << r.output;
+    EXPECT_EQ(ami, ReadBytes(out_ / "KT7MRL40562D9_Rx.ami"));
+}
+
 }  // namespace

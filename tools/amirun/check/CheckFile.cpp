@@ -1,8 +1,11 @@
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "tools/amirun/check/Check.h"
+#include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Text.h"
 
 namespace amirun {
@@ -44,7 +47,23 @@ Reading ReadBounded(const std::string& path, CheckReport& report, std::string& t
         report.Add(2, path, 0, "the file has more than " + std::to_string(kLargest) + " bytes");
         return Reading::TooLarge;
     }
+    ProtectInput(path);  // also a file found through another one: --json may not replace it
     return Reading::Read;
+}
+
+// Whether `path` was checked already in this run: by its canonical name, and by its device and
+// inode, so that links of any kind to one file are read once.
+bool Seen(const std::string& path, std::set<std::string>& checked) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path canonical = fs::weakly_canonical(path, error);
+    const bool named = !checked.insert(error ? path : canonical.string()).second;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return named;
+    const bool same =
+        !checked.insert("inode " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino))
+             .second;
+    return named || same;
 }
 
 }  // namespace
@@ -52,9 +71,7 @@ Reading ReadBounded(const std::string& path, CheckReport& report, std::string& t
 bool CheckFile(const std::string& path, const std::string& as, CheckReport& report,
                std::set<std::string>& checked) {
     namespace fs = std::filesystem;
-    std::error_code error;
-    const fs::path canonical = fs::weakly_canonical(path, error);
-    if (!checked.insert(error ? path : canonical.string()).second) return true;
+    if (Seen(path, checked)) return true;
     std::string kind = as.empty() ? Lower(fs::path(path).extension().string()) : "." + Lower(as);
     if (kind != ".ibs" && kind != ".pkg" && kind != ".ebd" && kind != ".ami") {
         report.Add(3, path, 0,
@@ -71,8 +88,7 @@ bool CheckFile(const std::string& path, const std::string& as, CheckReport& repo
     if (kind != ".ibs") return true;
     bool ok = true;
     for (const AmiReference& ami : CheckIbisText(text, path, report)) {
-        const fs::path amiCanonical = fs::weakly_canonical(ami.path, error);
-        if (!checked.insert(error ? ami.path : amiCanonical.string()).second) continue;
+        if (Seen(ami.path, checked)) continue;
         std::string amiText;
         const Reading amiReading = ReadBounded(ami.path, report, amiText);
         ok = ok && amiReading != Reading::Unreadable;

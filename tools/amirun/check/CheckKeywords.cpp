@@ -282,7 +282,12 @@ FilePresence LocateBeside(const std::string& referrer, const std::string& name, 
                        ": use a path relative to the file's folder, without .. or \\");
         return FilePresence::Refused;
     }
-    if (budget == 0) return FilePresence::Unchecked;
+    if (budget == 0) {  // said, so that a file past the bound never passes unseen
+        report.Add(4, referrer, line,
+                   "'" + name + "' is not looked up: the checker looks up at most " +
+                       std::to_string(kFileLookups) + " files a file names");
+        return FilePresence::Unchecked;
+    }
     --budget;
     const fs::path folder = fs::path(referrer).parent_path();
     const fs::path exact = folder / relative;

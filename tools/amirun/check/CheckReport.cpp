@@ -36,6 +36,7 @@ const std::vector<CheckRule>& CheckRules() {
         {1, E, "The file cannot be read."},
         {2, E, "The file is larger than 16 MiB; it is not checked further."},
         {3, E, "The file type is unknown: not .ibs, .pkg, .ebd or .ami (see --as)."},
+        {4, W, "A file named in the file is not looked up: the checker looks up at most 1000."},
         {101, E, "A line is longer than 120 characters."},
         {102, E, "A character is not printable ASCII, a tab or a line end."},
         {103, N, "A tab: legal, but expanded to blanks it can push a line past 120 characters."},
