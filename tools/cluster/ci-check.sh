@@ -7,6 +7,7 @@ set -euo pipefail
 cd "$(git rev-parse --show-toplevel)"
 amirun=$PWD/build/ci/tools/amirun/amirun
 work=$(mktemp -d)
+chmod 711 "$work"  # munged wants every folder above its socket passable by all
 export KT_SLURM_DIR="$work/slurm"
 cleanup() {
   tools/cluster/local-slurm.sh stop || true

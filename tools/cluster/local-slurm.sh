@@ -1,19 +1,44 @@
 #!/usr/bin/env bash
 # A one-node Slurm cluster on this machine, from Debian's slurm-wlm and munge, for the tests and
-# for trying the batch flow:  local-slurm.sh start | stop | status
-# Everything lives in one state folder ($KT_SLURM_DIR, default /tmp/kt-slurm): the munge key and
-# socket, slurm.conf, the daemons' logs, pid files and spools. Nothing under /etc is touched; the
-# commands find the cluster through SLURM_CONF, which `start` prints and env.sh sets.
+# for trying the batch flow:  local-slurm.sh start | stop | status | check-dir
+# Everything lives in one state folder ($KT_SLURM_DIR, default /tmp/kt-slurm-<uid>): the munge
+# key and socket, slurm.conf, the daemons' logs, pid files and spools. Nothing under /etc is
+# touched; the commands find the cluster through SLURM_CONF, which `start` prints and env.sh sets.
+# The folder must be the user's own: made here with mode 711 (others may pass through to munged's
+# socket, which munged insists on, but not list or write), or refused when it is a link, is
+# another user's, or others may write in it (they could plant a key, a config or a pid).
 set -euo pipefail
-dir=${KT_SLURM_DIR:-/tmp/kt-slurm}
+dir=${KT_SLURM_DIR:-/tmp/kt-slurm-$(id -u)}
 here=$(cd "$(dirname "$0")" && pwd)
 
+# Makes the state folder, or checks that the one there is private to this user.
+private_dir() {
+  if [ ! -e "$dir" ] && [ ! -L "$dir" ]; then
+    mkdir -m 711 -- "$dir" && return 0
+  fi
+  if [ -L "$dir" ] || [ ! -d "$dir" ]; then
+    echo "local-slurm: $dir is not a folder of its own (a link or a file); refused" >&2
+    return 1
+  fi
+  if [ "$(stat -c %u -- "$dir")" != "$(id -u)" ]; then
+    echo "local-slurm: $dir belongs to another user; refused" >&2
+    return 1
+  fi
+  if [ $(( 0$(stat -c %a -- "$dir") & 022 )) -ne 0 ]; then
+    echo "local-slurm: others may write in $dir; refused (chmod 700 it, or remove it)" >&2
+    return 1
+  fi
+}
+
 stop() {
+  [ -d "$dir" ] || return 0
+  private_dir || return 1
   for daemon in slurmd slurmctld munged; do
     if [ -f "$dir/$daemon.pid" ]; then
       pid=$(cat "$dir/$daemon.pid")
-      # Only a process of that name: a stale pid file must not kill another program.
-      if [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$daemon" ]; then
+      # Only this user's process of that name: a stale pid file must not kill another program.
+      if [[ $pid =~ ^[0-9]+$ ]] && [ "$(cat "/proc/$pid/comm" 2>/dev/null)" = "$daemon" ] &&
+         [ "$(stat -c %u "/proc/$pid" 2>/dev/null)" = "$(id -u)" ]; then
         kill "$pid" 2>/dev/null || true
         for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
       fi
@@ -24,14 +49,16 @@ stop() {
 
 start() {
   "$here/../install-deps.sh" cluster
+  private_dir
   stop
   mkdir -p "$dir/spool/ctld" "$dir/spool/d" "$dir/munge"
-  chmod 700 "$dir/munge"
-  [ -f "$dir/munge/munge.key" ] || mungekey --create --keyfile="$dir/munge/munge.key" --force
+  chmod 711 "$dir/munge"  # munged needs others to reach its socket, not to list or write
+  # A new key every start: no key from before (or from anyone else) is ever trusted.
+  rm -f "$dir/munge/munge.key" "$dir/munge/munge.socket" "$dir/munge/munge.socket.lock"
+  mungekey --create --keyfile="$dir/munge/munge.key"
   chmod 400 "$dir/munge/munge.key"
   munged --key-file="$dir/munge/munge.key" --socket="$dir/munge/munge.socket" \
-    --pid-file="$dir/munged.pid" --log-file="$dir/munged.log" --seed-file="$dir/munge/seed" \
-    --force
+    --pid-file="$dir/munged.pid" --log-file="$dir/munged.log" --seed-file="$dir/munge/seed"
   local host cpus memory
   host=$(hostname -s)
   cpus=$(nproc)
@@ -84,5 +111,6 @@ case "${1:-}" in
   start) start ;;
   stop) stop ;;
   status) SLURM_CONF="$dir/slurm.conf" sinfo ;;
-  *) echo "usage: $0 start|stop|status" >&2; exit 2 ;;
+  check-dir) private_dir ;;
+  *) echo "usage: $0 start|stop|status|check-dir" >&2; exit 2 ;;
 esac
