@@ -52,10 +52,14 @@ protected:
                              channels + R"(, "sweep": )" + sweep + "}");
         return path.string();
     }
-    std::vector<PlanRun> Runs(const Plan& plan) {
+    std::pair<ModelRun, ModelRun> Models() {
         ModelRun tx, rx;
         tx.description = ReadAmiFile((dir_ / "KT7MRL40562D9_Tx.ami").string());
         rx.description = ReadAmiFile((dir_ / "KT7MRL40562D9_Rx.ami").string());
+        return {tx, rx};
+    }
+    std::vector<PlanRun> Runs(const Plan& plan) {
+        const auto [tx, rx] = Models();
         return ExpandRuns(plan, tx, rx);
     }
 
@@ -74,8 +78,10 @@ TEST_F(Batch, ThePlanGivesEveryRunOnceWithAStableId) {
     for (const PlanRun& r : runs) ids.insert(r.id);
     EXPECT_EQ(runs.size(), ids.size());
     std::set<std::string> sharded;
+    const auto [tx, rx] = Models();
+    const RunSpace space(plan, tx, rx);
     for (std::size_t k = 0; k < 5; ++k)
-        for (const PlanRun& r : ShardOf(runs, k, 5)) EXPECT_TRUE(sharded.insert(r.id).second);
+        for (const PlanRun& r : space.Shard(k, 5)) EXPECT_TRUE(sharded.insert(r.id).second);
     EXPECT_EQ(ids, sharded);
     // Another order of the channels and sweep values: other positions, the same ids.
     const Plan reordered = ReadPlan(PlanWith(R"(["builtin:20", "ch/b.s4p", "ch/a.s4p"])",
@@ -329,6 +335,44 @@ TEST_F(Batch, ThePagesPolicyNamesItsOwnScript) {
     const std::string page = ResultsHtml(MergeResults({(dir_ / "r.jsonl").string()}));
     EXPECT_NE(std::string::npos, page.find("script-src 'sha256-" + base64 + "'")) << base64;
     EXPECT_NE(std::string::npos, page.find(std::string("<script>") + ReportScript() + "</script>"));
+}
+
+// A plan's swept values are checked against the models' .ami files as --set checks them, before
+// anything runs; the number of runs is computed, not listed, and a shard holds only its own.
+TEST_F(Batch, SweepValuesAreCheckedAndRunsMadeByIndex) {
+    const auto [tx, rx] = Models();
+    for (const char* sweep :
+         {R"({"rx.EQ": ["abc"]})", R"({"rx.EQ": ["15 "]})", R"({"rx.EQ": [2.5]})",
+          R"({"rx.eq": [1]})", R"({"tx.NOPE": [1]})", R"({"rx.EQ": ["3) (rx_samplerate 1e10"]})"}) {
+        SCOPED_TRACE(sweep);
+        const Plan plan = ReadPlan(PlanWith(R"(["builtin:20"])", sweep));
+        EXPECT_THROW(RunSpace(plan, tx, rx), PlanError);
+    }
+    std::string channels = "[";
+    for (int c = 0; c < 10000; ++c)
+        channels += (c ? ",\"builtin:" : "\"builtin:") + std::to_string(1 + c % 99) + "." +
+                    std::to_string(c / 99) + "\"";
+    channels += "]";
+    const Plan large = ReadPlan(PlanWith(channels, R"({"tx.FG": "all", "tx.SW": "all",
+                                                        "rx.EQ": "all"})"));
+    const RunSpace space(large, tx, rx);
+    EXPECT_EQ(10000u * 4u * 2u * 16u, space.Count());
+    const std::vector<PlanRun> shard = space.Shard(7, 1000000);
+    ASSERT_EQ(2u, shard.size());  // runs 7 and 1 000 007
+    EXPECT_EQ(space.At(1000007).id, shard[1].id);
+    const std::string rates =
+        "[3.84e11, 3.85e11, 3.86e11, 3.87e11, 3.88e11, 3.89e11, 3.9e11, "
+        "3.91e11, 3.92e11, 3.93e11]";
+    const Plan larger = ReadPlan(PlanWith(
+        channels,
+        R"({"rx.EQ": "all", "tx.FG": "all", "tx.SW": "all", "rx.rx_samplerate": )" + rates + "}"));
+    const RunSpace tenfold(larger, tx, rx);
+    EXPECT_THROW(tenfold.Shard(0, 1), PlanError);  // 12.8 million runs in one shard
+    EXPECT_EQ(2u, tenfold.Shard(3, 10000000).size());
+    const Plan huge = ReadPlan(PlanWith(
+        channels, R"({"rx.EQ": "all", "tx.FG": "all", "tx.SW": "all", "rx.rx_samplerate": )" +
+                      rates + R"(, "tx.tx_samplerate": )" + rates + "}"));
+    EXPECT_THROW(RunSpace(huge, tx, rx), PlanError);  // 128 million
 }
 
 }  // namespace

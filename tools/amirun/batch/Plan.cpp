@@ -218,49 +218,70 @@ Plan ReadPlan(const std::string& path) {
     return out;
 }
 
-std::vector<PlanRun> ExpandRuns(const Plan& plan, const ModelRun& tx, const ModelRun& rx) {
-    // The values of each swept parameter, "all" read from the model's List.
-    std::vector<std::pair<std::string, std::vector<std::string>>> axes = plan.sweep;
-    for (std::size_t a = 0; a < axes.size(); ++a) {
-        if (!plan.sweepAll[a].second) continue;
-        const bool isTx = axes[a].first.rfind("tx.", 0) == 0;
-        const std::string name = axes[a].first.substr(3);
-        const auto* parameter = (isTx ? tx : rx).description.Find(name);
-        if (parameter == nullptr || parameter->list.empty())
-            throw PlanError("plan: sweep \"" + axes[a].first +
-                            "\": \"all\" needs a List "
-                            "parameter, and " +
-                            name + " is none");
-        axes[a].second = parameter->list;
-    }
-    std::vector<PlanRun> runs;
-    std::vector<std::size_t> index(axes.size(), 0);
-    for (std::size_t c = 0; c < plan.channels.size(); ++c) {
-        std::fill(index.begin(), index.end(), 0);
-        while (true) {
-            PlanRun run;
-            run.channel = c;
-            std::string key = plan.channelNames[c];
-            for (std::size_t a = 0; a < axes.size(); ++a) {
-                const std::string& value = axes[a].second[index[a]];
-                (axes[a].first[0] == 't' ? run.tx : run.rx)
-                    .emplace_back(axes[a].first.substr(3), value);
-                key += "\n" + axes[a].first + "=" + value;
-            }
-            run.id = Fnv1a64Hex(key);
-            runs.push_back(std::move(run));
-            std::size_t a = axes.size();
-            while (a > 0 && ++index[a - 1] == axes[a - 1].second.size()) index[--a] = 0;
-            if (a == 0) break;
+RunSpace::RunSpace(const Plan& plan, const ModelRun& tx, const ModelRun& rx)
+    : plan_(plan), axes_(plan.sweep) {
+    for (std::size_t a = 0; a < axes_.size(); ++a) {
+        const ModelRun& model = axes_[a].first[0] == 't' ? tx : rx;
+        const std::string name = axes_[a].first.substr(3);
+        if (plan.sweepAll[a].second) {
+            const auto* parameter = model.description.Find(name);
+            if (parameter == nullptr || parameter->list.empty())
+                throw PlanError("plan: sweep \"" + axes_[a].first +
+                                "\": \"all\" needs a List parameter, and " + name + " is none");
+            axes_[a].second = parameter->list;
         }
     }
+    count_ = plan.channels.size();
+    for (const auto& axis : axes_) {
+        if (axis.second.empty() || count_ > kMaxPlanRuns / axis.second.size())
+            throw PlanError("plan: more than " + std::to_string(kMaxPlanRuns) +
+                            " runs; split it into several plans");
+        count_ *= axis.second.size();
+    }
+    for (const auto& [key, values] : axes_)
+        for (const std::string& value : values) {
+            try {
+                ResolveValues((key[0] == 't' ? tx : rx).description, {{key.substr(3), value}});
+            } catch (const AmiFileError& error) {
+                throw PlanError("plan: sweep \"" + key + "\": " + error.what());
+            }
+        }
+}
+
+PlanRun RunSpace::At(std::size_t index) const {
+    PlanRun run;
+    // Mixed radix: the last axis varies fastest, then the ones before it, then the channel.
+    std::vector<std::size_t> digit(axes_.size());
+    std::size_t rest = index;
+    for (std::size_t a = axes_.size(); a-- > 0;) {
+        digit[a] = rest % axes_[a].second.size();
+        rest /= axes_[a].second.size();
+    }
+    run.channel = rest;
+    std::string key = plan_.channelNames[run.channel];
+    for (std::size_t a = 0; a < axes_.size(); ++a) {
+        const std::string& value = axes_[a].second[digit[a]];
+        (axes_[a].first[0] == 't' ? run.tx : run.rx).emplace_back(axes_[a].first.substr(3), value);
+        key += "\n" + axes_[a].first + "=" + value;
+    }
+    run.id = Fnv1a64Hex(key);
+    return run;
+}
+
+std::vector<PlanRun> RunSpace::Shard(std::size_t k, std::size_t n) const {
+    if (n == 0 || k >= n) return {};
+    const std::size_t size = count_ > k ? (count_ - k + n - 1) / n : 0;
+    if (size > kMaxShardRuns)
+        throw PlanError("plan: a shard of " + std::to_string(size) + " runs; at most " +
+                        std::to_string(kMaxShardRuns) + " a shard (use --shard K/N)");
+    std::vector<PlanRun> runs;
+    runs.reserve(size);
+    for (std::size_t i = k; i < count_; i += n) runs.push_back(At(i));
     return runs;
 }
 
-std::vector<PlanRun> ShardOf(const std::vector<PlanRun>& runs, std::size_t k, std::size_t n) {
-    std::vector<PlanRun> shard;
-    for (std::size_t i = k; i < runs.size(); i += n) shard.push_back(runs[i]);
-    return shard;
+std::vector<PlanRun> ExpandRuns(const Plan& plan, const ModelRun& tx, const ModelRun& rx) {
+    return RunSpace(plan, tx, rx).Shard(0, 1);
 }
 
 }  // namespace amirun

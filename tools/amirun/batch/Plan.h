@@ -46,12 +46,30 @@ struct PlanError : std::runtime_error {
 // Reads and checks a plan; throws PlanError naming the key at fault.
 Plan ReadPlan(const std::string& path);
 
-// Every channel times every combination of the swept values, in a fixed order; "all" takes
-// every value of the model's List parameter.
-std::vector<PlanRun> ExpandRuns(const Plan& plan, const ModelRun& tx, const ModelRun& rx);
+// The runs of a plan: every channel times every combination of the swept values, in a fixed
+// order, each made from its index alone, so that a shard never holds more than its own runs.
+// "all" takes every value of the model's List parameter; every value is checked against the
+// model's .ami file as --set checks it (a name it does not have, a value of the wrong type or
+// outside its List or Range throws PlanError before anything runs).
+class RunSpace {
+public:
+    RunSpace(const Plan& plan, const ModelRun& tx, const ModelRun& rx);
+    std::size_t Count() const { return count_; }
+    PlanRun At(std::size_t index) const;
+    // Shard k of n: runs k, k + n, k + 2n, ...; refused above kMaxShardRuns.
+    std::vector<PlanRun> Shard(std::size_t k, std::size_t n) const;
 
-// The runs of shard k of n: runs k, k + n, k + 2n, ...
-std::vector<PlanRun> ShardOf(const std::vector<PlanRun>& runs, std::size_t k, std::size_t n);
+private:
+    const Plan& plan_;
+    std::vector<std::pair<std::string, std::vector<std::string>>> axes_;
+    std::size_t count_ = 0;
+};
+// The most runs a plan may have (their number is computed, not listed) and a shard may hold.
+constexpr std::size_t kMaxPlanRuns = 100000000;
+constexpr std::size_t kMaxShardRuns = 2000000;
+
+// Every run of the plan (RunSpace's shard 0 of 1).
+std::vector<PlanRun> ExpandRuns(const Plan& plan, const ModelRun& tx, const ModelRun& rx);
 
 std::string Fnv1a64Hex(const std::string& text);
 

@@ -145,8 +145,8 @@ int RunBatch(const BatchOptions& options) {
     std::size_t k = 0, n = 1;
     ParseShard(options.shard, k, n);
     const ModelRun tx = ResolveModel(plan.tx), rx = ResolveModel(plan.rx);
-    const std::vector<PlanRun> all = ExpandRuns(plan, tx, rx);
-    const std::vector<PlanRun> shard = ShardOf(all, k, n);
+    const RunSpace space(plan, tx, rx);
+    const std::vector<PlanRun> shard = space.Shard(k, n);
     fs::create_directories(options.out);
     const std::string results = (fs::path(options.out) / ("results-" + std::to_string(k) + "-of-" +
                                                           std::to_string(n) + ".jsonl"))
@@ -160,11 +160,11 @@ int RunBatch(const BatchOptions& options) {
         byChannel[r.channel].push_back(r);
         ++todo;
     }
-    std::cout << "plan " << plan.path << " (" << plan.fingerprint << "): " << all.size()
+    std::cout << "plan " << plan.path << " (" << plan.fingerprint << "): " << space.Count()
               << " runs; shard " << k << "/" << n << ": " << shard.size() << " runs, "
               << shard.size() - todo << " already done, " << todo << " to run\n";
     for (const auto& [channel, runs] : byChannel)
-        RunChannel(plan, all.size(), runs, options, writer);
+        RunChannel(plan, space.Count(), runs, options, writer);
     std::cout << "results: " << results << '\n';
     return kExitDone;
 }
