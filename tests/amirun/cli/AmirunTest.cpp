@@ -657,4 +657,23 @@ TEST_F(AmirunRun, CheckNeverWritesOverWhatItRead) {
     EXPECT_EQ(ami, ReadBytes(out_ / "KT7MRL40562D9_Rx.ami"));
 }
 
+// sweep keeps to what a single run keeps to: List values of the parameter's Type only, and
+// --strict when the model falls back to a default.
+TEST_F(AmirunRun, SweepKeepsToTypesAndStrict) {
+    fs::create_directories(out_);
+    const std::string ami = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    std::string renamed = ami, badList = ami;
+    renamed.replace(renamed.find("(EQ (Usage In)"), 14, "(eq (Usage In)");
+    badList.replace(badList.find("(List 0 1 2 3"), 13, "(List 0 1 2.5 3");
+    WriteBytes(out_ / "renamed.ami", renamed);
+    WriteBytes(out_ / "bad_list.ami", badList);
+    Result r = Amirun("sweep " + kRx + " --channel-bits 8 --param eq --strict --ami '" +
+                      (out_ / "renamed.ami").string() + "'" + Out());
+    EXPECT_EQ(3, r.status) << r.output;
+    r = Amirun("sweep " + kRx + " --channel-bits 8 --param EQ --ami '" +
+               (out_ / "bad_list.ami").string() + "'" + Out());
+    EXPECT_EQ(1, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("2.5")) << r.output;
+}
+
 }  // namespace

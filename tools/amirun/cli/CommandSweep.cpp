@@ -45,13 +45,18 @@ const AmiParameterSpec& SweptParameter(const ModelRun& model, std::string name) 
         throw AmiFileError(
             "sweep needs a List parameter; " +
             (name.empty() ? std::string("the model has none") : name + " is not one"));
+    // Every value of the List must be one of its Type, or the model would get what --set
+    // refuses.
+    for (const std::string& value : param->list) ResolveValues(model.description, {{name, value}});
     return *param;
 }
 
 // Every setting's eye, on up to `jobs` threads (fewer when the system refuses some).
+// Each setting's model message goes through --strict as a single run's does.
 std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
                            const AmiParameterSpec& param, const TimeBase& time,
-                           const std::vector<double>& impulse, bool byGetWave, int jobs) {
+                           const std::vector<double>& impulse, bool byGetWave, int jobs,
+                           bool strict) {
     const std::vector<std::string>& settings = param.list;
     std::vector<Eye> eyes(settings.size());
     ParallelFor(
@@ -59,10 +64,14 @@ std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
         [&](std::size_t i) {
             const std::string parameters = ParametersWith(model, {{param.name, settings[i]}});
             if (byGetWave) {
-                eyes[i] = RunWaveform(library, time, parameters, impulse, {}).eye;
+                const WaveformResult result = RunWaveform(library, time, parameters, impulse, {});
+                CheckMessage(strict, result.message, model.description.root);
+                eyes[i] = result.eye;
                 return;
             }
-            const auto after = InitColumns(library, {impulse}, time, parameters);
+            std::string message;
+            const auto after = InitColumns(library, {impulse}, time, parameters, &message);
+            CheckMessage(strict, message, model.description.root);
             eyes[i] = PeakDistortionEye(PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
                                         time.samplesPerBit);
         },
@@ -122,8 +131,8 @@ int RunSweep(SweepOptions& options) {
     if (byGetWave && !library.HasGetWave())
         throw AmiError(model.library + ": its .ami file promises AMI_GetWave, which it lacks");
     if (byGetWave) std::cout << "sweeping through AMI_GetWave: its AMI_Init returns no impulse\n";
-    const std::vector<Eye> eyes =
-        SweepEyes(library, model, param, time, impulse, byGetWave, options.jobs);
+    const std::vector<Eye> eyes = SweepEyes(library, model, param, time, impulse, byGetWave,
+                                            options.jobs, options.run.strict);
 
     std::vector<double> heights, widths, index;
     for (std::size_t i = 0; i < eyes.size(); ++i) {
