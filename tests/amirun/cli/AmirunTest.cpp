@@ -676,4 +676,26 @@ TEST_F(AmirunRun, SweepKeepsToTypesAndStrict) {
     EXPECT_NE(std::string::npos, r.output.find("2.5")) << r.output;
 }
 
+// Control bytes from input files reach the terminal as \xNN, never raw.
+TEST_F(AmirunRun, ControlBytesFromFilesAreNotEchoedRaw) {
+    fs::create_directories(out_);
+    std::string ibs = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9.ibs");
+    ibs.replace(ibs.find("[Component]"), 11, "[Bogus\x1b[2J\x07]\n[Component]");
+    WriteBytes(out_ / "odd.ibs", ibs);
+    std::string ami = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
+    ami.replace(ami.find("    (Model_Specific"), 19,
+                "    (Model_Specific\n        (label (Usage In) (Type String) (Value "
+                "\"a\x1b]0;owned\x07\"))");
+    WriteBytes(out_ / "odd.ami", ami);
+    for (const std::string& arguments : {"check '" + (out_ / "odd.ibs").string() + "'",
+                                         "init " + kRx + " --channel-bits 8 --ami '" +
+                                             (out_ / "odd.ami").string() + "'" + Out()}) {
+        SCOPED_TRACE(arguments);
+        const Result r = Amirun(arguments);
+        EXPECT_EQ(std::string::npos, r.output.find('\x1b')) << r.output;
+        EXPECT_EQ(std::string::npos, r.output.find('\x07')) << r.output;
+        EXPECT_NE(std::string::npos, r.output.find("\\x1b")) << r.output;
+    }
+}
+
 }  // namespace

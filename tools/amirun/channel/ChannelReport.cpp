@@ -4,6 +4,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/amirun/io/Text.h"
+
 namespace amirun {
 
 void PrintChannel(const ChannelReport& report) {
@@ -14,9 +16,11 @@ void PrintChannel(const ChannelReport& report) {
          << " % of a DC gain of " << report.dcGain << "; " << report.lossAtNyquistDb
          << " dB at the Nyquist frequency";
     if (!report.ports.empty()) line << "; ports " << report.ports;
-    std::cout << line.str() << '\n';
-    for (const std::string& note : report.notes) std::cout << "channel: " << note << '\n';
-    for (const std::string& warning : report.warnings) std::cerr << "warning: " << warning << '\n';
+    std::cout << Printable(line.str()) << '\n';
+    for (const std::string& note : report.notes)
+        std::cout << "channel: " << Printable(note) << '\n';
+    for (const std::string& warning : report.warnings)
+        std::cerr << "warning: " << Printable(warning) << '\n';
 }
 
 JsonObject ChannelJson(const ChannelReport& report) {

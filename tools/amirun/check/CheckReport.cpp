@@ -177,10 +177,10 @@ std::size_t CheckReport::Count(Severity severity) const {
 std::string CheckReport::Text(std::size_t files) const {
     std::ostringstream out;
     for (const CheckMessage& m : messages_)
-        out << m.file << ':' << m.line << ": " << SeverityName(m.severity) << ' ' << m.rule << ": "
-            << m.text << '\n';
+        out << Printable(m.file) << ':' << m.line << ": " << SeverityName(m.severity) << ' '
+            << m.rule << ": " << Printable(m.text) << '\n';
     for (const auto& [where, count] : Suppressed())
-        out << where.first << ": " << count << " more messages of rule " << where.second
+        out << Printable(where.first) << ": " << count << " more messages of rule " << where.second
             << " not shown\n";
     out << "checked " << files << (files == 1 ? " file: " : " files: ") << Count(Severity::Error)
         << " errors, " << Count(Severity::Warning) << " warnings, " << Count(Severity::Caution)

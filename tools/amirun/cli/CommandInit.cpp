@@ -15,6 +15,7 @@
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Plot.h"
+#include "tools/amirun/io/Text.h"
 #include "tools/amirun/link/Signal.h"
 
 namespace amirun {
@@ -110,7 +111,7 @@ int RunInit(InitOptions& options) {
     std::string message;
     const auto& before = setup.channel.columns;
     const auto after = InitColumns(library, before, time, parameters, &message);
-    std::cout << "message: " << (message.empty() ? "(none)" : message) << '\n';
+    std::cout << "message: " << (message.empty() ? "(none)" : Printable(message)) << '\n';
     const bool returnsImpulse = model.description.ReservedFlag("Init_Returns_Impulse", true);
     if (!returnsImpulse)
         std::cerr << "warning: " << model.description.root

@@ -12,6 +12,7 @@
 #include "tools/amirun/cli/ExitStatus.h"
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
+#include "tools/amirun/io/Text.h"
 
 int main(int argc, char** argv) {
     using namespace amirun;
@@ -40,13 +41,13 @@ int main(int argc, char** argv) {
             if (command.app->parsed()) return command.run();
         return kExitUsage;
     } catch (const StrictFailure& error) {
-        std::cerr << "amirun: error: " << error.what() << '\n';
+        std::cerr << "amirun: error: " << Printable(error.what()) << '\n';
         return kExitStrict;
     } catch (const std::bad_alloc&) {
         std::cerr << "amirun: error: out of memory\n";
         return kExitError;
     } catch (const std::exception& error) {
-        std::cerr << "amirun: error: " << error.what() << '\n';
+        std::cerr << "amirun: error: " << Printable(error.what()) << '\n';
         return kExitError;
     }
 }

@@ -11,6 +11,7 @@
 #include "tools/amirun/host/AmiLibrary.h"
 #include "tools/amirun/host/IbisFile.h"
 #include "tools/amirun/io/Output.h"
+#include "tools/amirun/io/Text.h"
 
 namespace fs = std::filesystem;
 
@@ -127,7 +128,7 @@ void CheckMessage(bool strict, const std::string& message, const std::string& ro
     }
     if (message.find("use the default setting") == std::string::npos) return;
     if (strict) throw StrictFailure("the model used a default setting (--strict): " + message);
-    std::cerr << "warning: the model used a default setting: " << message << '\n';
+    std::cerr << "warning: the model used a default setting: " << Printable(message) << '\n';
 }
 
 TimeBase ChooseRunTimeBase(const RunOptions& run, const ModelRun& model) {
@@ -153,7 +154,7 @@ RunSetup PrepareRun(const ModelOptions& model, const ChannelCli& channel, const 
     UseTimeBase(setup.model, setup.base);
     setup.channel = LoadChannel(channel, setup.base);
     setup.outputBase = OutputBase(run, setup.model.prefix);
-    std::cout << "parameters: " << setup.model.Parameters() << '\n';
+    std::cout << "parameters: " << Printable(setup.model.Parameters()) << '\n';
     return setup;
 }
 

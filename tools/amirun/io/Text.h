@@ -20,4 +20,23 @@ inline bool FiniteNumber(const std::string& field, double& value) {
     return static_cast<bool>(in >> value) && in.eof() && std::isfinite(value);
 }
 
+// Text from files and models as a terminal may show it: control bytes (ESC, BEL, NUL, ...) as
+// \xNN, so that no input moves the cursor, rings or rewrites the screen.
+inline std::string Printable(const std::string& text) {
+    static const char* hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 }  // namespace amirun
