@@ -96,6 +96,12 @@ TEST_F(TextForms, TimeUnitsComeFromTheTimeColumnsName) {
     EXPECT_NEAR(1.0, dc("time,value_ns", 1.0), 1e-9);
     EXPECT_NEAR(1.0, dc("t [ps];v", 1e-12), 1e-9);
     EXPECT_THROW(dc("time_min,v", 60.0), ChannelError);
+    // A header that only starts with t names no time column: "through,crosstalk" are values.
+    std::string values = "through,crosstalk\n";
+    for (int n = 0; n < 40; ++n) values += (n % 2 ? "1e10,1e8\n" : "3e10,2e8\n");
+    const Channel channel = ReadChannel(Write("values.csv", values), options);
+    EXPECT_EQ(2u, channel.columns.size());
+    EXPECT_EQ(0u, channel.report.source.find("values")) << channel.report.source;
 }
 
 }  // namespace

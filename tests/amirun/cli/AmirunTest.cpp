@@ -698,4 +698,12 @@ TEST_F(AmirunRun, ControlBytesFromFilesAreNotEchoedRaw) {
     }
 }
 
+// The rate amirun sets for an awkward bit rate is written as a person would write it: 16 samples
+// of 29 Gb/s are 4.64e11 samples/s, not 1 / dt's 463999999999.99994.
+TEST_F(AmirunRun, TheRateItSetsCarriesNoRoundingNoise) {
+    const Result r = Amirun("init " + kRx + " --bit-rate 29e9 --channel-bits 8" + Out());
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("(rx_samplerate 464000000000)")) << r.output;
+}
+
 }  // namespace

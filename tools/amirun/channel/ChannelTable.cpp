@@ -101,9 +101,15 @@ double TimeUnit(const std::string& path, const std::string& header) {
                        "' is not s, ms, us, ns, ps or fs");
 }
 
+// "t", "time", "Time (s)", "time_ps", "t [ns]": the first word is t or time, whatever follows;
+// "through" or "tx" is no time column.
 bool NamesTime(const std::string& header) {
-    const std::string first = FirstName(header);
-    return !first.empty() && first[0] == 't';
+    std::string word;
+    for (const char c : FirstName(header)) {
+        if (!std::isalpha(static_cast<unsigned char>(c))) break;
+        word += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    return word == "t" || word == "time";
 }
 
 // A time form: strictly ascending stamps; looks like seconds of a response, not sample values.

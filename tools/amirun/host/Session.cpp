@@ -30,11 +30,17 @@ std::string DefaultAmiFile(const std::string& library) {
     return (path.parent_path() / (stem + ".ami")).string();
 }
 
+// The rate as a person would write it: 15 significant digits when they hold it to 1e-14 (so
+// 1 / dt's rounding, 384999999999.99994, is 385000000000), else every digit.
 std::string RateText(double rate) {
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << std::setprecision(17) << rate;
-    return text.str();
+    for (const int digits : {15, 17}) {
+        std::ostringstream text;
+        text.imbue(std::locale::classic());
+        text << std::setprecision(digits) << rate;
+        if (digits == 17 || std::fabs(std::stod(text.str()) - rate) <= 1e-14 * std::fabs(rate))
+            return text.str();
+    }
+    return "";
 }
 
 }  // namespace
