@@ -706,4 +706,26 @@ TEST_F(AmirunRun, TheRateItSetsCarriesNoRoundingNoise) {
     EXPECT_NE(std::string::npos, r.output.find("(rx_samplerate 464000000000)")) << r.output;
 }
 
+// A channel file whose name is no UTF-8 runs, and a rerun finds its result again.
+TEST_F(AmirunRun, ABatchRerunsPastAChannelNamedInOtherBytes) {
+    fs::create_directories(out_);
+    for (const char* model : {"Rx", "Tx"}) {
+        const std::string lib = std::string("KT7MRL40562D9_") + model + "_x64.so";
+        fs::copy_file(fs::path(KT_AMI_DIR) / lib, out_ / lib);
+        fs::copy_file(fs::path(KT_IBIS_DIR) / ("KT7MRL40562D9_" + std::string(model) + ".ami"),
+                      out_ / ("KT7MRL40562D9_" + std::string(model) + ".ami"));
+    }
+    fs::copy_file(KT_SOURCE_DIR "/tools/examples/pair_1to3.s4p", out_ / "caf\xe9.s4p");
+    WriteBytes(out_ / "plan.json",
+               R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
+                   "window_bits": 32, "channels": ["*.s4p"], "sweep": {"rx.EQ": [3]}})");
+    const std::string batch =
+        "batch '" + (out_ / "plan.json").string() + "' --out '" + (out_ / "b").string() + "'";
+    Result r = Amirun(batch);
+    ASSERT_EQ(0, r.status) << r.output;
+    r = Amirun(batch);
+    ASSERT_EQ(0, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("1 already done, 0 to run")) << r.output;
+}
+
 }  // namespace

@@ -135,7 +135,9 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
                     LinkBits(plan.bits, plan.amplitude, plan.impairments));
                 line["bit_by_bit"] = {{"height_v", wave.eye.height}, {"width_ui", wave.eye.width}};
             }
-            writer.Append(line.dump());
+            // A channel name that is no UTF-8 is written with U+FFFD; its run is found again by
+            // its id, made from the name's own bytes.
+            writer.Append(line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
         },
         [&](std::size_t i) { return "run " + runs[i].id; });
 }
