@@ -358,6 +358,31 @@ TEST_F(TouchstoneChannels, TheBandRulesRefuseOrSayWhatTheyAssumed) {
     EXPECT_NEAR(-10.0, channel.report.lossAtNyquistDb, 0.01);
 }
 
+// A single-ended band-pass 1->3 whose ports 2 and 4 reflect is no differential channel: the
+// pairs found from its weak paths are said to be a guess, not taken silently.
+TEST_F(TouchstoneChannels, ANetworkThatIsNoDifferentialChannelIsSaidToBeOne) {
+    auto bandPass = [](double f, int r, int c) {
+        if ((r == 0 && c == 2) || (r == 2 && c == 0))
+            return Complex(0.006 * std::min(1.0, f / 1e9)) * Delay(f, 0.2e-9);
+        if ((r == 1 && c == 1) || (r == 3 && c == 3)) return Complex(0.95);
+        return Complex(0.0);
+    };
+    const Channel odd = ReadChannel(Write("odd.s4p", 4, 10e6, 40e9, 10e6, bandPass), Options());
+    const auto said = [](const Channel& c) {
+        return std::any_of(c.report.warnings.begin(), c.report.warnings.end(),
+                           [](const std::string& w) {
+                               return w.find("no differential channel") != std::string::npos;
+                           });
+    };
+    EXPECT_TRUE(said(odd));
+    auto pair = [](double f, int r, int c) {
+        const bool through =
+            (r == 0 && c == 2) || (r == 2 && c == 0) || (r == 1 && c == 3) || (r == 3 && c == 1);
+        return through ? Delay(f, 0.2e-9) : Complex(0.0);
+    };
+    EXPECT_FALSE(said(ReadChannel(Write("pair.s4p", 4, 10e6, 40e9, 10e6, pair), Options())));
+}
+
 // An exact delay known to 10 GHz, continued by --extrapolate to the models' Nyquist frequency,
 // gives the response of the same delay known to 200 GHz: the continued phase keeps the file's
 // delay.

@@ -31,6 +31,16 @@ PortPlan Plan(const Touchstone& data, const ChannelOptions& options, ChannelRepo
     if (options.ports.empty()) {
         const PortPlan found = FindPortPlan(data);
         report.ports = found.Text() + " (found from |S| at the lowest frequencies)";
+        // A differential line passes low frequencies nearly whole; pairs found from paths this
+        // weak are guesses about a network that is probably no differential channel.
+        const double through = LowFrequencyThrough(data, found.victim);
+        if (through < 0.1) {
+            std::ostringstream text;
+            text << std::setprecision(3) << "the strongest paths pair the ports as " << found.Text()
+                 << ", whose differential through response at low frequency is " << through
+                 << ": the file looks like no differential channel; check it, or give --ports";
+            report.warnings.push_back(text.str());
+        }
         return found;
     }
     const PortPlan given = GivenPortPlan(options.ports, data.ports);
