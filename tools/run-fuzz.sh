@@ -36,18 +36,15 @@ build rx_entry tests/fuzz/RxEntryFuzz.cpp ami/RxEntryPoints.cpp amiparams/*.cpp 
 build tx_entry tests/fuzz/TxEntryFuzz.cpp ami/TxEntryPoints.cpp amiparams/*.cpp "${models[@]}" \
   "${kernels[@]}"
 
-readers=(tools/amirun/host/{AmiFile,IbisFile}.cpp
-         tools/amirun/channel/{Channel,ChannelTable,TouchstoneChannel,Touchstone,PortOrder}.cpp
-         tools/amirun/channel/{FrequencyResponse,Convolution}.cpp tools/amirun/link/Signal.cpp
-         tools/amirun/io/{Json,Output}.cpp
-         tools/amirun/check/Check{Report,Keywords,Ibis,Package,Ami,File}.cpp)
-build amirun_readers tests/fuzz/AmirunReadersFuzz.cpp "${readers[@]}" amiparams/*.cpp -lfftw3
+# Every folder of amirun below the link flows and the command line.
+readers=(tools/amirun/{io,channel,host,check,batch}/*.cpp)
+build amirun_readers tests/fuzz/AmirunReadersFuzz.cpp "${readers[@]}" amiparams/*.cpp -lfftw3 -ldl
 
 share=$(( seconds / ${#targets[@]} ))
 [ "$share" -ge 1 ] || share=1
 for name in "${targets[@]}"; do
   mkdir -p "$out/${name}_corpus"
-  "$out/$name" -max_total_time="$share" -max_len=16384 -timeout=20 -rss_limit_mb=1024 -malloc_limit_mb=512 \
+  "$out/$name" -max_total_time="$share" -max_len=65536 -timeout=20 -rss_limit_mb=1024 -malloc_limit_mb=512 \
     -print_final_stats=1 -artifact_prefix="$out/$name-" "$out/${name}_corpus" \
     "tests/fuzz/${name}_corpus"
 done

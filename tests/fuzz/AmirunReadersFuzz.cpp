@@ -1,12 +1,18 @@
 // Arbitrary bytes into every amirun reader and the file checker: the first byte picks the
-// reader, the rest is the file's text. A reader may refuse the text with its own error, never
+// reader, the rest is the file's text (a batch plan and a results file go through a file, as
+// they are read). A reader may refuse the text with its own error, never
 // crash, hang or run away with memory; what it accepts must give finite samples.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
+#include "tools/amirun/batch/BatchReport.h"
+#include "tools/amirun/batch/Plan.h"
+#include "tools/amirun/batch/Results.h"
 #include "tools/amirun/channel/Channel.h"
 #include "tools/amirun/channel/Touchstone.h"
 #include "tools/amirun/check/Check.h"
@@ -31,6 +37,16 @@ void RequireFinite(const amirun::RawChannel& raw) {
             if (!std::isfinite(v)) __builtin_trap();
 }
 
+// The text as a file of this process, for the readers that take a path.
+std::string AsFile(const std::string& text, const char* suffix) {
+    const std::string path = "/tmp/amirun-fuzz-" + std::to_string(getpid()) + suffix;
+    FILE* file = std::fopen(path.c_str(), "wb");
+    if (file == nullptr) return path;
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+    return path;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -38,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t selector = data[0];
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
     try {
-        switch (selector % 4) {
+        switch (selector % 6) {
             case 0: {  // Touchstone: a port count by name from the selector, or none (2.0)
                 const int ports = (selector >> 2) % 5 * 2;
                 const amirun::Touchstone parsed = amirun::ParseTouchstone(text, ports);
@@ -55,6 +71,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 amirun::CheckPackageText(text, "fuzz.pkg", report);
                 amirun::CheckBoardText(text, "fuzz.ebd", report);
                 amirun::ParseIbisFile(text);
+                break;
+            }
+            case 4:
+                amirun::ReadPlan(AsFile(text, ".json"));
+                break;
+            case 5: {  // a results file, as report merges it and batch recovers it
+                const std::string path = AsFile(text, ".jsonl");
+                const amirun::MergedResults merged = amirun::MergeResults({path});
+                amirun::ResultsHtml(merged);
+                amirun::ResultsCsv(merged);
+                amirun::RecoverResults(path, "p");
                 break;
             }
             default: {

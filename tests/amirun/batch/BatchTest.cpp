@@ -375,5 +375,18 @@ TEST_F(Batch, SweepValuesAreCheckedAndRunsMadeByIndex) {
     EXPECT_THROW(RunSpace(huge, tx, rx), PlanError);  // 128 million
 }
 
+// The report's CSV keeps every text in its cell and never hands a spreadsheet a formula.
+TEST_F(Batch, TheReportsCsvQuotesEveryTextAndDisarmsFormulas) {
+    WriteBytes(dir_ / "r.jsonl",
+               R"j({"id":"0000000000000001","plan":"p","runs":1,"channel":"a,b\nc",)j"
+               R"j("settings":{"rx.EQ":"=HYPERLINK(\"x\")"},"statistical":{"height_v":0.1,)j"
+               R"j("width_ui":0.5}})j"
+               "\n");
+    const std::string csv = ResultsCsv(MergeResults({(dir_ / "r.jsonl").string()}));
+    EXPECT_NE(std::string::npos, csv.find("\"a,b\nc\"")) << csv;
+    EXPECT_NE(std::string::npos, csv.find("\"'=HYPERLINK(\"\"x\"\")\"")) << csv;
+    EXPECT_EQ(2, std::count(csv.begin(), csv.end(), '\n') - 1);  // the header, one row
+}
+
 }  // namespace
 }  // namespace amirun

@@ -726,6 +726,9 @@ TEST_F(AmirunRun, ABatchRerunsPastAChannelNamedInOtherBytes) {
     r = Amirun(batch);
     ASSERT_EQ(0, r.status) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("1 already done, 0 to run")) << r.output;
+    r = Amirun(batch + " --shard 1/-1");  // no wrapping round to a huge N
+    EXPECT_EQ(1, r.status) << r.output;
+    EXPECT_NE(std::string::npos, r.output.find("--shard takes K/N")) << r.output;
 }
 
 }  // namespace

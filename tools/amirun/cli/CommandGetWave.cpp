@@ -36,7 +36,7 @@ int RunGetWave(GetWaveOptions& options) {
     const WaveformResult wave =
         RunWaveform(library, time, parameters, setup.channel.columns.front(), request);
     std::cout << "message: " << (wave.message.empty() ? "(none)" : wave.message) << '\n';
-    CheckMessage(options.run.strict, wave.message, model.description.root);
+    CheckModelMessage(options.run.strict, wave.message, model.description.root);
 
     const std::string& base = setup.outputBase;
     const std::string prefix = std::filesystem::path(base).filename().string();

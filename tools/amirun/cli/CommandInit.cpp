@@ -117,7 +117,7 @@ int RunInit(InitOptions& options) {
         std::cerr << "warning: " << model.description.root
                   << " says Init_Returns_Impulse False: what its AMI_Init returned is not its "
                      "response, so the figures 'after the model' are not the model's\n";
-    CheckMessage(options.run.strict, message, model.description.root);
+    CheckModelMessage(options.run.strict, message, model.description.root);
 
     const std::string& base = setup.outputBase;
     std::vector<std::vector<double>> pulses;

@@ -65,13 +65,13 @@ std::vector<Eye> SweepEyes(const AmiLibrary& library, const ModelRun& model,
             const std::string parameters = ParametersWith(model, {{param.name, settings[i]}});
             if (byGetWave) {
                 const WaveformResult result = RunWaveform(library, time, parameters, impulse, {});
-                CheckMessage(strict, result.message, model.description.root);
+                CheckModelMessage(strict, result.message, model.description.root);
                 eyes[i] = result.eye;
                 return;
             }
             std::string message;
             const auto after = InitColumns(library, {impulse}, time, parameters, &message);
-            CheckMessage(strict, message, model.description.root);
+            CheckModelMessage(strict, message, model.description.root);
             eyes[i] = PeakDistortionEye(PulseFromImpulse(after[0], time.samplesPerBit, time.dt),
                                         time.samplesPerBit);
         },

@@ -122,7 +122,7 @@ void UseTimeBase(ModelRun& model, const TimeBase& base) {
     model.values = ResolveValues(model.description, overrides);
 }
 
-void CheckMessage(bool strict, const std::string& message, const std::string& root) {
+void CheckModelMessage(bool strict, const std::string& message, const std::string& root) {
     const std::string intro = "The IBIS-AMI model, ";
     const auto named = message.find(intro);
     if (named != std::string::npos) {

@@ -42,7 +42,7 @@ void UseTimeBase(ModelRun& model, const TimeBase& base);
 
 // The model's message: a model that names itself other than the .ami file's root was given the
 // wrong .ami file (an error); a default it fell back to is warned of, and an error with --strict.
-void CheckMessage(bool strict, const std::string& message, const std::string& root);
+void CheckModelMessage(bool strict, const std::string& message, const std::string& root);
 
 // A run of one model: the model resolved, the output folder ready, the time base chosen and the
 // channel read, each assumption printed once; the parameter string printed.

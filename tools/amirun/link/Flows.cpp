@@ -64,7 +64,7 @@ TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& m
     std::string message;
     if (model.description.ReservedFlag("Init_Returns_Impulse", false)) {
         shape.columns = InitColumns(library, channel, time, parameters, &message);
-        CheckMessage(flow.strict, message, model.description.root);
+        CheckModelMessage(flow.strict, message, model.description.root);
         shape.how = "AMI_Init";
         return shape;
     }
@@ -74,7 +74,7 @@ TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& m
     const double a = flow.amplitude;
     const auto small =
         GetWaveStep(library, time, parameters, channel.front(), 0.0, 1e-3, 0, rows, &message);
-    CheckMessage(flow.strict, message, model.description.root);
+    CheckModelMessage(flow.strict, message, model.description.root);
     const auto large = GetWaveStep(library, time, parameters, channel.front(), -a, a, rows, rows);
     shape.smallGain = small.back();
     shape.largeGain = large.back();
@@ -106,7 +106,7 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     result.tx = {{}, shape.how, shape.smallGain, shape.largeGain};
     std::string message;
     const auto equalized = InitColumns(library, shape.columns, time, parameters, &message);
-    CheckMessage(flow.strict, message, model.description.root);
+    CheckModelMessage(flow.strict, message, model.description.root);
     std::vector<std::vector<double>> pulses;
     for (const auto& column : equalized)
         pulses.push_back(PulseFromImpulse(column, time.samplesPerBit, time.dt));
