@@ -99,9 +99,14 @@ AMI_EXPORT long AMI_GetWave(double* wave, long wave_size, double* clock_times,
 AMI_EXPORT long AMI_Close(void* AMI_memory_handle) {
     if (AMI_memory_handle == nullptr) return 1;
     auto* instance = static_cast<TxInstance*>(AMI_memory_handle);
-    const bool ok = instance->model.Finalize();
-    if (!ok) instance->Log(kLifecycle.finalize);
-    instance->DetachPorts();
+    bool ok = false;
+    try {  // nothing the model does may reach the host; the instance goes whatever happens
+        ok = instance->model.Finalize();
+        if (!ok) instance->Log(kLifecycle.finalize);
+        instance->DetachPorts();
+    } catch (...) {
+        ok = false;
+    }
     delete instance;
     return ok ? 1 : 0;
 }
