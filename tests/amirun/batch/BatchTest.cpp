@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "tests/support/Files.h"
+#include "tests/support/Kit.h"
 #include "tools/amirun/batch/BatchReport.h"
 #include "tools/amirun/batch/Plan.h"
 #include "tools/amirun/batch/Results.h"
@@ -33,12 +34,7 @@ protected:
                 std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(dir_);
         fs::create_directories(dir_ / "ch");
-        for (const char* model : {"Rx", "Tx"}) {
-            const std::string lib = std::string("KT7MRL40562D9_") + model + "_x64.so";
-            fs::copy_file(fs::path(KT_AMI_DIR) / lib, dir_ / lib);
-            fs::copy_file(fs::path(KT_IBIS_DIR) / ("KT7MRL40562D9_" + std::string(model) + ".ami"),
-                          dir_ / ("KT7MRL40562D9_" + std::string(model) + ".ami"));
-        }
+        CopyKit(dir_);
         for (const char* channel : {"a.s4p", "b.s4p", "c.txt"})
             WriteBytes(dir_ / "ch" / channel, "");
     }

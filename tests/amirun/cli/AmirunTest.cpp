@@ -16,6 +16,7 @@
 
 #include "tests/support/AmirunHarness.h"
 #include "tests/support/Files.h"
+#include "tests/support/Kit.h"
 #include "tools/amirun/channel/BuiltInLine.h"
 
 namespace {
@@ -709,12 +710,7 @@ TEST_F(AmirunRun, TheRateItSetsCarriesNoRoundingNoise) {
 // A channel file whose name is no UTF-8 runs, and a rerun finds its result again.
 TEST_F(AmirunRun, ABatchRerunsPastAChannelNamedInOtherBytes) {
     fs::create_directories(out_);
-    for (const char* model : {"Rx", "Tx"}) {
-        const std::string lib = std::string("KT7MRL40562D9_") + model + "_x64.so";
-        fs::copy_file(fs::path(KT_AMI_DIR) / lib, out_ / lib);
-        fs::copy_file(fs::path(KT_IBIS_DIR) / ("KT7MRL40562D9_" + std::string(model) + ".ami"),
-                      out_ / ("KT7MRL40562D9_" + std::string(model) + ".ami"));
-    }
+    CopyKit(out_);
     fs::copy_file(KT_SOURCE_DIR "/tools/examples/pair_1to3.s4p", out_ / "caf\xe9.s4p");
     WriteBytes(out_ / "plan.json",
                R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",

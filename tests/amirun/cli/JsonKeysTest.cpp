@@ -11,6 +11,7 @@
 
 #include "tests/support/AmirunHarness.h"
 #include "tests/support/Files.h"
+#include "tests/support/Kit.h"
 
 namespace {
 
@@ -37,12 +38,7 @@ TEST_F(JsonKeys, EveryJsonAmirunWritesFollowsTheRule) {
     const std::string out = Out();
     const std::string dir = out_.string();
     fs::create_directories(out_ / "plan");
-    for (const char* model : {"Rx", "Tx"}) {
-        const std::string lib = std::string("KT7MRL40562D9_") + model + "_x64.so";
-        fs::copy_file(fs::path(KT_AMI_DIR) / lib, out_ / "plan" / lib);
-        fs::copy_file(fs::path(KT_IBIS_DIR) / ("KT7MRL40562D9_" + std::string(model) + ".ami"),
-                      out_ / "plan" / ("KT7MRL40562D9_" + std::string(model) + ".ami"));
-    }
+    CopyKit(out_ / "plan");
     WriteBytes(out_ / "plan" / "plan.json",
                R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
                    "window_bits": 32, "channels": ["builtin:10"], "bits": 200,

@@ -146,12 +146,9 @@ std::string Fnv1a64Hex(const std::string& text) {
 }
 
 Plan ReadPlan(const std::string& path) {
-    std::string text;
-    try {
-        text = ReadInputFile(path, std::uintmax_t{16} << 20);  // plans are a few kilobytes
-    } catch (const InputError& error) {
-        throw PlanError("the plan: " + std::string(error.what()));
-    }
+    // Plans are a few kilobytes.
+    const std::string text =
+        ReadInputAs<PlanError>(path, std::uintmax_t{16} << 20, nullptr, "the plan: ");
     json plan;
     try {
         plan = json::parse(text);

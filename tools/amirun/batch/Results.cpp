@@ -35,12 +35,7 @@ constexpr std::uintmax_t kLargestResults = std::uintmax_t{1} << 30;
 }  // namespace
 
 std::vector<ResultLine> ReadResultLines(const std::string& path, std::size_t& broken) {
-    std::string text;
-    try {
-        text = ReadInputFile(path, kLargestResults);
-    } catch (const InputError& error) {
-        throw ResultsError(error.what());
-    }
+    const std::string text = ReadInputAs<ResultsError>(path, kLargestResults);
     std::vector<ResultLine> lines;
     broken = 0;
     std::size_t from = 0, number = 0;

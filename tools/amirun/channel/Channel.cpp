@@ -38,12 +38,8 @@ int PortsOfName(const std::string& path) {
 }
 
 std::string ReadText(const std::string& path) {
-    std::string text;
-    try {
-        text = ReadInputFile(path, std::uintmax_t(kLargestFile), false, "larger than 512 MiB");
-    } catch (const InputError& error) {
-        throw ChannelError(error.what());
-    }
+    const std::string text =
+        ReadInputAs<ChannelError>(path, std::uintmax_t(kLargestFile), "larger than 512 MiB");
     if (text.find_first_not_of(" \t\r\n") == std::string::npos)
         throw ChannelError(path + ": the file is empty");
     return text;

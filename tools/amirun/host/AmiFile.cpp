@@ -200,12 +200,8 @@ AmiModelDescription ParseAmiFile(const std::string& text) {
 
 AmiModelDescription ReadAmiFile(const std::string& path) {
     // .ami files are a few kilobytes; anything above 1 MiB is not one.
-    std::string text;
-    try {
-        text = ReadInputFile(path, 1 << 20, false, "larger than 1 MiB, not an .ami file");
-    } catch (const InputError& error) {
-        throw AmiFileError(error.what());
-    }
+    const std::string text =
+        ReadInputAs<AmiFileError>(path, 1 << 20, "larger than 1 MiB, not an .ami file");
     try {
         return ParseAmiFile(text);
     } catch (const AmiFileError& error) {

@@ -51,12 +51,7 @@ IbisFile ParseIbisFile(const std::string& text) {
 
 IbisFile ReadIbisFile(const std::string& path) {
     // The checker's bound: no .ibs file is this large.
-    std::string text;
-    try {
-        text = ReadInputFile(path, std::uintmax_t{16} << 20);
-    } catch (const InputError& error) {
-        throw AmiFileError(error.what());
-    }
+    const std::string text = ReadInputAs<AmiFileError>(path, std::uintmax_t{16} << 20);
     try {
         return ParseIbisFile(text);
     } catch (const AmiFileError& error) {

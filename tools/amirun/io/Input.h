@@ -18,4 +18,15 @@ struct InputError : std::runtime_error {
 std::string ReadInputFile(const std::string& path, std::uintmax_t limit, bool noFollow = false,
                           const char* tooLarge = nullptr);
 
+// ReadInputFile, its refusal thrown as the caller's own error type (with `prefix` before it).
+template <class Error>
+std::string ReadInputAs(const std::string& path, std::uintmax_t limit,
+                        const char* tooLarge = nullptr, const std::string& prefix = "") {
+    try {
+        return ReadInputFile(path, limit, false, tooLarge);
+    } catch (const InputError& error) {
+        throw Error(prefix + error.what());
+    }
+}
+
 }  // namespace amirun
