@@ -199,6 +199,28 @@ TEST_F(Checker, LinksAreReadOnceAndUnlookedReferencesAreSaid) {
         << report.Text(1);
 }
 
+// '|' starts a comment in an .ami file, outside quoted strings: comments anywhere, a
+// commented-out parameter and text after the tree change nothing for the checker or the host;
+// a '|' inside a Description stays text.
+TEST_F(Checker, AmiCommentsAreReadAsTheStandardSays) {
+    const std::string plain = ReadBytes(dir_ / "KT7MRL40562D9_Rx.ami");
+    std::string text = plain;
+    text.replace(text.find("    (Model_Specific"), 19,
+                 "    | the settings (all of them) \"quoted\n"
+                 "    (Model_Specific   | EQ and the rate\n"
+                 "        | (EQ2 (Usage In) (Type Integer) (List 0 1) (Default 0))");
+    text.replace(text.find("(Description \"Equalizer"), 24, "(Description \"a | b: Equalizer");
+    text += "| after the tree ) ( \"\n";
+    WriteBytes(dir_ / "KT7MRL40562D9_Rx.ami", text);
+    const CheckReport report = Check("KT7MRL40562D9.ibs");
+    EXPECT_TRUE(report.Messages().empty()) << report.Text(1);
+    const AmiModelDescription before = ParseAmiFile(plain), after = ParseAmiFile(text);
+    EXPECT_EQ(BuildParameterString(before, ResolveValues(before, {})),
+              BuildParameterString(after, ResolveValues(after, {})));
+    EXPECT_EQ(nullptr, after.Find("EQ2"));
+    ASSERT_NE(nullptr, after.Find("EQ"));
+}
+
 struct Fault {
     int rule;
     const char* file;  // the file changed; .ami faults are checked through the .ibs file

@@ -9,6 +9,7 @@
 #include <set>
 
 #include "tools/amirun/check/Check.h"
+#include "tools/amirun/host/AmiFile.h"
 #include "tools/amirun/io/Text.h"
 
 namespace amirun {
@@ -406,7 +407,8 @@ private:
 
 void CheckAmiText(const std::string& text, const std::string& path, const std::string& model,
                   CheckReport& report) {
-    Parser parser(text, path, report);
+    const std::string uncommented = WithoutAmiComments(text);
+    Parser parser(uncommented, path, report);
     const std::unique_ptr<Node> root = parser.Parse();
     if (!root) return;
     AmiChecker(path, report).Tree(*root, model);

@@ -176,8 +176,28 @@ const AmiParameterSpec* AmiModelDescription::SampleRateParameter() const {
     return nullptr;
 }
 
+std::string WithoutAmiComments(const std::string& text) {
+    std::string out = text;
+    bool quoted = false, comment = false;
+    for (char& c : out) {
+        if (c == '\n') {  // a quoted string may go on over lines; a comment ends here
+            comment = false;
+            continue;
+        }
+        if (comment) {
+            c = ' ';
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '|' && !quoted) {
+            comment = true;
+            c = ' ';
+        }
+    }
+    return out;
+}
+
 AmiModelDescription ParseAmiFile(const std::string& text) {
-    AmiParameters parsed = ParseAmiParameters(text.c_str());
+    AmiParameters parsed = ParseAmiParameters(WithoutAmiComments(text).c_str());
     if (!parsed.valid || !parsed.tree || parsed.tree->entries.empty() ||
         parsed.tree->entries[0].node == nullptr) {
         ReleaseAmiParameters(parsed);

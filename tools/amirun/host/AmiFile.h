@@ -39,6 +39,10 @@ struct AmiFileError : std::runtime_error {
 AmiModelDescription ParseAmiFile(const std::string& text);
 AmiModelDescription ReadAmiFile(const std::string& path);
 
+// An .ami file's text with its comments blanked out: from a '|' outside a quoted string to the
+// end of its line (the IBIS-AMI comment character). Lines and columns stay where they were.
+std::string WithoutAmiComments(const std::string& text);
+
 // The values the string will carry: every Model_Specific input at its default, with overrides.
 // An unknown name, a parameter that is not an input, a value of the wrong type or one outside
 // the List or Range throws AmiFileError naming the parameter and what it accepts.
