@@ -312,7 +312,7 @@ TEST_F(AmirunRun, LinkGivesMatchingStatisticalAndBitByBitEyes) {
     EXPECT_TRUE(Png(prefix + "_link_eye.png"));
     EXPECT_TRUE(Png(prefix + "_bathtub.png"));
     EXPECT_NE(std::string::npos,
-              ReadBytes(out_ / (prefix + "_bathtub.csv")).find("phase_UI,log10_BER"));
+              ReadBytes(out_ / (prefix + "_bathtub.csv")).find("phase_ui,log10_ber"));
 }
 
 // An aggressor column adds its crosstalk to the statistical eye, which closes by as much.

@@ -49,7 +49,7 @@ void WritePictures(const std::string& base, const std::string& title, const Time
                    const StatisticalResult& stat, const WaveformResult& wave, double swing,
                    double targetBer, const std::string& statText) {
     const Bathtub tub = BathtubOf(stat.eye, -30.0);
-    WriteCsv(base + "_bathtub.csv", {"phase_UI", "log10_BER"}, {&tub.phaseUi, &tub.log10Ber});
+    WriteCsv(base + "_bathtub.csv", {"phase_ui", "log10_ber"}, {&tub.phaseUi, &tub.log10Ber});
     PlotLines(base + "_bathtub.png", "bathtub: " + title, "sampling phase (UI from the pulse peak)",
               "log10 BER (-30: below 1e-30)",
               {{"statistical", tub.phaseUi, tub.log10Ber},

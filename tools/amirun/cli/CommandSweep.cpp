@@ -164,7 +164,7 @@ int RunSweep(SweepOptions& options) {
     summary.Write(options.run.json);
     const std::string base = setup.outputBase + "_sweep_" + SafeName(param.name);
     const std::string prefix = std::filesystem::path(setup.outputBase).filename().string();
-    WriteCsv(base + ".csv", {param.name, "eye_height_V", "eye_width_UI"},
+    WriteCsv(base + ".csv", {param.name, "eye_height_v", "eye_width_ui"},
              {&index, &heights, &widths});
     PlotBars(base + ".png", prefix + ": eye height per " + param.name + " setting", param.name,
              "eye height (V; below 0: closed)", param.list, heights, best);
