@@ -368,7 +368,7 @@ TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
                                                "library is KT7MRL40562D9_Rx"));
 
     // A receiver that returns no impulse from AMI_Init: init says its figures are not the
-    // model's, and link, which takes a receiver through AMI_Init, refuses it.
+    // model's, and link refuses it: without AMI_GetWave either, it has nothing to give a link.
     std::string noImpulse = ReadBytes(KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami");
     const std::size_t flag = noImpulse.find("(Value True)", noImpulse.find("Init_Returns_Impulse"));
     noImpulse.replace(flag, 12, "(Value False)");
@@ -379,7 +379,8 @@ TEST_F(AmirunRun, RefusesOrWarnsInsteadOfPrintingNonsense) {
     EXPECT_NE(std::string::npos, r.output.find("the figures 'after the model' are not the"));
     r = Amirun("link " + kTx + " " + kRx + Out() + " --channel-bits 8 --rx-ami " + noImpulseAmi);
     EXPECT_EQ(1, r.status) << r.output;
-    EXPECT_NE(std::string::npos, r.output.find("takes a receiver through AMI_Init only"));
+    EXPECT_NE(std::string::npos, r.output.find("Init_Returns_Impulse False and GetWave_Exists "
+                                               "False: it has neither"));
 
     r = Amirun("sweep " + kTx + Out() + " --channel-bits 8 --param FG -j 2");
     EXPECT_EQ(0, r.status) << r.output;

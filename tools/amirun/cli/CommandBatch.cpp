@@ -16,6 +16,7 @@
 #include "tools/amirun/io/Parallel.h"
 #include "tools/amirun/io/Plot.h"
 #include "tools/amirun/link/Flows.h"
+#include "tools/amirun/link/LinkBits.h"
 #include "tools/amirun/link/LinkMath.h"
 #include "tools/amirun/link/Waveform.h"
 
@@ -94,9 +95,15 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
     run.outDir = options.out;
     const LinkSetup link =
         PrepareLink(plan.tx, plan.rx, ChannelOf(plan, runs.front().channel), run, plan.impairments);
-    const FlowSettings flow = MakeFlow(plan.amplitude, plan.targetBer, false, plan.impairments);
+    const FlowSettings flow = MakeFlow(plan.amplitude, plan.targetBer, false, link.impairments);
+    // A receiver without an AMI_Init impulse has the bit-by-bit flow only: it ranks its runs.
+    const bool statistical = plan.statistical && link.noStatisticalFlow.empty();
+    const bool bitByBit = plan.bitByBit || !link.noStatisticalFlow.empty();
+    if (plan.statistical && !statistical)
+        std::cout << link.noStatisticalFlow << ": its runs go bit by bit\n";
     std::map<Settings, TransmitterShape> shapes;
-    for (const PlanRun& r : runs) shapes.emplace(r.tx, TransmitterShape{});
+    if (statistical)
+        for (const PlanRun& r : runs) shapes.emplace(r.tx, TransmitterShape{});
     std::vector<const Settings*> txs;
     for (auto& entry : shapes) txs.push_back(&entry.first);
     ParallelFor(
@@ -119,7 +126,7 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
                                    {"channel", plan.channelNames[r.channel]},
                                    {"settings", SettingsOf(r)}};
             const double swing = 2.0 * plan.amplitude;
-            if (plan.statistical) {
+            if (statistical) {
                 const StatisticalResult stat = StatisticalFlowAfter(
                     *link.m.rxLibrary, link.m.rx, rxParameters, link.time, shapes.at(r.tx), flow);
                 line["statistical"] = {{"height_v", stat.eye.height * swing},
@@ -127,13 +134,17 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
                                        {"best_phase_ui", stat.eye.PhaseUi(stat.eye.bestPhase)}};
                 if (options.plots) PlotRun(options, plan, r, stat);
             }
-            if (plan.bitByBit && link.m.txLibrary->HasGetWave()) {
-                const auto equalized = InitColumns(
-                    *link.m.rxLibrary, {link.channel.columns.front()}, link.time, rxParameters);
-                const WaveformResult wave = RunWaveform(
-                    *link.m.txLibrary, link.time, ParametersWith(link.m.tx, r.tx), equalized[0],
-                    LinkBits(plan.bits, plan.amplitude, plan.impairments));
-                line["bit_by_bit"] = {{"height_v", wave.eye.height}, {"width_ui", wave.eye.width}};
+            if (bitByBit) {
+                LinkBitsRequest request;
+                request.bits = plan.bits;
+                request.amplitude = plan.amplitude;
+                request.impairments = link.impairments;
+                const LinkBitsResult bits =
+                    RunLinkBits(link.m, ParametersWith(link.m.tx, r.tx), rxParameters, link.time,
+                                link.channel.columns.front(), request);
+                line["bit_by_bit"] = {{"height_v", bits.eye.height},
+                                      {"width_ui", bits.eye.width},
+                                      {"clock", bits.modelClock ? "model" : "best_phase"}};
             }
             // A channel name that is no UTF-8 is written with U+FFFD; its run is found again by
             // its id, made from the name's own bytes.

@@ -18,6 +18,7 @@
 #include "tools/amirun/io/Parallel.h"
 #include "tools/amirun/io/Plot.h"
 #include "tools/amirun/link/Flows.h"
+#include "tools/amirun/link/LinkBits.h"
 #include "tools/amirun/link/LinkMath.h"
 #include "tools/amirun/link/Search.h"
 #include "tools/amirun/link/Signal.h"
@@ -34,40 +35,45 @@ struct OptimizeOptions : SearchOptions {
     int confirm = 3;
 };
 
+// The figures of one pair: the statistical eye's where that flow applies, the bit-by-bit eye's
+// where it ran.
+JsonObject PairJson(const Search& s, const Candidate& c, const Eye* bits, double swing) {
+    JsonObject json;
+    json.Object("tx", SettingsJson(s.txs[c.tx])).Object("rx", SettingsJson(s.rxs[c.rx]));
+    if (s.noStatisticalFlow.empty())
+        json.Object("statistical", JsonObject()
+                                       .Number("height_v", c.stat.eye.height * swing)
+                                       .Number("width_ui", c.stat.eye.width));
+    if (bits != nullptr) json.Object("bit_by_bit", EyeJson(*bits, 1.0 / s.time.bitRate));
+    return json;
+}
+
 // The best few again, at full resolution and bit by bit; printed, and for the JSON.
 std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& runs,
                                 const std::vector<std::size_t>& order,
                                 const OptimizeOptions& options) {
     const FlowSettings fine =
-        MakeFlow(options.amplitude, options.targetBer, options.run.strict, options.impairments);
+        MakeFlow(options.amplitude, options.targetBer, options.run.strict, s.impairments);
     const double swing = 2.0 * options.amplitude, ui = 1.0 / s.time.bitRate;
-    const WaveformRequest request = LinkBits(options.bits, options.amplitude, options.impairments);
+    const LinkBitsRequest request = SearchBits(s, options, options.bits);
     std::vector<JsonObject> confirmed;
     std::cout << "rank  transmitter, receiver: statistical eye; bit-by-bit eye\n";
     for (std::size_t r = 0; r < std::min(std::size_t(options.confirm), order.size()); ++r) {
-        const Candidate& c = runs[order[r]];
+        Candidate c = runs[order[r]];
         const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[c.rx]);
-        const StatisticalResult stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters,
-                                                            s.time, s.shapes[c.tx], fine);
-        const auto equalized =
-            InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
-        Eye bits{};
-        if (s.m.txLibrary->HasGetWave())
-            bits = RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[c.tx]),
-                               equalized[0], request)
-                       .eye;
+        if (s.noStatisticalFlow.empty())
+            c.stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
+                                          s.shapes[c.tx], fine);
+        const Eye bits = RunLinkBits(s.m, ParametersWith(s.m.tx, s.txs[c.tx]), rxParameters,
+                                     s.time, s.channel.columns.front(), request)
+                             .eye;
         std::cout << std::setw(4) << r + 1 << "  " << SettingsText(s.txs[c.tx]) << ", "
                   << SettingsText(s.rxs[c.rx]) << ": "
-                  << StatisticalEyeText(stat.eye, swing, options.targetBer) << "; "
-                  << EyeText(bits, ui) << '\n';
-        confirmed.push_back(
-            JsonObject()
-                .Object("tx", SettingsJson(s.txs[c.tx]))
-                .Object("rx", SettingsJson(s.rxs[c.rx]))
-                .Object("statistical", JsonObject()
-                                           .Number("height_v", stat.eye.height * swing)
-                                           .Number("width_ui", stat.eye.width))
-                .Object("bit_by_bit", EyeJson(bits, ui)));
+                  << (s.noStatisticalFlow.empty()
+                          ? StatisticalEyeText(c.stat.eye, swing, options.targetBer)
+                          : std::string("(no statistical flow)"))
+                  << "; " << EyeText(bits, ui) << '\n';
+        confirmed.push_back(PairJson(s, c, &bits, swing));
     }
     return confirmed;
 }
@@ -81,15 +87,9 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
     std::vector<std::vector<double>> heights(s.txs.size(), std::vector<double>(s.rxs.size()));
     std::vector<JsonObject> all;
     for (const Candidate& c : runs) {
-        const double height = c.stat.eye.height * swing;
-        const double ranked = s.byBits ? c.bits.height : height;
+        const double ranked = s.byBits ? c.bits.height : c.stat.eye.height * swing;
         heights[c.tx][c.rx] = ranked > 0.0 ? ranked : NAN;
-        all.push_back(JsonObject()
-                          .Object("tx", SettingsJson(s.txs[c.tx]))
-                          .Object("rx", SettingsJson(s.rxs[c.rx]))
-                          .Number("height_v", height)
-                          .Number("width_ui", c.stat.eye.width)
-                          .Number("bit_by_bit_height_v", s.byBits ? c.bits.height : NAN));
+        all.push_back(PairJson(s, c, s.byBits ? &c.bits : nullptr, swing));
     }
     const std::string base =
         OutputBase(options.run, s.m.tx.prefix + "__" + s.m.rx.prefix) + "_optimize";
@@ -105,17 +105,11 @@ void WriteResults(const Search& s, const std::vector<Candidate>& runs, const Can
     summary.Number("schema", kJsonSchema).Text("command", "optimize");
     AddTimeBase(summary, s.time);
     summary.Object("channel", ChannelJson(s.channel.report))
-        .Object("best",
-                JsonObject()
-                    .Object("tx", SettingsJson(s.txs[best.tx]))
-                    .Object("rx", SettingsJson(s.rxs[best.rx]))
-                    .Object("statistical", JsonObject()
-                                               .Number("height_v", best.stat.eye.height * swing)
-                                               .Number("width_ui", best.stat.eye.width)))
+        .Object("best", PairJson(s, best, s.byBits ? &best.bits : nullptr, swing))
         .Number("pairs", double(runs.size()))
-        .Text("ranked_by", s.byBits ? "bit_by_bit" : "statistical")
-        .Objects("confirmed", confirmed)
-        .Objects("runs", all);
+        .Text("ranked_by", s.byBits ? "bit_by_bit" : "statistical");
+    if (!s.noStatisticalFlow.empty()) summary.Text("statistical_unavailable", s.noStatisticalFlow);
+    summary.Objects("confirmed", confirmed).Objects("runs", all);
     summary.Write(options.run.json);
     std::cout << "best: " << SettingsText(s.txs[best.tx]) << ", " << SettingsText(s.rxs[best.rx])
               << '\n'
@@ -163,6 +157,12 @@ Command AddOptimizeCommand(CLI::App& app) {
         ->capture_default_str();
     optimize->add_option("--bits", options->bits, "bit-by-bit confirmation: PRBS15 bits")
         ->check(CLI::Range(long(kBitsRange.low), long(kBitsRange.high)))
+        ->capture_default_str();
+    optimize
+        ->add_option("--ignore-bits", options->ignoreBits,
+                     "bit-by-bit: leave the first bits out of the eye (besides the models' "
+                     "Ignore_Bits)")
+        ->check(CLI::Range(0L, long(kBitsRange.high)))
         ->capture_default_str();
     optimize->add_option("--confirm", options->confirm, "the best this many are confirmed")
         ->check(CLI::Range(1, 1000))

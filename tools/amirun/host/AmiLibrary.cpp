@@ -67,4 +67,13 @@ void AmiSession::GetWave(double* wave, long size) {
                        " failed (the model's messages are on standard error)");
 }
 
+std::vector<double> AmiSession::ClockTimes() const {
+    std::vector<double> ticks;
+    for (double t : clock_) {
+        if (!(t >= 0.0)) break;  // -1 closes the list; a NaN ends it as well
+        ticks.push_back(t);
+    }
+    return ticks;
+}
+
 }  // namespace amirun

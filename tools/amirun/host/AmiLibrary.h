@@ -55,6 +55,9 @@ public:
     // Filters wave[0 .. size) in place; throws AmiError on a result of 0. clock_times has room
     // for size + 1 values, as a host must give it.
     void GetWave(double* wave, long size);
+    // The clock times the last AMI_GetWave call returned, in seconds from the first call's first
+    // sample: those before its closing -1 (or all it had room for).
+    std::vector<double> ClockTimes() const;
 
 private:
     const AmiLibrary& library_;

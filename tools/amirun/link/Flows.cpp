@@ -14,20 +14,28 @@ namespace amirun {
 
 LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const ChannelCli& channel,
                       const RunOptions& run, const Impairments& impairments) {
-    LinkSetup link{{ResolveModel(tx), ResolveModel(rx), nullptr, nullptr}, {}, {}};
-    // Both flows take the receiver through AMI_Init; one that returns no impulse from it would
-    // show the channel as if it were equalized.
-    if (!link.m.rx.description.ReservedFlag("Init_Returns_Impulse", true))
-        throw AmiError(link.m.rx.description.root +
-                       " says Init_Returns_Impulse False: its AMI_Init returns no equalized "
-                       "impulse, and amirun's link takes a receiver through AMI_Init only");
+    LinkSetup link{{ResolveModel(tx), ResolveModel(rx), nullptr, nullptr}, {}, {}, {}, {}, {}};
+    const AmiModelDescription& receiver = link.m.rx.description;
+    if (!receiver.ReservedFlag("Init_Returns_Impulse", true)) {
+        if (!receiver.ReservedFlag("GetWave_Exists", false))
+            throw AmiError(receiver.root +
+                           " says Init_Returns_Impulse False and GetWave_Exists False: it has "
+                           "neither an equalized impulse nor a waveform to give a link");
+        link.noStatisticalFlow =
+            receiver.root +
+            " says Init_Returns_Impulse False: its AMI_Init returns no impulse response, so "
+            "only the bit-by-bit flow (through its AMI_GetWave) applies";
+    }
     PrepareOutput(run, {channel.file});
     link.time = ChooseRunTimeBase(run, link.m.rx);
     UseTimeBase(link.m.tx, link.time);
     UseTimeBase(link.m.rx, link.time);
+    link.impairments = LinkImpairmentsOf(link.m.tx.description, receiver, link.time.bitRate,
+                                         impairments, &link.impairmentTerms);
     link.channel = LoadChannel(channel, link.time);
-    CheckEyeTerms(link.channel.columns, link.time.samplesPerBit);
-    WarnOfJitterBeyondHalfUi(impairments);
+    if (link.noStatisticalFlow.empty())
+        CheckEyeTerms(link.channel.columns, link.time.samplesPerBit);
+    WarnOfJitterBeyondHalfUi(link.impairments);
     link.m.txLibrary = std::make_unique<AmiLibrary>(link.m.tx.library);
     link.m.rxLibrary = std::make_unique<AmiLibrary>(link.m.rx.library);
     return link;
@@ -118,6 +126,8 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
         impairments.jitter = JitterWeights(flow.impairments, flow.phases);
     result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
                                        flow.targetBer, flow.phases, flow.bins, impairments);
+    // A receiver's sensitivity narrows the opening it can read by twice itself.
+    result.eye.height -= 2.0 * flow.impairments.sensitivity / (2.0 * flow.amplitude);
     const auto& victim = pulses.front();
     const double spb = time.samplesPerBit;
     const double peak = double(std::max_element(victim.begin(), victim.end()) - victim.begin());

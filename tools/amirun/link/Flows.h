@@ -20,11 +20,16 @@ struct Models {
 };
 
 // Both models of a link resolved and loaded, the output folder ready, one time base for both
-// (from the receiver's rate; the transmitter's rate parameter follows) and the channel read.
+// (from the receiver's rate; the transmitter's rate parameter follows), the channel read, and
+// the impairments: the command line's with those the models' .ami files declare.
 struct LinkSetup {
     Models m;
     TimeBase time;
     Channel channel;
+    Impairments impairments;
+    std::vector<ImpairmentTerm> impairmentTerms;
+    // The statistical flow needs the receiver's AMI_Init impulse; empty when it has one.
+    std::string noStatisticalFlow;
 };
 LinkSetup PrepareLink(const ModelOptions& tx, const ModelOptions& rx, const ChannelCli& channel,
                       const RunOptions& run, const Impairments& impairments);

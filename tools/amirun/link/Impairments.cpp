@@ -1,8 +1,12 @@
 #include "tools/amirun/link/Impairments.h"
 
 #include <cmath>
+#include <cstdlib>
 #include <map>
 #include <random>
+#include <sstream>
+
+#include "tools/amirun/host/RunConfig.h"
 
 namespace amirun {
 namespace {
@@ -25,7 +29,118 @@ Weights Convolved(const Weights& a, const Weights& b) {
     return c;
 }
 
+// How a reserved parameter enters the impairments.
+enum class Kind { Rms, HalfWidth, Volts, VoltsRms, Hertz, Unsupported };
+struct Reserved {
+    const char* name;
+    Kind kind;
+};
+constexpr Reserved kReserved[] = {
+    {"Tx_Rj", Kind::Rms},          {"Tx_Dj", Kind::HalfWidth},
+    {"Tx_Sj", Kind::HalfWidth},    {"Tx_DCD", Kind::HalfWidth},
+    {"Tx_Sj_Frequency", Kind::Hertz}, {"Rx_Rj", Kind::Rms},
+    {"Rx_Dj", Kind::HalfWidth},    {"Rx_Sj", Kind::HalfWidth},
+    {"Rx_DCD", Kind::HalfWidth},   {"Rx_Sj_Frequency", Kind::Hertz},
+    {"Rx_Noise", Kind::VoltsRms},  {"Rx_Receiver_Sensitivity", Kind::Volts},
+    {"Rx_Clock_PDF", Kind::Unsupported},
+};
+
+void CheckTotal(double value, NumberRange range, const char* what) {
+    if (value > range.high) {
+        std::ostringstream text;
+        text << "the link's " << what << " comes to " << value << " with the models' reserved "
+             << "parameters, more than the " << range.high << " amirun takes";
+        throw AmiFileError(text.str());
+    }
+}
+
 }  // namespace
+
+Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescription& rx,
+                              double bitRate, const Impairments& commandLine,
+                              std::vector<ImpairmentTerm>* terms) {
+    double rj2 = commandLine.rjRms * commandLine.rjRms;
+    double noise2 = commandLine.noiseRms * commandLine.noiseRms;
+    Impairments total = commandLine;
+    std::vector<ImpairmentTerm> found;
+    auto fromCommandLine = [&](const char* option, double value, const char* unit,
+                               const char* applied) {
+        if (value > 0.0) found.push_back({option, "command line", value, unit, applied, ""});
+    };
+    fromCommandLine("--noise-rms", commandLine.noiseRms, "V", "noise_rms_v");
+    fromCommandLine("--rj-rms", commandLine.rjRms, "UI", "rj_rms_ui");
+    fromCommandLine("--dj-pp", commandLine.djPp, "UI", "dj_pp_ui");
+    fromCommandLine("--sj-pp", commandLine.sjPp, "UI", "sj_pp_ui");
+    fromCommandLine("--sj-freq", commandLine.sjFreq, "Hz", "sj_freq_hz");
+    for (const AmiModelDescription* model : {&tx, &rx}) {
+        for (const Reserved& r : kReserved) {
+            const AmiParameterSpec* p = model->Find(r.name);
+            if (p == nullptr || !p->reserved) continue;
+            char* end = nullptr;
+            const double value = std::strtod(p->defaultValue.c_str(), &end);
+            if (p->defaultValue.empty() || *end != '\0' || !std::isfinite(value) || value < 0.0)
+                throw AmiFileError(model->root + ": " + r.name + " is '" + p->defaultValue +
+                                   "', not a finite non-negative number");
+            ImpairmentTerm term{r.name, model->root, value, "", "", ""};
+            const bool ui = p->type == "UI";
+            if (r.kind == Kind::Rms || r.kind == Kind::HalfWidth) {
+                if (!ui && p->type != "Float")
+                    throw AmiFileError(model->root + ": " + r.name + " is of Type " + p->type +
+                                       "; a jitter is of Type UI or Float (seconds)");
+                term.unit = ui ? "UI" : "s";
+            } else {
+                term.unit = r.kind == Kind::Hertz ? "Hz" : "V";
+            }
+            const double inUi = ui ? value : value * bitRate;
+            switch (r.kind) {
+                case Kind::Rms:
+                    rj2 += inUi * inUi;
+                    term.applied = "rj_rms_ui";
+                    break;
+                case Kind::HalfWidth:
+                    if (std::string(r.name).find("Sj") != std::string::npos) {
+                        total.sjPp += 2.0 * inUi;
+                        term.applied = "sj_pp_ui";
+                    } else {
+                        total.djPp += 2.0 * inUi;
+                        term.applied = "dj_pp_ui";
+                        if (std::string(r.name).find("DCD") != std::string::npos)
+                            term.note = "duty-cycle distortion, taken as dual-Dirac jitter";
+                    }
+                    break;
+                case Kind::VoltsRms:
+                    noise2 += value * value;
+                    term.applied = "noise_rms_v";
+                    break;
+                case Kind::Volts:
+                    total.sensitivity += value;
+                    term.applied = "sensitivity_v";
+                    break;
+                case Kind::Hertz:
+                    // One sinusoid: the first frequency given sets it.
+                    if (total.sjFreq == 0.0) {
+                        total.sjFreq = value;
+                        term.applied = "sj_freq_hz";
+                    } else {
+                        term.note = "a second sinusoidal jitter frequency; the first one applies";
+                    }
+                    break;
+                case Kind::Unsupported:
+                    term.note = "a clock PDF table; amirun does not apply it";
+                    break;
+            }
+            found.push_back(term);
+        }
+    }
+    total.rjRms = std::sqrt(rj2);
+    total.noiseRms = std::sqrt(noise2);
+    CheckTotal(total.rjRms, kRjRmsRange, "random jitter (UI rms)");
+    CheckTotal(total.djPp, kDjPpRange, "deterministic jitter (UI peak to peak)");
+    CheckTotal(total.sjPp, kSjPpRange, "sinusoidal jitter (UI peak to peak)");
+    CheckTotal(total.noiseRms, kNoiseRmsRange, "noise (V rms)");
+    if (terms != nullptr) *terms = std::move(found);
+    return total;
+}
 
 std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments, int phases,
                                                   double* truncated) {

@@ -28,45 +28,58 @@ std::vector<std::size_t> Ranking(const std::vector<Candidate>& runs, bool byBits
     return order;
 }
 
+LinkBitsRequest SearchBits(const Search& s, const SearchOptions& options, long bits) {
+    LinkBitsRequest request;
+    request.bits = bits;
+    request.amplitude = options.amplitude;
+    request.impairments = s.impairments;
+    request.ignoreBits = options.ignoreBits;
+    return request;
+}
+
 std::vector<Candidate> SearchAll(Search& s, const SearchOptions& options) {
     const FlowSettings coarse = MakeFlow(options.amplitude, options.targetBer, options.strict,
-                                         options.impairments, 32, 1 << 14);
-    s.shapes.resize(s.txs.size());
-    ParallelFor(
-        s.txs.size(), options.jobs, "transmitter",
-        [&](std::size_t i) {
-            s.shapes[i] =
-                ShapeByTransmitter(*s.m.txLibrary, s.m.tx, ParametersWith(s.m.tx, s.txs[i]), s.time,
-                                   s.channel.columns, coarse);
-        },
-        [&](std::size_t i) { return SettingsText(s.txs[i]); });
+                                         s.impairments, 32, 1 << 14);
+    const bool statistical = s.noStatisticalFlow.empty();
+    if (statistical) {
+        s.shapes.resize(s.txs.size());
+        ParallelFor(
+            s.txs.size(), options.jobs, "transmitter",
+            [&](std::size_t i) {
+                s.shapes[i] = ShapeByTransmitter(*s.m.txLibrary, s.m.tx,
+                                                 ParametersWith(s.m.tx, s.txs[i]), s.time,
+                                                 s.channel.columns, coarse);
+            },
+            [&](std::size_t i) { return SettingsText(s.txs[i]); });
+    }
     // A transmitter that compresses at the bits' swing makes the statistical flow a linear
     // approximation: then a short bit-by-bit run of every pair ranks them.
-    s.byBits = s.m.txLibrary->HasGetWave() &&
-               std::any_of(s.shapes.begin(), s.shapes.end(),
-                           [](const TransmitterShape& t) { return Compresses(t); });
-    if (s.byBits)
+    const bool compresses =
+        statistical && s.m.txLibrary->HasGetWave() &&
+        std::any_of(s.shapes.begin(), s.shapes.end(),
+                    [](const TransmitterShape& t) { return Compresses(t); });
+    s.byBits = compresses || !statistical;
+    if (compresses)
         std::cout << "the transmitter compresses at +-" << options.amplitude
                   << " V: short bit-by-bit runs rank the settings\n";
+    else if (!statistical)
+        std::cout << s.noStatisticalFlow << ": short bit-by-bit runs rank the settings\n";
     const std::size_t receivers = s.rxs.size();
     std::vector<Candidate> runs(s.txs.size() * receivers);
+    const LinkBitsRequest quick = SearchBits(s, options, std::max(1000L, options.bits / 10));
     ParallelFor(
         runs.size(), options.jobs, "receiver",
         [&](std::size_t k) {
             runs[k].tx = k / receivers;
             runs[k].rx = k % receivers;
             const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[k % receivers]);
-            runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
-                                                s.shapes[k / receivers], coarse);
+            if (statistical)
+                runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
+                                                    s.shapes[k / receivers], coarse);
             if (!s.byBits) return;
-            const auto equalized =
-                InitColumns(*s.m.rxLibrary, {s.channel.columns.front()}, s.time, rxParameters);
-            const WaveformRequest quick = LinkBits(std::max(1000L, options.bits / 10),
-                                                   options.amplitude, options.impairments);
-            runs[k].bits =
-                RunWaveform(*s.m.txLibrary, s.time, ParametersWith(s.m.tx, s.txs[k / receivers]),
-                            equalized[0], quick)
-                    .eye;
+            runs[k].bits = RunLinkBits(s.m, ParametersWith(s.m.tx, s.txs[k / receivers]),
+                                       rxParameters, s.time, s.channel.columns.front(), quick)
+                               .eye;
         },
         [&](std::size_t k) {
             return SettingsText(s.txs[k / receivers]) + ", " + SettingsText(s.rxs[k % receivers]);

@@ -141,11 +141,12 @@ double OpeningAt(const std::vector<double>& wave, const std::vector<int>& bits, 
 }  // namespace
 
 Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
-                std::size_t skipBits, int maxLatencyBits, const std::vector<double>* jitter) {
+                std::size_t skipBits, int maxLatencyBits, const std::vector<double>* jitter,
+                double margin) {
     if (samplesPerBit < 1 || maxLatencyBits < 1 || wave.empty()) return {};
     const auto spb = static_cast<std::size_t>(samplesPerBit);
     auto opening = [&](double offset) {
-        return OpeningAt(wave, bits, spb, skipBits, offset, jitter);
+        return OpeningAt(wave, bits, spb, skipBits, offset, jitter) - margin;
     };
     std::vector<double> whole(static_cast<std::size_t>(maxLatencyBits) * spb);
     for (std::size_t offset = 0; offset < whole.size(); ++offset)
@@ -173,6 +174,98 @@ Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, i
         ++open;
     eye.width = double(open) / double(limit);
     return eye;
+}
+
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+double WaveAt(const std::vector<double>& wave, double at) {
+    const auto i = std::size_t(at);
+    const double w = at - double(i);
+    return w == 0.0 || i + 1 >= wave.size() ? wave[i] : wave[i] + w * (wave[i + 1] - wave[i]);
+}
+
+}  // namespace
+
+ClockedEye ClockEye(const std::vector<double>& wave, const std::vector<int>& bits,
+                    int samplesPerBit, double dt, const std::vector<double>& clockTimes,
+                    std::size_t skipBits, int maxLatencyBits, const std::vector<double>* jitter,
+                    double margin) {
+    ClockedEye result;
+    result.eye.height = -std::numeric_limits<double>::infinity();
+    if (samplesPerBit < 1 || maxLatencyBits < 1 || wave.size() < 2 || !(dt > 0.0))
+        return result;
+    const double spb = samplesPerBit;
+    const double last = double(wave.size()) - 1.0;
+    // Sampling instants in unit intervals from the first sample, those inside the waveform.
+    std::vector<double> at;
+    for (double t : clockTimes) {
+        const double u = t / dt + 0.5 * spb;
+        if (u >= 0.0 && u <= last) at.push_back(u / spb);
+    }
+    if (at.empty()) return result;
+    double c = 0.0, s = 0.0;
+    for (double a : at) {
+        c += std::cos(kTwoPi * a);
+        s += std::sin(kTwoPi * a);
+    }
+    double phase = std::atan2(s, c) / kTwoPi;
+    if (phase < 0.0) phase += 1.0;
+    // The slot of each instant; bounded, as every instant lies inside the waveform.
+    std::vector<long> slot;
+    for (double a : at) slot.push_back(std::lround(a - phase));
+    auto opening = [&](long latency, double shiftUi) {
+        double lowestOne = std::numeric_limits<double>::infinity();
+        double highestZero = -lowestOne;
+        for (std::size_t i = 0; i < at.size(); ++i) {
+            const long k = slot[i] - latency;
+            if (k < long(skipBits) || k >= long(bits.size())) continue;
+            const double j = jitter != nullptr && std::size_t(k) < jitter->size()
+                                 ? (*jitter)[std::size_t(k)]
+                                 : 0.0;
+            const double u = (at[i] + shiftUi + j) * spb;
+            if (!(u >= 0.0 && u <= last)) continue;
+            const double v = WaveAt(wave, u);
+            if (bits[std::size_t(k)] != 0)
+                lowestOne = std::min(lowestOne, v);
+            else
+                highestZero = std::max(highestZero, v);
+        }
+        return std::isfinite(lowestOne) && std::isfinite(highestZero)
+                   ? lowestOne - highestZero - margin
+                   : -std::numeric_limits<double>::infinity();
+    };
+    long latency = 0;
+    for (long l = 0; l < maxLatencyBits; ++l) {
+        const double o = opening(l, 0.0);
+        if (o > result.eye.height) {
+            result.eye.height = o;
+            latency = l;
+        }
+    }
+    constexpr int kSteps = 64;
+    int open = 0;
+    for (int k = 0; open < kSteps && opening(latency, double(k) / kSteps) > 0.0; ++k) ++open;
+    for (int k = 1; open < kSteps && opening(latency, -double(k) / kSteps) > 0.0; ++k) ++open;
+    result.eye.width = double(open) / kSteps;
+    result.eye.bestPhase = int(std::lround(phase * spb)) % samplesPerBit;
+    result.phaseUi = phase;
+    double lo = std::numeric_limits<double>::infinity(), hi = -lo, sum2 = 0.0;
+    for (std::size_t i = 0; i < at.size(); ++i) {
+        const long k = slot[i] - latency;
+        if (k < long(skipBits) || k >= long(bits.size())) continue;
+        const double r = at[i] - phase - double(slot[i]);
+        lo = std::min(lo, r);
+        hi = std::max(hi, r);
+        sum2 += r * r;
+        ++result.instants;
+    }
+    if (result.instants > 0) {
+        result.jitterRmsUi = std::sqrt(sum2 / double(result.instants));
+        result.jitterPpUi = hi - lo;
+    }
+    return result;
 }
 
 EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,

@@ -50,10 +50,28 @@ Eye PeakDistortionEye(const std::vector<double>& pulse, int samplesPerBit);
 // bits before skipBits are left out. bestPhase is the best whole offset in samples. Between
 // samples, linearly, at 64 phases per unit interval or finer: the height is the best of them
 // within a sample of bestPhase, the width counts them. With `jitter`, bit k is sampled jitter[k]
-// unit intervals late.
+// unit intervals late. A sample must clear the threshold by `margin` / 2 either way (a
+// receiver's sensitivity): the opening is less by `margin`.
 Eye WaveformEye(const std::vector<double>& wave, const std::vector<int>& bits, int samplesPerBit,
                 std::size_t skipBits, int maxLatencyBits,
-                const std::vector<double>* jitter = nullptr);
+                const std::vector<double>* jitter = nullptr, double margin = 0.0);
+
+// The eye at a receiver's own sampling instants: half a unit interval after each of its clock
+// times (seconds from the waveform's first sample, `dt` apart). Each instant belongs to the bit
+// whose slot it falls in at the clock's mean phase, less a latency of whole bits chosen as the
+// one that opens the eye most. The height is the opening at the instants themselves; the width
+// counts the shifts of all of them (1/64 UI apart) that keep the eye open. The clock's jitter is
+// the spread of its instants about an ideal clock of the bit rate at that mean phase.
+struct ClockedEye {
+    Eye eye;                   // bestPhase: the clock's mean phase, in samples
+    std::size_t instants = 0;  // clock times that sampled a counted bit
+    double phaseUi = 0.0;      // mean phase of the sampling instants within a unit interval
+    double jitterRmsUi = 0.0, jitterPpUi = 0.0;
+};
+ClockedEye ClockEye(const std::vector<double>& wave, const std::vector<int>& bits,
+                    int samplesPerBit, double dt, const std::vector<double>& clockTimes,
+                    std::size_t skipBits, int maxLatencyBits,
+                    const std::vector<double>* jitter = nullptr, double margin = 0.0);
 
 // The fold puts sample offset `center` (a sampling point) in the middle of the two unit intervals.
 EyeDensity FoldedDensity(const std::vector<double>& wave, int samplesPerBit, std::size_t skipBits,
