@@ -35,7 +35,7 @@ struct State {
     double gain = 1.0;
     double tap = 0.0, clockPhase = 0.5, wobble = 0.0;
     long trainBits = 0;
-    long sample = 0;       // samples processed so far, over every AMI_GetWave call
+    long sample = 0;        // samples processed so far, over every AMI_GetWave call
     double decision = 0.0;  // d[k-1]
     double current = 0.0;   // d[k], once the bit's middle has passed
     long bit = -1, decided = -1;

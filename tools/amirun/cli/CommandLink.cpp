@@ -42,9 +42,8 @@ StatisticalResult StatisticalFlow(const LinkSetup& link, const LinkOptions& opti
     const Models& m = link.m;
     const FlowSettings flow =
         MakeFlow(options.amplitude, options.targetBer, options.run.strict, link.impairments);
-    const TransmitterShape shape =
-        ShapeByTransmitter(*m.txLibrary, m.tx, m.tx.Parameters(), link.time, link.channel.columns,
-                           flow);
+    const TransmitterShape shape = ShapeByTransmitter(*m.txLibrary, m.tx, m.tx.Parameters(),
+                                                      link.time, link.channel.columns, flow);
     return StatisticalFlowAfter(*m.rxLibrary, m.rx, m.rx.Parameters(), link.time, shape, flow);
 }
 
@@ -83,8 +82,8 @@ void PrintImpairments(const LinkSetup& link) {
         if (!t.note.empty()) std::cout << ": " << t.note;
         std::cout << '\n';
         if (t.applied.empty())
-            std::cerr << "warning: " << t.source << "'s " << t.name << " is not applied: "
-                      << t.note << '\n';
+            std::cerr << "warning: " << t.source << "'s " << t.name << " is not applied: " << t.note
+                      << '\n';
     }
 }
 
@@ -101,8 +100,8 @@ double PrintLink(const LinkSetup& link, const StatisticalResult* stat, const Lin
                       << options.amplitude << " V, " << stat->tx.smallGain << " at 1 mV\n";
         std::cout << "statistical eye: " << statText << '\n';
     }
-    std::cout << "bit by bit: through the transmitter's " << bits.transmitter
-              << ", convolved with " << bits.channel
+    std::cout << "bit by bit: through the transmitter's " << bits.transmitter << ", convolved with "
+              << bits.channel
               << (bits.receiver == "AMI_GetWave" ? ", through the receiver's AMI_GetWave" : "")
               << "; " << bits.skippedBits << " bits left out (" << bits.skippedWhy << ")\n";
     if (bits.modelClock)
@@ -113,8 +112,8 @@ double PrintLink(const LinkSetup& link, const StatisticalResult* stat, const Lin
     const bool compresses = stat != nullptr && Compresses(stat->tx);
     // What the bits measure: every pattern they held, a BER of about one in their number.
     const std::size_t counted = bits.bits.size() - bits.skippedBits;
-    std::cout << "bit-by-bit eye:  " << EyeText(bits.eye, 1.0 / time.bitRate) << " over "
-              << counted << " bits (about BER " << std::setprecision(2) << 1.0 / double(counted)
+    std::cout << "bit-by-bit eye:  " << EyeText(bits.eye, 1.0 / time.bitRate) << " over " << counted
+              << " bits (about BER " << std::setprecision(2) << 1.0 / double(counted)
               << std::setprecision(6) << ")"
               << (bits.modelClock ? " at the receiver's clock" : " at the best phase")
               << (compresses ? "; the measure where the transmitter compresses" : "") << '\n';
@@ -173,8 +172,7 @@ JsonObject BitsJson(const LinkBitsResult& bits, double unitInterval) {
 }
 
 JsonObject LinkJson(const LinkSetup& setup, const StatisticalResult* stat,
-                    const LinkBitsResult& bits, const LinkOptions& options,
-                    double worstCrosstalk) {
+                    const LinkBitsResult& bits, const LinkOptions& options, double worstCrosstalk) {
     const Models& m = setup.m;
     const TimeBase& time = setup.time;
     const double swing = 2.0 * options.amplitude;
@@ -218,9 +216,8 @@ JsonObject LinkJson(const LinkSetup& setup, const StatisticalResult* stat,
             .Numbers("cursors_v", cursors)
             .Number("best_phase_ui", eye.PhaseUi(eye.bestPhase));
     } else {
-        link.Object("statistical", JsonObject()
-                                       .Bool("available", false)
-                                       .Text("reason", setup.noStatisticalFlow));
+        link.Object("statistical",
+                    JsonObject().Bool("available", false).Text("reason", setup.noStatisticalFlow));
     }
     summary.Object("bit_by_bit_eye", EyeJson(bits.eye, 1.0 / time.bitRate));
     link.Object("bit_by_bit", BitsJson(bits, 1.0 / time.bitRate))

@@ -64,8 +64,8 @@ std::vector<JsonObject> Confirm(const Search& s, const std::vector<Candidate>& r
         if (s.noStatisticalFlow.empty())
             c.stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
                                           s.shapes[c.tx], fine);
-        const Eye bits = RunLinkBits(s.m, ParametersWith(s.m.tx, s.txs[c.tx]), rxParameters,
-                                     s.time, s.channel.columns.front(), request)
+        const Eye bits = RunLinkBits(s.m, ParametersWith(s.m.tx, s.txs[c.tx]), rxParameters, s.time,
+                                     s.channel.columns.front(), request)
                              .eye;
         std::cout << std::setw(4) << r + 1 << "  " << SettingsText(s.txs[c.tx]) << ", "
                   << SettingsText(s.rxs[c.rx]) << ": "

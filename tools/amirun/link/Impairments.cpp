@@ -36,12 +36,18 @@ struct Reserved {
     Kind kind;
 };
 constexpr Reserved kReserved[] = {
-    {"Tx_Rj", Kind::Rms},          {"Tx_Dj", Kind::HalfWidth},
-    {"Tx_Sj", Kind::HalfWidth},    {"Tx_DCD", Kind::HalfWidth},
-    {"Tx_Sj_Frequency", Kind::Hertz}, {"Rx_Rj", Kind::Rms},
-    {"Rx_Dj", Kind::HalfWidth},    {"Rx_Sj", Kind::HalfWidth},
-    {"Rx_DCD", Kind::HalfWidth},   {"Rx_Sj_Frequency", Kind::Hertz},
-    {"Rx_Noise", Kind::VoltsRms},  {"Rx_Receiver_Sensitivity", Kind::Volts},
+    {"Tx_Rj", Kind::Rms},
+    {"Tx_Dj", Kind::HalfWidth},
+    {"Tx_Sj", Kind::HalfWidth},
+    {"Tx_DCD", Kind::HalfWidth},
+    {"Tx_Sj_Frequency", Kind::Hertz},
+    {"Rx_Rj", Kind::Rms},
+    {"Rx_Dj", Kind::HalfWidth},
+    {"Rx_Sj", Kind::HalfWidth},
+    {"Rx_DCD", Kind::HalfWidth},
+    {"Rx_Sj_Frequency", Kind::Hertz},
+    {"Rx_Noise", Kind::VoltsRms},
+    {"Rx_Receiver_Sensitivity", Kind::Volts},
     {"Rx_Clock_PDF", Kind::Unsupported},
 };
 

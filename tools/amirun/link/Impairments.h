@@ -12,11 +12,11 @@ namespace amirun {
 // Noise and jitter of a link: Gaussian voltage noise at the receiver's output, random jitter
 // (Gaussian), dual-Dirac deterministic jitter and sinusoidal jitter of the sampling instant.
 struct Impairments {
-    double noiseRms = 0.0;  // volts
-    double rjRms = 0.0;     // unit intervals
-    double djPp = 0.0;      // unit intervals, peak to peak
-    double sjPp = 0.0;      // unit intervals, peak to peak
-    double sjFreq = 0.0;    // hertz
+    double noiseRms = 0.0;     // volts
+    double rjRms = 0.0;        // unit intervals
+    double djPp = 0.0;         // unit intervals, peak to peak
+    double sjPp = 0.0;         // unit intervals, peak to peak
+    double sjFreq = 0.0;       // hertz
     double sensitivity = 0.0;  // volts a sample must clear the threshold by to be read right
     bool Any() const { return noiseRms > 0.0 || Jitter(); }
     bool Jitter() const { return rjRms > 0.0 || djPp > 0.0 || sjPp > 0.0; }
@@ -29,7 +29,7 @@ struct ImpairmentTerm {
     std::string name;    // Tx_Rj, Rx_Noise, ..., or the option (--rj-rms)
     std::string source;  // the .ami file's root name, or "command line"
     double value = 0.0;
-    std::string unit;  // "UI", "s", "V", "Hz"
+    std::string unit;     // "UI", "s", "V", "Hz"
     std::string applied;  // what it adds to: "rj_rms_ui", "dj_pp_ui", ...; empty: not applied
     std::string note;     // why not, or how it was read
 };

@@ -13,8 +13,8 @@ namespace amirun {
 bool UsesGetWave(const ModelRun& model, const AmiLibrary& library) {
     const bool declared = model.description.ReservedFlag("GetWave_Exists", library.HasGetWave());
     if (declared && !library.HasGetWave())
-        throw AmiError(model.description.root + " says GetWave_Exists True, but " +
-                       library.Path() + " exports no AMI_GetWave");
+        throw AmiError(model.description.root + " says GetWave_Exists True, but " + library.Path() +
+                       " exports no AMI_GetWave");
     return declared;
 }
 
@@ -89,8 +89,8 @@ LinkBitsResult RunLinkBits(const Models& m, const std::string& txParameters,
     result.bits.resize(std::size_t(request.bits));
     for (int& bit : result.bits) bit = prbs.Next();
     std::vector<double> wave = NrzWaveform(result.bits, time.samplesPerBit, request.amplitude);
-    const std::size_t block = std::size_t(std::min(request.blockBits, request.bits)) *
-                              std::size_t(time.samplesPerBit);
+    const std::size_t block =
+        std::size_t(std::min(request.blockBits, request.bits)) * std::size_t(time.samplesPerBit);
 
     // The transmitter: its AMI_GetWave meets the channel itself; without one, its impulse is
     // the channel as it leaves it. The receiver's AMI_Init gets the channel after the

@@ -38,26 +38,25 @@ LinkBitsRequest SearchBits(const Search& s, const SearchOptions& options, long b
 }
 
 std::vector<Candidate> SearchAll(Search& s, const SearchOptions& options) {
-    const FlowSettings coarse = MakeFlow(options.amplitude, options.targetBer, options.strict,
-                                         s.impairments, 32, 1 << 14);
+    const FlowSettings coarse =
+        MakeFlow(options.amplitude, options.targetBer, options.strict, s.impairments, 32, 1 << 14);
     const bool statistical = s.noStatisticalFlow.empty();
     if (statistical) {
         s.shapes.resize(s.txs.size());
         ParallelFor(
             s.txs.size(), options.jobs, "transmitter",
             [&](std::size_t i) {
-                s.shapes[i] = ShapeByTransmitter(*s.m.txLibrary, s.m.tx,
-                                                 ParametersWith(s.m.tx, s.txs[i]), s.time,
-                                                 s.channel.columns, coarse);
+                s.shapes[i] =
+                    ShapeByTransmitter(*s.m.txLibrary, s.m.tx, ParametersWith(s.m.tx, s.txs[i]),
+                                       s.time, s.channel.columns, coarse);
             },
             [&](std::size_t i) { return SettingsText(s.txs[i]); });
     }
     // A transmitter that compresses at the bits' swing makes the statistical flow a linear
     // approximation: then a short bit-by-bit run of every pair ranks them.
-    const bool compresses =
-        statistical && s.m.txLibrary->HasGetWave() &&
-        std::any_of(s.shapes.begin(), s.shapes.end(),
-                    [](const TransmitterShape& t) { return Compresses(t); });
+    const bool compresses = statistical && s.m.txLibrary->HasGetWave() &&
+                            std::any_of(s.shapes.begin(), s.shapes.end(),
+                                        [](const TransmitterShape& t) { return Compresses(t); });
     s.byBits = compresses || !statistical;
     if (compresses)
         std::cout << "the transmitter compresses at +-" << options.amplitude

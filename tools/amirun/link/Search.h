@@ -30,7 +30,7 @@ struct SearchOptions {
 struct Candidate {
     std::size_t tx = 0, rx = 0;
     StatisticalResult stat;  // when the receiver has an AMI_Init impulse
-    Eye bits{};  // a short bit-by-bit run, when the bits rank the settings
+    Eye bits{};              // a short bit-by-bit run, when the bits rank the settings
 };
 
 // Everything a search works on.

@@ -194,8 +194,7 @@ ClockedEye ClockEye(const std::vector<double>& wave, const std::vector<int>& bit
                     double margin) {
     ClockedEye result;
     result.eye.height = -std::numeric_limits<double>::infinity();
-    if (samplesPerBit < 1 || maxLatencyBits < 1 || wave.size() < 2 || !(dt > 0.0))
-        return result;
+    if (samplesPerBit < 1 || maxLatencyBits < 1 || wave.size() < 2 || !(dt > 0.0)) return result;
     const double spb = samplesPerBit;
     const double last = double(wave.size()) - 1.0;
     // Sampling instants in unit intervals from the first sample, those inside the waveform.
