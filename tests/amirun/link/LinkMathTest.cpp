@@ -130,3 +130,64 @@ TEST(Ranking, HigherThenWiderThenTheSettingsOrder) {
 
 }  // namespace
 }  // namespace amirun
+
+namespace amirun {
+namespace {
+
+AmiModelDescription Described(const std::string& root, const std::string& reserved) {
+    return ParseAmiFile("(" + root +
+                        " (Reserved_Parameters (AMI_Version (Usage Info) (Type String) "
+                        "(Value \"7.0\")) " +
+                        reserved + ") (Model_Specific (x (Usage In) (Type Integer) (Value 1))))");
+}
+
+// What each reserved parameter adds, in the run's own terms, at 10 Gb/s (a UI of 100 ps).
+TEST(ModelImpairments, EachReservedParameterAddsInTheRunsTerms) {
+    Impairments line;
+    line.rjRms = 0.03;
+    line.djPp = 0.05;
+    std::vector<ImpairmentTerm> terms;
+    const Impairments total = LinkImpairmentsOf(
+        Described("T",
+                  "(Tx_Rj (Usage Info) (Type Float) (Value 4e-12)) "
+                  "(Tx_DCD (Usage Info) (Type UI) (Value 0.01)) "
+                  "(Tx_Sj (Usage Info) (Type Float) (Value 5e-12)) "
+                  "(Tx_Sj_Frequency (Usage Info) (Type Float) (Value 1e6))"),
+        Described("R",
+                  "(Rx_Dj (Usage Info) (Type UI) (Value 0.02)) "
+                  "(Rx_Noise (Usage Info) (Type Float) (Value 0.003)) "
+                  "(Rx_Receiver_Sensitivity (Usage Info) (Type Float) (Value 0.004)) "
+                  "(Rx_Clock_PDF (Usage Info) (Type String) (Value \"table\"))"),
+        1e10, line, &terms);
+    EXPECT_NEAR(0.05, total.rjRms, 1e-12);               // 0.03 and 0.04 UI in quadrature
+    EXPECT_NEAR(0.05 + 0.02 + 0.04, total.djPp, 1e-12);  // half-widths count twice
+    EXPECT_NEAR(0.1, total.sjPp, 1e-12);
+    EXPECT_EQ(1e6, total.sjFreq);
+    EXPECT_NEAR(0.003, total.noiseRms, 1e-12);
+    EXPECT_EQ(0.004, total.sensitivity);
+    ASSERT_EQ(10u, terms.size());  // the two options, then every parameter in the files' order
+    EXPECT_EQ("--rj-rms", terms[0].name);
+    EXPECT_EQ("T", terms[2].source);
+    EXPECT_EQ("s", terms[2].unit);
+    EXPECT_TRUE(terms.back().applied.empty());  // the clock PDF is read, not applied
+    EXPECT_FALSE(terms.back().note.empty());
+}
+
+TEST(ModelImpairments, RefusesWhatNoRunCanTake) {
+    const Impairments none;
+    const AmiModelDescription plain = Described("T", "");
+    const char* refused[] = {
+        "(Rx_Rj (Usage Info) (Type UI) (Value -0.01))",
+        "(Rx_Rj (Usage Info) (Type UI) (Value abc))",
+        "(Rx_Dj (Usage Info) (Type Integer) (Value 1))",
+        "(Rx_Dj (Usage Info) (Type UI) (Value 0.3))",  // 0.6 UI peak to peak
+        "(Rx_Noise (Usage Info) (Type Float) (Value 1e400))",
+    };
+    for (const char* reserved : refused) {
+        SCOPED_TRACE(reserved);
+        EXPECT_THROW(LinkImpairmentsOf(plain, Described("R", reserved), 1e10, none), AmiFileError);
+    }
+}
+
+}  // namespace
+}  // namespace amirun

@@ -82,6 +82,11 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
         for (const Reserved& r : kReserved) {
             const AmiParameterSpec* p = model->Find(r.name);
             if (p == nullptr || !p->reserved) continue;
+            if (r.kind == Kind::Unsupported) {
+                found.push_back({r.name, model->root, 0.0, "", "",
+                                 "a clock PDF table; amirun does not apply it"});
+                continue;
+            }
             char* end = nullptr;
             const double value = std::strtod(p->defaultValue.c_str(), &end);
             if (p->defaultValue.empty() || *end != '\0' || !std::isfinite(value) || value < 0.0)
@@ -132,7 +137,6 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
                     }
                     break;
                 case Kind::Unsupported:
-                    term.note = "a clock PDF table; amirun does not apply it";
                     break;
             }
             found.push_back(term);
