@@ -51,6 +51,15 @@ TEST_F(JsonKeys, EveryJsonAmirunWritesFollowsTheRule) {
             out,
         "optimize " + kTx + " " + kRx + " --window-bits 32 --bits 200 --tx-param FG --rx-param " +
             "EQ --confirm 1 --json '" + dir + "/optimize.json'" + out,
+        // A receiver with its own clock, and impairments from the command line.
+        "link '" KT_PASS_MODELS_DIR "/PassTx_x64.so' '" KT_PASS_MODELS_DIR
+        "/DfeRx_x64.so' "
+        "--bits 1000 --rj-rms 0.01 --json '" +
+            dir + "/clocked.json'" + out,
+        "optimize '" KT_PASS_MODELS_DIR "/PassTx_x64.so' '" KT_PASS_MODELS_DIR
+        "/WaveRx_x64.so' "
+        "--bits 1000 --confirm 1 --json '" +
+            dir + "/getwave_only.json'" + out,
         "datasheet " + kRx + " --json '" + dir + "/datasheet.json'" + out,
         "check '" KT_IBIS_DIR "/KT7MRL40562D9_Rx.ami' --json '" + dir + "/check.json'",
         "batch '" + dir + "/plan/plan.json' --out '" + dir + "/batch'",
@@ -60,9 +69,10 @@ TEST_F(JsonKeys, EveryJsonAmirunWritesFollowsTheRule) {
         const Result r = Amirun(arguments);
         EXPECT_EQ(0, r.status) << arguments << "\n" << r.output;
     }
-    const std::string files[] = {"init.json",  "getwave.json",      "sweep.json",
-                                 "link.json",  "optimize.json",     "datasheet.json",
-                                 "check.json", "report/report.json"};
+    const std::string files[] = {"init.json",        "getwave.json",       "sweep.json",
+                                 "link.json",        "optimize.json",      "datasheet.json",
+                                 "check.json",       "report/report.json", "clocked.json",
+                                 "getwave_only.json"};
     std::vector<std::string> broken;
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
