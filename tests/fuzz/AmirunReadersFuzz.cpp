@@ -86,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             }
             default: {
                 amirun::CheckReport report;
-                amirun::CheckAmiText(text, "fuzz.ami", "model", report);
+                amirun::CheckAmiText(text, "fuzz.ami", {"fuzz.ami", "model", "5.0", "Rx"}, report);
                 const amirun::AmiModelDescription model = amirun::ParseAmiFile(text);
                 amirun::BuildParameterString(model, amirun::ResolveValues(model, {}));
                 break;

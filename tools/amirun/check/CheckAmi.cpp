@@ -97,10 +97,13 @@ public:
     Parser(const std::string& text, const std::string& path, CheckReport& report)
         : text_(text), path_(path), report_(report) {}
 
-    // The root, or nothing when the tree does not parse (the reason reported).
+    // The root, or nothing when there is none. Each fault is reported at its own line and
+    // passed over, so that the rest of the file is still read: a stray ')' or value is skipped,
+    // a branch without a name or a second tree is read aside (its own faults reported too).
     std::unique_ptr<Node> Parse() {
         std::vector<Node*> open;
         std::unique_ptr<Node> root;
+        std::vector<std::unique_ptr<Node>> aside;
         while (true) {
             SkipBlanks();
             if (at_ >= text_.size()) break;
@@ -110,44 +113,50 @@ public:
                 const std::size_t where = line_;
                 SkipBlanks();
                 Token name;
-                if (!Word(name) || name.text.empty())
-                    return Fail(where, "'(' must be followed by a name");
-                if (open.size() >= kDeepest)
-                    return Fail(
-                        where, "branches nest deeper than " + std::to_string(kDeepest) + " levels");
+                if (!Word(name)) break;  // a string that never ends: nothing after it is read
+                if (name.text.empty()) Fail(where, "'(' must be followed by a name");
+                if (open.size() >= kDeepest) {
+                    Fail(where,
+                         "branches nest deeper than " + std::to_string(kDeepest) + " levels");
+                    return nullptr;
+                }
                 auto node = std::make_unique<Node>();
                 node->name = name.text;
                 node->line = where;
                 Node* raw = node.get();
-                if (open.empty()) {
-                    if (root) return Fail(where, "a second tree after the first one closed");
+                if (name.text.empty() || (open.empty() && root)) {
+                    if (!name.text.empty())
+                        Fail(where, "a second tree after the first one closed: one tree a file");
+                    aside.push_back(std::move(node));
+                } else if (open.empty()) {
                     root = std::move(node);
                 } else {
                     open.back()->children.push_back(std::move(node));
                 }
                 open.push_back(raw);
             } else if (c == ')') {
-                if (open.empty()) return Fail(line_, "')' without its '('");
                 ++at_;
-                open.pop_back();
+                if (open.empty())
+                    Fail(line_, "')' without its '('");
+                else
+                    open.pop_back();
             } else {
                 Token value;
-                if (!Word(value)) return nullptr;
-                if (open.empty()) return Fail(value.line, "'" + value.text + "' outside the tree");
-                open.back()->values.push_back(std::move(value));
+                if (!Word(value)) break;
+                if (open.empty())
+                    Fail(value.line, "'" + value.text + "' outside the tree");
+                else
+                    open.back()->values.push_back(std::move(value));
             }
         }
         if (!open.empty())
-            return Fail(open.back()->line, "'(" + open.back()->name + "' is never closed");
-        if (!root) return Fail(1, "the file holds no parameter tree");
+            Fail(open.back()->line, "'(" + open.back()->name + "' is never closed");
+        if (!root) Fail(1, "the file holds no parameter tree");
         return root;
     }
 
 private:
-    std::unique_ptr<Node> Fail(std::size_t line, const std::string& why) {
-        report_.Add(601, path_, line, why);
-        return nullptr;
-    }
+    void Fail(std::size_t line, const std::string& why) { report_.Add(601, path_, line, why); }
     void SkipBlanks() {
         while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) {
             if (text_[at_] == '\n') ++line_;
@@ -161,7 +170,7 @@ private:
         if (at_ < text_.size() && text_[at_] == '"') {
             const std::size_t close = text_.find('"', at_ + 1);
             if (close == std::string::npos) {
-                Fail(line_, "a string that never ends");
+                Fail(line_, "a string that never ends: close its quote");
                 return false;
             }
             line_ += static_cast<std::size_t>(
@@ -215,37 +224,79 @@ class AmiChecker {
 public:
     AmiChecker(const std::string& path, CheckReport& report) : path_(path), report_(report) {}
 
-    void Tree(const Node& root, const std::string& model) {
-        if (!model.empty() && root.name != model)
+    // `version`: the IBIS version of the .ibs file that names the file (tenths; 0: unknown, the
+    // latest rules); `direction`: "Tx" or "Rx" when its model's Model_type says.
+    void Tree(const Node& root, const AmiReference& from, int version) {
+        if (!from.model.empty() && root.name != from.model)
             Add(602, root.line,
-                "the root is '" + root.name +
-                    "' but the [Model] that uses the "
-                    "file is '" +
-                    model + "'");
+                "the root is '" + root.name + "' but the [Model] that uses the file is '" +
+                    from.model + "' (legal: a kit may share one .ami file between models)");
         Duplicates(root);
         const Node* reserved = Child(root, "Reserved_Parameters");
+        const Node* own = Child(root, "Model_Specific");
         if (reserved == nullptr) {
             Add(603, root.line, "the tree has no Reserved_Parameters branch");
         } else {
-            for (const char* name : {"AMI_Version", "Init_Returns_Impulse", "GetWave_Exists"})
-                if (Child(*reserved, name) == nullptr)
-                    Add(604, reserved->line, std::string("Reserved_Parameters has no ") + name);
-            for (const auto& child : reserved->children) {
-                if (child->name == "Description") continue;
-                if (!kReserved.count(child->name))
-                    Add(605, child->line,
-                        "'" + child->name +
-                            "' is not a reserved parameter "
-                            "name; the model's own ones go under Model_Specific");
-                Parameter(*child, true);
-            }
+            ReservedBranch(*reserved, version, from.direction);
+            if (own != nullptr && own->line < reserved->line)
+                Add(618, reserved->line,
+                    "Reserved_Parameters comes after Model_Specific (line " +
+                        std::to_string(own->line) + "): move it first");
         }
-        if (const Node* own = Child(root, "Model_Specific")) Section(*own, 0);
+        if (own != nullptr) Section(*own, 0);
     }
 
 private:
     void Add(int rule, std::size_t line, const std::string& text) {
         report_.Add(rule, path_, line, text);
+    }
+
+    void ReservedBranch(const Node& reserved, int version, const std::string& direction) {
+        // AMI_Version came with IBIS 5.1; an IBIS 5.0 kit must not give it.
+        const bool versioned = version == 0 || version >= 51;
+        for (const char* name : {"AMI_Version", "Init_Returns_Impulse", "GetWave_Exists"})
+            if (Child(reserved, name) == nullptr && (versioned || std::string(name) != "AMI_Version"))
+                Add(604, reserved.line,
+                    std::string("Reserved_Parameters has no ") + name + ": add (" + name +
+                        " (Usage Info) (Type " +
+                        (std::string(name) == "AMI_Version" ? "String) (Value \"7.0\"))"
+                                                            : "Boolean) (Value True))"));
+        if (const Node* v = Child(reserved, "AMI_Version"); v != nullptr && !versioned)
+            Add(619, v->line,
+                "AMI_Version is given, but the .ibs file says IBIS 5.0, which has no "
+                "AMI_Version: remove it or make the .ibs file 5.1 or later");
+        const Node* init = Child(reserved, "Init_Returns_Impulse");
+        const Node* getWave = Child(reserved, "GetWave_Exists");
+        if (init != nullptr && getWave != nullptr && FlagValue(*init) == "False" &&
+            FlagValue(*getWave) == "False")
+            Add(617, reserved.line,
+                "Init_Returns_Impulse and GetWave_Exists are both False: the model gives a "
+                "simulator nothing to run");
+        for (const auto& child : reserved.children) {
+            if (child->name == "Description") continue;
+            if (!kReserved.count(child->name))
+                Add(605, child->line,
+                    "'" + child->name +
+                        "' is not a reserved parameter "
+                        "name; the model's own ones go under Model_Specific");
+            const bool tx = child->name.rfind("Tx_", 0) == 0;
+            const bool rx = child->name.rfind("Rx_", 0) == 0;
+            if ((direction == "Rx" && tx) || (direction == "Tx" && rx))
+                Add(620, child->line,
+                    child->name + " is a " + (tx ? "transmitter's" : "receiver's") +
+                        " parameter, but the model that uses the file is a " +
+                        (direction == "Tx" ? "transmitter" : "receiver") +
+                        " by its Model_type: is this the right .ami file?");
+            Parameter(*child, true);
+        }
+    }
+
+    // The value a reserved Boolean gives, by Value or (IBIS 5.0) Default.
+    static std::string FlagValue(const Node& p) {
+        for (const char* kind : {"Value", "Default"})
+            if (const Node* v = Child(p, kind); v != nullptr && !v->values.empty())
+                return v->values.front().text;
+        return "";
     }
 
     static const Node* Child(const Node& node, const std::string& name) {
@@ -270,10 +321,14 @@ private:
     void Section(const Node& section, std::size_t depth) {
         for (const auto& child : section.children) {
             if (child->name == "Description") continue;
-            const bool group = Child(*child, "Usage") == nullptr &&
-                               Child(*child, "Type") == nullptr && !child->children.empty() &&
-                               std::all_of(child->children.begin(), child->children.end(),
-                                           [](const auto& c) { return !c->children.empty(); });
+            // A group holds branches, and may hold a Description leaf besides.
+            const bool group =
+                Child(*child, "Usage") == nullptr && Child(*child, "Type") == nullptr &&
+                std::any_of(child->children.begin(), child->children.end(),
+                            [](const auto& c) { return !c->children.empty(); }) &&
+                std::all_of(child->children.begin(), child->children.end(), [](const auto& c) {
+                    return !c->children.empty() || c->name == "Description";
+                });
             if (group && depth < kDeepest)
                 Section(*child, depth + 1);
             else
@@ -320,13 +375,17 @@ private:
                         "parameter (Usage, Type, Default, Description, a format)");
             }
         }
-        if (formats.size() != 1) {
+        const Node* defaultNode = Child(p, "Default");
+        if (formats.empty() && reserved && defaultNode != nullptr && !defaultNode->values.empty()) {
+            Add(621, defaultNode->line,
+                p.name + " gives its value by Default alone, as IBIS 5.0 wrote it; write (Value " +
+                    defaultNode->values.front().text + ") instead");
+        } else if (formats.size() != 1) {
             Add(608, p.line,
                 p.name + " has " + std::to_string(formats.size()) +
                     " value formats; it needs exactly one of Value, Range, List, "
                     "Increment, Steps, Corner, Table, Gaussian, Dual-Dirac, DjRj");
         }
-        const Node* defaultNode = Child(p, "Default");
         for (const auto& [kind, values] : formats) Format(p, typeText, kind, values, defaultNode);
         if (defaultNode && !defaultNode->values.empty() &&
             !OfType(typeText, defaultNode->values[0].text))
@@ -405,13 +464,19 @@ private:
 
 }  // namespace
 
-void CheckAmiText(const std::string& text, const std::string& path, const std::string& model,
+void CheckAmiText(const std::string& text, const std::string& path, const AmiReference& from,
                   CheckReport& report) {
+    int version = 0;
+    if (from.ibisVersion.size() == 3)
+        version = (from.ibisVersion[0] - '0') * 10 + (from.ibisVersion[2] - '0');
+    report.Checked(path, from.ibisVersion.empty()
+                             ? std::string("IBIS-AMI of the latest IBIS (no .ibs file named it)")
+                             : "IBIS-AMI of IBIS " + from.ibisVersion + " (its .ibs file's)");
     const std::string uncommented = WithoutAmiComments(text);
     Parser parser(uncommented, path, report);
     const std::unique_ptr<Node> root = parser.Parse();
     if (!root) return;
-    AmiChecker(path, report).Tree(*root, model);
+    AmiChecker(path, report).Tree(*root, from, version);
 }
 
 }  // namespace amirun

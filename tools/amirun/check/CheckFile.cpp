@@ -84,7 +84,7 @@ bool CheckFile(const std::string& path, const std::string& as, CheckReport& repo
     if (reading != Reading::Read) return reading != Reading::Unreadable;
     if (kind == ".pkg") CheckPackageText(text, path, report);
     if (kind == ".ebd") CheckBoardText(text, path, report);
-    if (kind == ".ami") CheckAmiText(text, path, "", report);
+    if (kind == ".ami") CheckAmiText(text, path, AmiReference{}, report);
     if (kind != ".ibs") return true;
     bool ok = true;
     for (const AmiReference& ami : CheckIbisText(text, path, report)) {
@@ -92,7 +92,7 @@ bool CheckFile(const std::string& path, const std::string& as, CheckReport& repo
         std::string amiText;
         const Reading amiReading = ReadBounded(ami.path, report, amiText);
         ok = ok && amiReading != Reading::Unreadable;
-        if (amiReading == Reading::Read) CheckAmiText(amiText, ami.path, ami.model, report);
+        if (amiReading == Reading::Read) CheckAmiText(amiText, ami.path, ami, report);
     }
     return ok;
 }

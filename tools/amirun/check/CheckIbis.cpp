@@ -3,6 +3,7 @@
 // [Algorithmic Model] files.
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
 #include <set>
@@ -127,6 +128,9 @@ struct Ibis {
     std::set<std::string> usedModels;
     std::vector<AmiReference> amis;
     std::size_t lookups = kFileLookups;
+    IbisVersion version;
+    std::set<std::string> filesSaid;  // files already reported missing: one message each
+    std::set<std::string> packageModels;  // [Define Package Model] names of this file
 
     void Add(int rule, std::size_t line, const std::string& text) {
         report.Add(rule, file.path, line, text);
@@ -152,7 +156,7 @@ void TablesNeeded(const std::string& type, bool& pulldown, bool& pullup, bool& r
     ramp = drives || sinks || sources;
 }
 
-enum class Scope { Header, Component, Selector, Model, Other, Ended };
+enum class Scope { Header, Component, Selector, Model, Package, Other, Ended };
 
 // A [Component], [Model Selector], [Model] or other top-level section opens a new scope; a
 // [Model] is recorded with its rows. Returns the model it opens, if any.
@@ -216,6 +220,21 @@ void CheckPlacement(Ibis& ibis) {
     for (const KeywordSection& s : ibis.file.sections) {
         const std::string& k = s.name;
         if (k == "comment char") continue;
+        // A package model inside the .ibs file keeps its own keywords; the package rules read them.
+        if (k == "define package model") {
+            closeModel();
+            model = nullptr;
+            scope = Scope::Package;
+            continue;
+        }
+        if (scope == Scope::Package) {
+            if (k == "end package model") scope = Scope::Other;
+            continue;
+        }
+        if (k == "end package model") {
+            ibis.Add(208, s.line, "[End Package Model] without a [Define Package Model]");
+            continue;
+        }
         if (k == "end") {
             closeModel();
             scope = Scope::Ended;
@@ -306,6 +325,11 @@ void CheckDiffPins(Ibis& ibis, const KeywordSection& diff,
                    const std::map<std::string, std::size_t>& pins) {
     std::map<std::string, std::size_t> paired;
     for (const KeywordRow& row : diff.rows) {
+        if (row.fields.size() != 6)
+            ibis.Add(310, row.line,
+                     "a [Diff Pin] row holds pin, inv_pin, vdiff, tdelay_typ, tdelay_min and "
+                     "tdelay_max (NA where unknown); this one has " +
+                         std::to_string(row.fields.size()) + " columns");
         if (row.fields.size() < 2) continue;
         if (row.fields[0] == row.fields[1])
             ibis.Add(305, row.line, "pin " + row.fields[0] + " is paired with itself");
@@ -321,6 +345,52 @@ void CheckDiffPins(Ibis& ibis, const KeywordSection& diff,
             paired.emplace(pin, row.line);
         }
     }
+}
+
+// Each [Series Pin Mapping] row: two pins under [Pin] and a series [Model] between them.
+void CheckSeriesPins(Ibis& ibis, const KeywordSection& series,
+                     const std::map<std::string, std::size_t>& pins) {
+    for (const KeywordRow& row : series.rows) {
+        if (row.fields.size() < 3) {
+            ibis.Add(309, row.line,
+                     "a [Series Pin Mapping] row holds pin_1, pin_2 and model_name; this one has " +
+                         std::to_string(row.fields.size()) + " columns");
+            continue;
+        }
+        for (std::size_t k = 0; k < 2; ++k)
+            if (!pins.count(row.fields[k]))
+                ibis.Add(309, row.line,
+                         "[Series Pin Mapping] names pin " + row.fields[k] +
+                             ", which is not under [Pin]");
+        const std::string& model = row.fields[2];
+        ibis.usedModels.insert(model);
+        if (!ibis.modelLines.count(model) && !ibis.selectors.count(model))
+            ibis.Add(309, row.line,
+                     "[Series Pin Mapping] names model '" + model +
+                         "', which is no [Model] of this file: add it, or name one that is");
+    }
+}
+
+// Whether a .pkg file beside the .ibs file defines the package model `name`. Bounded: the first
+// 64 .pkg files of the folder, up to 1 MiB of each.
+bool PackageFileDefines(Ibis& ibis, const std::string& name) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path folder = fs::path(ibis.file.path).parent_path();
+    std::size_t entries = 0, files = 0;
+    for (fs::directory_iterator it(folder.empty() ? fs::path(".") : folder, error), last;
+         !error && it != last && ++entries < 20000 && files < 64; it.increment(error)) {
+        if (Lower(it->path().extension().string()) != ".pkg" || !it->is_regular_file(error))
+            continue;
+        ++files;
+        std::ifstream in(it->path(), std::ios::binary);
+        std::string text(1 << 20, '\0');
+        in.read(text.data(), std::streamsize(text.size()));
+        text.resize(std::size_t(in.gcount()));
+        for (const KeywordSection& s : ReadKeywords(text, it->path().string()).sections)
+            if (s.name == "define package model" && s.argument == name) return true;
+    }
+    return false;
 }
 
 // Each [Component]'s own sections, the [Component] first.
@@ -357,6 +427,15 @@ void CheckComponents(Ibis& ibis) {
             for (const KeywordRow& row : pinSection->rows) CheckPinRow(ibis, row, pins);
         if (const KeywordSection* diff = FindSection(sections, "diff pin"))
             CheckDiffPins(ibis, *diff, pins);
+        if (const KeywordSection* series = FindSection(sections, "series pin mapping"))
+            CheckSeriesPins(ibis, *series, pins);
+        if (const KeywordSection* package = FindSection(sections, "package model"))
+            if (!ibis.packageModels.count(package->argument) &&
+                !PackageFileDefines(ibis, package->argument))
+                ibis.Add(311, package->line,
+                         "[Package Model] " + package->argument +
+                             " is defined by no [Define Package Model] of this file nor of a "
+                             ".pkg file beside it");
     }
     if (!any) ibis.Add(205, 0, "the file has no [Component]: an .ibs file describes one or more");
 }
@@ -375,25 +454,47 @@ void CheckSelectors(Ibis& ibis) {
     }
 }
 
-// "Name value", "Name = value" or "Name typ min max".
-std::optional<std::vector<std::string>> ModelValue(const Model& model, const std::string& name,
-                                                   std::size_t& line) {
-    for (const KeywordRow* row : model.rows) {
-        if (!SameWord(row->fields.front(), name)) continue;
+// A subparameter row as IBIS reads it, with its '=' a field of its own: "Name=value",
+// "Name = value", "Name= value" and "Name =value" alike.
+std::vector<std::string> SubparameterFields(const KeywordRow& row) {
+    std::vector<std::string> fields;
+    for (const std::string& f : row.fields) {
+        std::size_t from = 0;
+        for (std::size_t eq; (eq = f.find('=', from)) != std::string::npos; from = eq + 1) {
+            if (eq > from) fields.push_back(f.substr(from, eq - from));
+            fields.push_back("=");
+        }
+        if (from < f.size()) fields.push_back(f.substr(from));
+    }
+    return fields;
+}
+
+// "Name value", "Name = value" (blanks or none around '=') or "Name typ min max".
+std::optional<std::vector<std::string>> ModelValue(const std::vector<const KeywordRow*>& rows,
+                                                   const std::string& name, std::size_t& line) {
+    for (const KeywordRow* row : rows) {
+        std::vector<std::string> fields = SubparameterFields(*row);
+        if (fields.empty() || !SameWord(fields.front(), name)) continue;
         line = row->line;
-        std::vector<std::string> values(row->fields.begin() + 1, row->fields.end());
+        std::vector<std::string> values(fields.begin() + 1, fields.end());
         if (!values.empty() && values.front() == "=") values.erase(values.begin());
         return values;
     }
     return std::nullopt;
 }
 
+std::optional<std::vector<std::string>> ModelValue(const Model& model, const std::string& name,
+                                                   std::size_t& line) {
+    return ModelValue(model.rows, name, line);
+}
+
+// A table's rows: voltages (I-V) strictly monotonic either way, times (V-T) strictly ascending,
+// as many rows as the file's version allows; typ may be NA only between the first and last rows,
+// and a min or max column with numbers must not begin or end with NA.
 void CheckTable(Ibis& ibis, const KeywordSection& table, bool timeTable) {
     std::vector<double> firsts;
-    std::size_t lastLine = table.line;
-    bool ascending = true;
-    std::size_t badLine = 0;
-    std::map<std::size_t, std::pair<bool, bool>> naSeen;  // column: (NA seen, number seen)
+    std::vector<const KeywordRow*> data;
+    std::size_t lastLine = table.line, badLine = 0;
     for (const KeywordRow& row : table.rows) {
         double first = 0.0;
         // Subparameters of waveform tables (R_fixture = 50, ...) are not data rows.
@@ -408,31 +509,60 @@ void CheckTable(Ibis& ibis, const KeywordSection& table, bool timeTable) {
                          " columns");
             continue;
         }
-        double typ = 0.0;
-        CheckTypMinMax(row, 1, ibis.file.path, ibis.report, typ);
-        for (std::size_t k = 2; k < 4; ++k) {
-            auto& seen = naSeen[k];
-            (row.fields[k] == "NA" ? seen.first : seen.second) = true;
+        for (std::size_t k = 1; k < 4; ++k) {
+            double value = 0.0;
+            if (row.fields[k] != "NA" && !IbisNumber(row.fields[k], value))
+                ibis.Add(107, row.line, "'" + row.fields[k] + "' is not a number");
         }
-        if (!firsts.empty() && !(first > firsts.back()) && ascending) {
-            ascending = false;
-            badLine = row.line;
+        if (badLine == 0 && !firsts.empty()) {
+            const double step = first - firsts.back();
+            const double direction = firsts.size() >= 2 ? firsts[1] - firsts[0] : step;
+            const bool along = timeTable ? step > 0.0
+                                         : (step > 0.0 && direction > 0.0) ||
+                                               (step < 0.0 && direction < 0.0);
+            if (!along) badLine = row.line;
         }
         firsts.push_back(first);
+        data.push_back(&row);
         lastLine = row.line;
     }
     const int rule = timeTable ? 408 : 407;
-    const char* what = timeTable ? "times" : "voltages";
     if (firsts.size() < 2)
         ibis.Add(rule, lastLine, table.written + " needs at least two rows");
-    else if (!ascending)
+    else if (badLine != 0)
         ibis.Add(rule, badLine,
-                 table.written + " " + what + " must strictly ascend; this row's does not");
-    for (const auto& [column, seen] : naSeen)
-        if (seen.first && seen.second)
-            ibis.Add(410, table.line,
-                     table.written + " gives " + (column == 2 ? "min" : "max") +
-                         " in some rows and NA in others");
+                 table.written +
+                     (timeTable ? " times must strictly ascend; this row's does not"
+                                : " voltages must strictly ascend or strictly descend; this "
+                                  "row's repeats or turns back"));
+    const std::size_t most = !timeTable ? 100 : ibis.version.Before(40) ? 100 : 1000;
+    if (firsts.size() > most)
+        ibis.Add(413, table.line,
+                 table.written + " has " + std::to_string(firsts.size()) + " rows; IBIS " +
+                     ibis.version.text + " allows " + std::to_string(most) +
+                     ": resample it more coarsely");
+    if (data.empty()) return;
+    for (const KeywordRow* end : {data.front(), data.back()})
+        if (end->fields[1] == "NA")
+            ibis.Add(108, end->line,
+                     table.written + ": typ is NA in its " +
+                         (end == data.front() ? "first" : "last") +
+                         " row; typ may be NA only between the first and last rows");
+    for (std::size_t column = 2; column < 4; ++column) {
+        const bool numbers = std::any_of(data.begin(), data.end(), [&](const KeywordRow* r) {
+            return r->fields[column] != "NA";
+        });
+        if (!numbers) continue;
+        for (const KeywordRow* end : {data.front(), data.back()})
+            if (end->fields[column] == "NA") {
+                ibis.Add(410, end->line,
+                         table.written + ": the " + (column == 2 ? "min" : "max") +
+                             " column has numbers but is NA in its " +
+                             (end == data.front() ? "first" : "last") +
+                             " row; give that row's value or make the column NA throughout");
+                break;
+            }
+    }
 }
 
 void CheckRamp(Ibis& ibis, const KeywordSection& ramp) {
@@ -481,6 +611,19 @@ bool PlatformName(const std::string& name) {
     return true;
 }
 
+// "Tx", "Rx" or "" (both, or unknown) by the model's Model_type.
+std::string ModelDirection(const Model& model) {
+    std::size_t line = 0;
+    const auto type = ModelValue(model, "Model_type", line);
+    if (!type || type->empty()) return "";
+    const std::string t = Lower(type->front());
+    if (t.rfind("i/o", 0) == 0) return "";
+    if (IsInputType(t)) return "Rx";
+    bool pulldown = false, pullup = false, ramp = false;
+    TablesNeeded(t, pulldown, pullup, ramp);
+    return ramp ? "Tx" : "";
+}
+
 void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& section) {
     std::size_t executables = 0;
     for (const KeywordRow& row : section.rows) {
@@ -508,10 +651,22 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
             ibis.Add(507, row.line,
                      "library '" + row.fields[2] + "' for platform " + name + " should end in " +
                          (windows ? ".dll" : ".so"));
+        if (Lower(std::filesystem::path(row.fields[3]).extension().string()) != ".ami")
+            ibis.Add(509, row.line,
+                     "parameter file '" + row.fields[3] +
+                         "' does not end in .ami, as IBIS requires of it");
         for (std::size_t k = 2; k < 4; ++k) {
+            if (ibis.version.Before(70) && Lower(row.fields[k]) != row.fields[k])
+                ibis.Add(510, row.line,
+                         "'" + row.fields[k] + "' has upper-case letters; before IBIS 7.0 file "
+                         "names are lower case (this file says " + ibis.version.text + ")");
+            // One message per missing file, however many Executable lines name it.
+            if (ibis.filesSaid.count(row.fields[k])) continue;
             std::string found;
             const FilePresence presence = LocateBeside(ibis.file.path, row.fields[k], row.line,
                                                        ibis.report, found, ibis.lookups);
+            if (presence == FilePresence::Missing || presence == FilePresence::OtherCase)
+                ibis.filesSaid.insert(row.fields[k]);
             if (presence == FilePresence::Missing)
                 ibis.Add(k == 2 ? 503 : 504, row.line,
                          "'" + row.fields[k] + "' is not beside " +
@@ -523,7 +678,7 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
             if (k == 3 && presence == FilePresence::Present &&
                 std::none_of(ibis.amis.begin(), ibis.amis.end(),
                              [&](const AmiReference& r) { return r.path == found; }))
-                ibis.amis.push_back({found, model.name});
+                ibis.amis.push_back({found, model.name, ibis.version.text, ModelDirection(model)});
         }
     }
     if (executables == 0)
@@ -624,7 +779,53 @@ void CheckModelTables(Ibis& ibis, const Model& model, const std::string& typeNam
         CheckRamp(ibis, *r->second);
 }
 
+// [Add Submodel] rows name a [Submodel] of this file; [Driver Schedule] rows a [Model];
+// [Receiver Thresholds] gives the thresholds IBIS requires of it.
+void CheckModelReferences(Ibis& ibis, const Model& model,
+                          const std::map<std::string, std::size_t>& submodels) {
+    if (const auto add = model.sections.find("add submodel"); add != model.sections.end())
+        for (const KeywordRow& row : add->second->rows) {
+            if (row.fields.size() < 2)
+                ibis.Add(313, row.line,
+                         "an [Add Submodel] row holds a submodel name and its mode (Driving, "
+                         "Non-Driving or All)");
+            else if (!submodels.count(row.fields[0]))
+                ibis.Add(313, row.line,
+                         "[Add Submodel] names '" + row.fields[0] +
+                             "', which is no [Submodel] of this file");
+        }
+    if (const auto schedule = model.sections.find("driver schedule");
+        schedule != model.sections.end())
+        for (const KeywordRow& row : schedule->second->rows) {
+            ibis.usedModels.insert(row.fields[0]);
+            if (!ibis.modelLines.count(row.fields[0]))
+                ibis.Add(315, row.line,
+                         "[Driver Schedule] names '" + row.fields[0] +
+                             "', which is no [Model] of this file");
+        }
+    if (const auto thresholds = model.sections.find("receiver thresholds");
+        thresholds != model.sections.end()) {
+        std::vector<const KeywordRow*> rows;
+        for (const KeywordRow& row : thresholds->second->rows) rows.push_back(&row);
+        std::string missing;
+        for (const char* name : {"Vth", "Vinh_ac", "Vinh_dc", "Vinl_ac", "Vinl_dc"}) {
+            std::size_t line = 0;
+            if (!ModelValue(rows, name, line)) missing += std::string(missing.empty() ? "" : ", ") + name;
+        }
+        if (!missing.empty())
+            ibis.Add(316, thresholds->second->line,
+                     "[Receiver Thresholds] of " + model.name + " has no " + missing +
+                         ": IBIS requires Vth, Vinh_ac, Vinh_dc, Vinl_ac and Vinl_dc");
+    }
+}
+
 void CheckModel(Ibis& ibis, const Model& model) {
+    const std::size_t longest = ibis.version.Before(42) ? 20 : 40;
+    if (model.name.size() > longest)
+        ibis.Add(312, model.line,
+                 "model name '" + model.name + "' has " + std::to_string(model.name.size()) +
+                     " characters; IBIS " + ibis.version.text + " allows " +
+                     std::to_string(longest));
     if (kReservedModelNames.count(Lower(model.name)))
         ibis.Add(109, model.line, "'" + model.name + "' is a reserved word, not a model name");
     if (ibis.selectors.count(model.name))
@@ -645,12 +846,49 @@ std::vector<AmiReference> CheckIbisText(const std::string& text, const std::stri
                                         CheckReport& report) {
     const KeywordFile file = ReadKeywordFile(text, path, report);
     CheckHeaderAndEnd(file, report);
-    Ibis ibis{file, report, {}, {}, {}, {}, {}, kFileLookups};
+    Ibis ibis{file, report, {}, {}, {}, {}, {}, kFileLookups, VersionOf(file), {}, {}};
+    report.Checked(path, "IBIS " + ibis.version.text);
     CheckPlacement(ibis);
+    // Package models inside the file, by the package rules.
+    std::vector<const KeywordSection*> package;
+    std::size_t packageLine = 0;
+    bool inPackage = false;
+    std::map<std::string, std::size_t> submodels;
+    for (const KeywordSection& s : file.sections) {
+        if (s.name == "define package model") {
+            ibis.packageModels.insert(s.argument);
+            package.clear();
+            packageLine = s.line;
+            inPackage = true;
+        } else if (s.name == "end package model" && inPackage) {
+            CheckPackageModel(package, path, packageLine, report);
+            inPackage = false;
+        } else if (inPackage) {
+            package.push_back(&s);
+        }
+        if (s.name == "submodel") {
+            submodels.emplace(s.argument, s.line);
+            std::vector<const KeywordRow*> rows;
+            for (const KeywordRow& row : s.rows) rows.push_back(&row);
+            std::size_t line = s.line;
+            const auto type = ModelValue(rows, "Submodel_type", line);
+            static const std::set<std::string> types = {"dynamic_clamp", "bus_hold",
+                                                        "fall_back"};
+            if (!type || type->empty() || !types.count(Lower(type->front())))
+                report.Add(314, path, line,
+                           "[Submodel] " + s.argument +
+                               (type && !type->empty() ? " has Submodel_type '" + type->front() + "'"
+                                                       : " has no Submodel_type") +
+                               "; it is Dynamic_clamp, Bus_hold or Fall_back");
+        }
+    }
     CheckComponents(ibis);
     CheckSelectors(ibis);
     for (const Model& model : ibis.models) {
         CheckModel(ibis, model);
+        CheckModelReferences(ibis, model, submodels);
+    }
+    for (const Model& model : ibis.models) {
         if (!ibis.usedModels.count(model.name))
             ibis.Add(307, model.line, "no pin and no model selector uses model " + model.name);
     }

@@ -13,7 +13,10 @@
 namespace amirun {
 namespace {
 
+// Lines of 80 characters until IBIS 4.1 made them 120.
 constexpr std::size_t kLongestLine = 120;
+constexpr std::size_t kLongestOldLine = 80;
+constexpr int kLongLinesFrom = 41;
 
 // The keywords of IBIS 7.x, normalized. Those of .pkg and .ebd files are here too, since an
 // .ibs file may hold package models and the header keywords are shared.
@@ -59,15 +62,13 @@ const std::set<std::string>& KnownKeywords() {
 
 namespace {
 
-// The lexical rules of one raw line: its length, its characters, its tabs.
+// The lexical rules of one raw line: its characters, its tabs; its length, if it may be too long
+// for the file's version, goes to `longLines`.
 void CheckCharacters(const std::string& line, std::size_t number, const std::string& path,
-                     CheckReport& report) {
+                     CheckReport& report, std::vector<std::pair<std::size_t, std::size_t>>& longLines) {
     std::size_t length = line.size();
     if (length > 0 && line.back() == '\r') --length;
-    if (length > kLongestLine)
-        report.Add(101, path, number,
-                   "the line has " + std::to_string(length) + " characters; IBIS allows " +
-                       std::to_string(kLongestLine) + ", comments included");
+    if (length > kLongestOldLine) longLines.emplace_back(number, length);
     bool tabSaid = false;
     for (std::size_t i = 0; i < length; ++i) {
         const auto c = static_cast<unsigned char>(line[i]);
@@ -159,9 +160,19 @@ bool IbisNumber(const std::string& field, double& value) {
 }
 
 KeywordFile ReadKeywordFile(const std::string& text, const std::string& path, CheckReport& report) {
+    std::vector<std::pair<std::size_t, std::size_t>> longLines;
     KeywordFile file = ReadKeywords(text, path, [&](std::size_t number, const std::string& raw) {
-        CheckCharacters(raw, number, path, report);
+        CheckCharacters(raw, number, path, report, longLines);
     });
+    const IbisVersion version = VersionOf(file);
+    const std::size_t longest =
+        version.Before(kLongLinesFrom) ? kLongestOldLine : kLongestLine;
+    for (const auto& [number, length] : longLines)
+        if (length > longest)
+            report.Add(101, path, number,
+                       "the line has " + std::to_string(length) + " characters; IBIS " +
+                           version.text + " allows " + std::to_string(longest) +
+                           ", comments included: wrap it or shorten its comment");
     for (const KeywordFinding& finding : file.findings) {
         if (finding.problem == KeywordProblem::NoClosingBracket)
             report.Add(105, path, finding.line, "'" + finding.text + "' has no closing bracket");
@@ -188,13 +199,27 @@ const std::set<std::string> kIbisVersions = {"1.1", "2.1", "3.2", "4.0", "4.1", 
 
 }  // namespace
 
+IbisVersion VersionOf(const KeywordFile& file) {
+    IbisVersion version;
+    for (const KeywordSection& s : file.sections) {
+        if (s.name != "ibis ver") continue;
+        if (kIbisVersions.count(s.argument)) {
+            version.text = s.argument;
+            version.tenths = (s.argument[0] - '0') * 10 + (s.argument[2] - '0');
+        }
+        break;
+    }
+    return version;
+}
+
 void CheckHeaderAndEnd(const KeywordFile& file, CheckReport& report) {
     const std::string& path = file.path;
     std::map<std::string, std::size_t> seen;
     for (const KeywordSection& s : file.sections) {
+        // [Disclaimer] may be repeated; the other header keywords appear once.
         const bool header = s.name == "ibis ver" || s.name == "file name" || s.name == "file rev" ||
                             s.name == "date" || s.name == "source" || s.name == "notes" ||
-                            s.name == "disclaimer" || s.name == "copyright";
+                            s.name == "copyright";
         if (header && seen.count(s.name))
             report.Add(209, path, s.line,
                        s.written + " again: it was given on line " + std::to_string(seen[s.name]) +

@@ -19,8 +19,17 @@ constexpr char kSubmodelLimitsKeyword[] =
     "pec";
 
 // Reads `text` (the whole file) with the host's reader; every lexical finding goes to `report`
-// under `path`.
+// under `path`, the line length by the file's own [IBIS Ver].
 KeywordFile ReadKeywordFile(const std::string& text, const std::string& path, CheckReport& report);
+
+// The IBIS version whose rules a file is checked by: its [IBIS Ver] when that is a released
+// version, else the latest (the unknown version is reported on its own).
+struct IbisVersion {
+    int tenths = 72;  // 5.1 is 51
+    std::string text = "7.2";
+    bool Before(int tenthsOf) const { return tenths < tenthsOf; }
+};
+IbisVersion VersionOf(const KeywordFile& file);
 
 // An IBIS number: digits with an optional point and exponent, then an optional scale letter
 // (T G M k m u n p f) and any unit letters: "1.5nH", "-20.00mA", "0.30". NA is not a number.

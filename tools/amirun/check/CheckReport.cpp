@@ -1,6 +1,7 @@
 #include "tools/amirun/check/CheckReport.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <stdexcept>
 
@@ -37,7 +38,7 @@ const std::vector<CheckRule>& CheckRules() {
         {2, E, "The file is larger than 16 MiB; it is not checked further."},
         {3, E, "The file type is unknown: not .ibs, .pkg, .ebd or .ami (see --as)."},
         {4, W, "A file named in the file is not looked up: the checker looks up at most 1000."},
-        {101, E, "A line is longer than 120 characters."},
+        {101, E, "A line is longer than its IBIS version allows: 80 characters before 4.1, 120 from it."},
         {102, E, "A character is not printable ASCII, a tab or a line end."},
         {103, N, "A tab: legal, but expanded to blanks it can push a line past 120 characters."},
         {104, E, "An unknown keyword (keywords ignore case; blanks and underscores are equal)."},
@@ -46,7 +47,9 @@ const std::vector<CheckRule>& CheckRules() {
         {107, E,
          "A number that is not one: digits, an optional exponent, an optional scale "
          "letter (T G M k m u n p f) and unit."},
-        {108, E, "A typ/min/max row with missing columns, or NA in the typ column."},
+        {108, E,
+         "A typ/min/max row with missing columns, or NA as typ (a table's typ may be NA only "
+         "between its first and last rows)."},
         {109, E, "A reserved word (POWER, GND, NC, NA) used as a model name."},
         {201, E, "[IBIS Ver] is not the first keyword."},
         {202, E, "[IBIS Ver] is not a released IBIS version."},
@@ -71,6 +74,17 @@ const std::vector<CheckRule>& CheckRules() {
         {306, E, "[Model Selector] names a model that is not a [Model]."},
         {307, N, "A [Model] that no pin and no model selector uses."},
         {308, E, "A [Pin] row without 3 or 6 columns."},
+        {309, E,
+         "A [Series Pin Mapping] row without two pins under [Pin] and a [Model] of the file."},
+        {310, E, "A [Diff Pin] row without its six columns (NA where unknown)."},
+        {311, W,
+         "[Package Model] names a package model that neither the file nor a .pkg file beside "
+         "it defines."},
+        {312, E, "A model name longer than its IBIS version allows: 20 characters before 4.2, 40 from it."},
+        {313, E, "[Add Submodel] names a [Submodel] the file does not define, or gives no mode."},
+        {314, E, "A [Submodel] without Submodel_type Dynamic_clamp, Bus_hold or Fall_back."},
+        {315, E, "[Driver Schedule] names a model that is not a [Model] of the file."},
+        {316, E, "[Receiver Thresholds] without Vth, Vinh_ac, Vinh_dc, Vinl_ac and Vinl_dc."},
         {401, E, "Model_type is missing or not an IBIS model type."},
         {402, E, "C_comp is missing, or is not a number at least 0."},
         {403, E, "Vinl is not below Vinh."},
@@ -78,17 +92,20 @@ const std::vector<CheckRule>& CheckRules() {
         {405, E, "A table its Model_type needs is missing ([Pulldown], [Pullup], [Ramp])."},
         {406, E, "A model without [Voltage Range] or reference voltages."},
         {407, E,
-         "An I-V table whose voltages do not strictly ascend, or with fewer than two "
-         "rows."},
+         "An I-V table whose voltages neither strictly ascend nor strictly descend, or "
+         "with fewer than two rows."},
         {408, E,
          "A waveform table whose times do not strictly ascend, or with fewer than two "
          "rows."},
         {409, E, "A table row without its four columns (voltage or time, typ, min, max)."},
-        {410, C, "A table that gives min or max in some rows and NA in others."},
+        {410, E, "A min or max column that has numbers but is NA in a table's first or last row."},
         {411, E,
          "[Ramp] without dV/dt_r and dV/dt_f, or with a value that is not a positive "
          "rise over a positive time."},
         {412, C, "A typical value outside its min..max (C_comp, R_pkg, L_pkg, C_pkg)."},
+        {413, E,
+         "A table with more rows than its IBIS version allows: 100 for I-V tables; for "
+         "waveforms 100 before 4.0, 1000 from it."},
         {501, E, "An Executable line without a platform, a library and an .ami file."},
         {502, W, "A platform name not of the form OS_compiler_bits (bits 32 or 64)."},
         {503, E, "The model library named by an Executable line does not exist."},
@@ -103,12 +120,14 @@ const std::vector<CheckRule>& CheckRules() {
          "A library whose extension does not suit its platform (.dll for Windows, .so "
          "for Linux)."},
         {508, E, "[Algorithmic Model] without an Executable line."},
+        {509, E, "An Executable line's parameter file does not end in .ami."},
+        {510, E, "A file name with upper-case letters in a file older than IBIS 7.0."},
         {601, E, "The parameter tree does not parse (parentheses, quotes, names, depth)."},
-        {602, W, "The tree's root name differs from the [Model] that uses the file."},
+        {602, N, "The tree's root name differs from the [Model] that uses the file."},
         {603, E, "No Reserved_Parameters branch."},
         {604, E,
-         "A reserved parameter every model needs is missing (AMI_Version, "
-         "Init_Returns_Impulse, GetWave_Exists)."},
+         "A reserved parameter every model needs is missing (Init_Returns_Impulse, "
+         "GetWave_Exists; AMI_Version from IBIS 5.1)."},
         {605, W, "An unknown reserved parameter."},
         {606, E, "Usage is missing or not In, Out, InOut, Info or Dep."},
         {607, E, "Type is missing or not Float, Integer, UI, String, Boolean or Tap."},
@@ -125,6 +144,13 @@ const std::vector<CheckRule>& CheckRules() {
         {614, E, "A name used twice in one branch."},
         {615, W, "An unknown property of a parameter (a misspelling?)."},
         {616, W, "AMI_Version is not a released IBIS-AMI version."},
+        {617, E, "Init_Returns_Impulse and GetWave_Exists both False: the model has nothing to run."},
+        {618, E, "Reserved_Parameters comes after Model_Specific."},
+        {619, E, "AMI_Version in the .ami file of an IBIS 5.0 kit, which has none."},
+        {620, W, "A Tx_ parameter in a receiver's .ami file, or an Rx_ one in a transmitter's."},
+        {621, W,
+         "A reserved parameter given by Default alone (the IBIS 5.0 form); Value is the modern "
+         "one."},
         {701, E, "A .pkg file without [Define Package Model] and [End Package Model]."},
         {702, E, "[Number Of Pins] differs from the pins listed under [Pin Numbers]."},
         {703, E,
@@ -134,6 +160,14 @@ const std::vector<CheckRule>& CheckRules() {
          "A matrix type that is not Diagonal_matrix, Banded_matrix, Sparse_matrix or "
          "Full_matrix."},
         {705, E, "[Row] names a pin that is not under [Pin Numbers]."},
+        {706, E, "A sparse matrix [Row] that gives one pin twice."},
+        {707, E,
+         "A sparse matrix [Row] that gives a pin listed before its own (the lower triangle of a "
+         "symmetric matrix)."},
+        {708, E,
+         "A full or banded matrix [Row] without one number per pin from its own on (within the "
+         "bandwidth)."},
+        {709, E, "A Banded_matrix without [Bandwidth]."},
         {711, E, "An .ebd file without [Begin Board Description] and [End Board Description]."},
         {712, E, "[Number Of Pins] differs from the rows of [Pin List]."},
         {713, E, "[Path Description] starts at a pin that is not in [Pin List]."},
@@ -154,9 +188,27 @@ const CheckRule& FindCheckRule(int number) {
     return *found;
 }
 
+void CheckReport::Filter(const std::set<int>& ignored, const Accepted& accepted) {
+    ignore_ = ignored;
+    accepted_ = accepted;
+}
+
+void CheckReport::Checked(const std::string& file, const std::string& rules) {
+    files_.emplace_back(file, rules);
+}
+
 void CheckReport::Add(int rule, const std::string& file, std::size_t line,
                       const std::string& text) {
     const CheckRule& found = FindCheckRule(rule);
+    if (ignore_.count(rule)) {
+        ++ignored_;
+        return;
+    }
+    if (!accepted_.empty() &&
+        accepted_.count({rule, std::filesystem::path(file).filename().string(), text})) {
+        ++acceptedCount_;
+        return;
+    }
     ++counts_[found.severity];
     if (++perRule_[{file, rule}] > kMessagesPerRule) return;
     messages_.push_back({rule, found.severity, file, line, text});
@@ -174,21 +226,27 @@ std::size_t CheckReport::Count(Severity severity) const {
     return found == counts_.end() ? 0 : found->second;
 }
 
-std::string CheckReport::Text(std::size_t files) const {
+std::string CheckReport::Text() const {
     std::ostringstream out;
+    for (const auto& [file, rules] : files_)
+        out << Printable(file) << ": checked by the rules of " << rules << '\n';
     for (const CheckMessage& m : messages_)
         out << Printable(m.file) << ':' << m.line << ": " << SeverityName(m.severity) << ' '
             << m.rule << ": " << Printable(m.text) << '\n';
     for (const auto& [where, count] : Suppressed())
         out << Printable(where.first) << ": " << count << " more messages of rule " << where.second
             << " not shown\n";
+    const std::size_t files = files_.size();
     out << "checked " << files << (files == 1 ? " file: " : " files: ") << Count(Severity::Error)
         << " errors, " << Count(Severity::Warning) << " warnings, " << Count(Severity::Caution)
-        << " cautions, " << Count(Severity::Note) << " notes\n";
+        << " cautions, " << Count(Severity::Note) << " notes";
+    if (ignored_ > 0) out << "; " << ignored_ << " messages of --ignore'd rules left out";
+    if (acceptedCount_ > 0) out << "; " << acceptedCount_ << " accepted by the baseline";
+    out << '\n';
     return out.str();
 }
 
-std::string CheckReport::Json(std::size_t files) const {
+std::string CheckReport::Json(const std::string& version) const {
     std::vector<JsonObject> messages;
     for (const CheckMessage& m : messages_)
         messages.push_back(JsonObject()
@@ -206,10 +264,17 @@ std::string CheckReport::Json(std::size_t files) const {
     JsonObject counts;
     for (Severity s : {Severity::Error, Severity::Warning, Severity::Caution, Severity::Note})
         counts.Number(Lower(SeverityName(s)), static_cast<double>(Count(s)));
+    std::vector<JsonObject> checked;
+    for (const auto& [file, rules] : files_)
+        checked.push_back(JsonObject().Text("file", file).Text("rules", rules));
     return JsonObject()
         .Number("schema", kJsonSchema)
-        .Number("files", static_cast<double>(files))
+        .Text("amirun_version", version)
+        .Number("files", static_cast<double>(files_.size()))
+        .Objects("checked", checked)
         .Object("counts", counts)
+        .Number("ignored", static_cast<double>(ignored_))
+        .Number("accepted", static_cast<double>(acceptedCount_))
         .Objects("messages", messages)
         .Objects("suppressed", suppressed)
         .Json();

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 #include <map>
+#include <set>
+#include <tuple>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,16 +41,30 @@ public:
     static constexpr std::size_t kMessagesPerRule = 20;
 
     void Add(int rule, const std::string& file, std::size_t line, const std::string& text);
+    // A file was checked, by the rules named (its IBIS version).
+    void Checked(const std::string& file, const std::string& rules);
+    const std::vector<std::pair<std::string, std::string>>& Files() const { return files_; }
+    // From now on leaves out the messages of `ignored` rules, and those `accepted` holds (rule,
+    // the file's name without its folder, and text; not the line, which moves when lines are
+    // added above), counting both.
+    using Accepted = std::set<std::tuple<int, std::string, std::string>>;
+    void Filter(const std::set<int>& ignored, const Accepted& accepted);
+    std::size_t Ignored() const { return ignored_; }
+    std::size_t AcceptedCount() const { return acceptedCount_; }
     const std::vector<CheckMessage>& Messages() const { return messages_; }
     std::size_t Count(Severity severity) const;
     // Messages beyond the cap, by file and rule.
     std::map<std::pair<std::string, int>, std::size_t> Suppressed() const;
     // "file:line: ERROR 301: text" lines, then the suppressed counts and the summary line.
-    std::string Text(std::size_t files) const;
-    std::string Json(std::size_t files) const;
+    std::string Text() const;
+    std::string Json(const std::string& amirunVersion) const;
 
 private:
     std::vector<CheckMessage> messages_;
+    std::vector<std::pair<std::string, std::string>> files_;
+    std::set<int> ignore_;
+    Accepted accepted_;
+    std::size_t ignored_ = 0, acceptedCount_ = 0;
     std::map<std::pair<std::string, int>, std::size_t> perRule_;
     std::map<Severity, std::size_t> counts_;
 };

@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
         AddInitCommand(app),  AddGetWaveCommand(app),  AddSweepCommand(app),
         AddLinkCommand(app),  AddOptimizeCommand(app), AddDatasheetCommand(app),
         AddCheckCommand(app), AddBatchCommand(app),    AddReportCommand(app)};
-    app.set_version_flag("--version", "amirun 1.2.0");
+    app.set_version_flag("--version", std::string("amirun ") + kAmirunVersion);
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {

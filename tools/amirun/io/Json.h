@@ -9,6 +9,8 @@ namespace amirun {
 // snake_case, units lower-case suffixes (_v, _ui, _ps, _hz, _s, _db); maps keyed by a model's
 // parameter names or by channel names keep those names.
 constexpr int kJsonSchema = 1;
+// amirun's own version, as --version prints it and JSON files carry it.
+inline constexpr char kAmirunVersion[] = "1.2.0";
 
 // One JSON object, built key by key in order. Numbers that are not finite become null; text is
 // escaped, and bytes that are not UTF-8 become U+FFFD, so the result is always valid JSON.
