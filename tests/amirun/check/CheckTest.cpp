@@ -226,7 +226,7 @@ struct Fault {
     const char* file;  // the file changed; .ami faults are checked through the .ibs file
     const char* find;  // replaced by `replace`, first occurrence
     const char* replace;
-    const char* at;  // where the message points: nullptr the fault, "" the file (line 0)
+    const char* at;            // where the message points: nullptr the fault, "" the file (line 0)
     const char* in = nullptr;  // the file the message is in, when not `file` (`at` is in it)
 };
 
@@ -290,8 +290,8 @@ const Fault kFaults[] = {
      "[Model] SPARE"},
     {308, "KT7MRL40562D9.ibs", "5       VDD             POWER",
      "5       VDD             POWER   1.0", nullptr},
-    {309, "KT7MRL40562D9.ibs", "[Diff Pin]  inv_pin", "[Series Pin Mapping]\n1 2 NOSUCH\n[Diff Pin]",
-     "1 2 NOSUCH"},
+    {309, "KT7MRL40562D9.ibs", "[Diff Pin]  inv_pin",
+     "[Series Pin Mapping]\n1 2 NOSUCH\n[Diff Pin]", "1 2 NOSUCH"},
     {310, "KT7MRL40562D9.ibs", "3           4        0.1V    0ns         NA          NA",
      "3           4        0.1V    0ns", nullptr},
     {311, "KT7MRL40562D9.ibs", "[Pin]   signal_name", "[Package Model] NOPKG\n[Pin]   signal_name",
@@ -325,8 +325,7 @@ const Fault kFaults[] = {
      " 0.00             0.00mA        0.00mA", nullptr},
     {410, "KT7MRL40562D9.ibs", "-20.00mA      -18.18mA      -22.22mA",
      "-20.00mA      NA      -22.22mA", nullptr},
-    {413, "KT7MRL40562D9.ibs", "R_load = 50\n", kLongTableSeed.c_str(),
-     "[GND Clamp]"},
+    {413, "KT7MRL40562D9.ibs", "R_load = 50\n", kLongTableSeed.c_str(), "[GND Clamp]"},
     {411, "KT7MRL40562D9.ibs", "dV/dt_r         0.30/15.0p", "dV/dt_r         0.30/-15.0p",
      nullptr},
     {412, "KT7MRL40562D9.ibs", "C_comp          1.00pF", "C_comp          1.30pF", nullptr},
@@ -419,8 +418,7 @@ TEST_F(Checker, EverySeededFaultIsFoundOnItsLine) {
         changed.replace(at, std::string(fault.find).size(), fault.replace);
         WriteBytes(dir_ / fault.file, changed);
         const std::string reported = fault.in != nullptr ? fault.in : fault.file;
-        const std::string where =
-            fault.in != nullptr ? ReadBytes(dir_ / fault.in) : changed;
+        const std::string where = fault.in != nullptr ? ReadBytes(dir_ / fault.in) : changed;
         const std::size_t line = fault.at == nullptr ? LineOf(changed, fault.replace)
                                  : *fault.at == '\0' ? 0
                                                      : LineOf(where, fault.at);
@@ -484,8 +482,7 @@ TEST(CheckRules, TheDocsTableListsEveryRule) {
     for (const CheckRule& rule : CheckRules())
         table += "| " + std::to_string(rule.number) + " | " + SeverityName(rule.severity) + " | " +
                  rule.summary + " |\n";
-    EXPECT_NE(std::string::npos, docs.find(table)) << "docs/check.md's table should be:\n"
-                                                   << table;
+    EXPECT_NE(std::string::npos, docs.find(table)) << "docs/check.md's table should be:\n" << table;
 }
 
 }  // namespace

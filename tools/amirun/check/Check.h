@@ -24,8 +24,8 @@ void CheckPackageText(const std::string& text, const std::string& path, CheckRep
 // One package model's sections (those between [Define Package Model] and [End Package Model]),
 // in a .pkg file or inside an .ibs file; `defineLine` is where it begins.
 struct KeywordSection;
-void CheckPackageModel(const std::vector<const KeywordSection*>& sections,
-                       const std::string& path, std::size_t defineLine, CheckReport& report);
+void CheckPackageModel(const std::vector<const KeywordSection*>& sections, const std::string& path,
+                       std::size_t defineLine, CheckReport& report);
 void CheckBoardText(const std::string& text, const std::string& path, CheckReport& report);
 // `from`: the .ibs file's reference, when the file was found through one (else the root name,
 // the version's rules and the direction are not compared).

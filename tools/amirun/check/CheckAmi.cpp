@@ -149,8 +149,7 @@ public:
                     open.back()->values.push_back(std::move(value));
             }
         }
-        if (!open.empty())
-            Fail(open.back()->line, "'(" + open.back()->name + "' is never closed");
+        if (!open.empty()) Fail(open.back()->line, "'(" + open.back()->name + "' is never closed");
         if (!root) Fail(1, "the file holds no parameter tree");
         return root;
     }
@@ -255,7 +254,8 @@ private:
         // AMI_Version came with IBIS 5.1; an IBIS 5.0 kit must not give it.
         const bool versioned = version == 0 || version >= 51;
         for (const char* name : {"AMI_Version", "Init_Returns_Impulse", "GetWave_Exists"})
-            if (Child(reserved, name) == nullptr && (versioned || std::string(name) != "AMI_Version"))
+            if (Child(reserved, name) == nullptr &&
+                (versioned || std::string(name) != "AMI_Version"))
                 Add(604, reserved.line,
                     std::string("Reserved_Parameters has no ") + name + ": add (" + name +
                         " (Usage Info) (Type " +

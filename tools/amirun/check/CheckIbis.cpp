@@ -129,7 +129,7 @@ struct Ibis {
     std::vector<AmiReference> amis;
     std::size_t lookups = kFileLookups;
     IbisVersion version;
-    std::set<std::string> filesSaid;  // files already reported missing: one message each
+    std::set<std::string> filesSaid;      // files already reported missing: one message each
     std::set<std::string> packageModels;  // [Define Package Model] names of this file
 
     void Add(int rule, std::size_t line, const std::string& text) {
@@ -517,9 +517,9 @@ void CheckTable(Ibis& ibis, const KeywordSection& table, bool timeTable) {
         if (badLine == 0 && !firsts.empty()) {
             const double step = first - firsts.back();
             const double direction = firsts.size() >= 2 ? firsts[1] - firsts[0] : step;
-            const bool along = timeTable ? step > 0.0
-                                         : (step > 0.0 && direction > 0.0) ||
-                                               (step < 0.0 && direction < 0.0);
+            const bool along =
+                timeTable ? step > 0.0
+                          : (step > 0.0 && direction > 0.0) || (step < 0.0 && direction < 0.0);
             if (!along) badLine = row.line;
         }
         firsts.push_back(first);
@@ -530,11 +530,11 @@ void CheckTable(Ibis& ibis, const KeywordSection& table, bool timeTable) {
     if (firsts.size() < 2)
         ibis.Add(rule, lastLine, table.written + " needs at least two rows");
     else if (badLine != 0)
-        ibis.Add(rule, badLine,
-                 table.written +
-                     (timeTable ? " times must strictly ascend; this row's does not"
-                                : " voltages must strictly ascend or strictly descend; this "
-                                  "row's repeats or turns back"));
+        ibis.Add(
+            rule, badLine,
+            table.written + (timeTable ? " times must strictly ascend; this row's does not"
+                                       : " voltages must strictly ascend or strictly descend; this "
+                                         "row's repeats or turns back"));
     const std::size_t most = !timeTable ? 100 : ibis.version.Before(40) ? 100 : 1000;
     if (firsts.size() > most)
         ibis.Add(413, table.line,
@@ -658,8 +658,10 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
         for (std::size_t k = 2; k < 4; ++k) {
             if (ibis.version.Before(70) && Lower(row.fields[k]) != row.fields[k])
                 ibis.Add(510, row.line,
-                         "'" + row.fields[k] + "' has upper-case letters; before IBIS 7.0 file "
-                         "names are lower case (this file says " + ibis.version.text + ")");
+                         "'" + row.fields[k] +
+                             "' has upper-case letters; before IBIS 7.0 file "
+                             "names are lower case (this file says " +
+                             ibis.version.text + ")");
             // One message per missing file, however many Executable lines name it.
             if (ibis.filesSaid.count(row.fields[k])) continue;
             std::string found;
@@ -810,7 +812,8 @@ void CheckModelReferences(Ibis& ibis, const Model& model,
         std::string missing;
         for (const char* name : {"Vth", "Vinh_ac", "Vinh_dc", "Vinl_ac", "Vinl_dc"}) {
             std::size_t line = 0;
-            if (!ModelValue(rows, name, line)) missing += std::string(missing.empty() ? "" : ", ") + name;
+            if (!ModelValue(rows, name, line))
+                missing += std::string(missing.empty() ? "" : ", ") + name;
         }
         if (!missing.empty())
             ibis.Add(316, thresholds->second->line,
@@ -872,14 +875,14 @@ std::vector<AmiReference> CheckIbisText(const std::string& text, const std::stri
             for (const KeywordRow& row : s.rows) rows.push_back(&row);
             std::size_t line = s.line;
             const auto type = ModelValue(rows, "Submodel_type", line);
-            static const std::set<std::string> types = {"dynamic_clamp", "bus_hold",
-                                                        "fall_back"};
+            static const std::set<std::string> types = {"dynamic_clamp", "bus_hold", "fall_back"};
             if (!type || type->empty() || !types.count(Lower(type->front())))
-                report.Add(314, path, line,
-                           "[Submodel] " + s.argument +
-                               (type && !type->empty() ? " has Submodel_type '" + type->front() + "'"
-                                                       : " has no Submodel_type") +
-                               "; it is Dynamic_clamp, Bus_hold or Fall_back");
+                report.Add(
+                    314, path, line,
+                    "[Submodel] " + s.argument +
+                        (type && !type->empty() ? " has Submodel_type '" + type->front() + "'"
+                                                : " has no Submodel_type") +
+                        "; it is Dynamic_clamp, Bus_hold or Fall_back");
         }
     }
     CheckComponents(ibis);

@@ -65,7 +65,8 @@ namespace {
 // The lexical rules of one raw line: its characters, its tabs; its length, if it may be too long
 // for the file's version, goes to `longLines`.
 void CheckCharacters(const std::string& line, std::size_t number, const std::string& path,
-                     CheckReport& report, std::vector<std::pair<std::size_t, std::size_t>>& longLines) {
+                     CheckReport& report,
+                     std::vector<std::pair<std::size_t, std::size_t>>& longLines) {
     std::size_t length = line.size();
     if (length > 0 && line.back() == '\r') --length;
     if (length > kLongestOldLine) longLines.emplace_back(number, length);
@@ -165,8 +166,7 @@ KeywordFile ReadKeywordFile(const std::string& text, const std::string& path, Ch
         CheckCharacters(raw, number, path, report, longLines);
     });
     const IbisVersion version = VersionOf(file);
-    const std::size_t longest =
-        version.Before(kLongLinesFrom) ? kLongestOldLine : kLongestLine;
+    const std::size_t longest = version.Before(kLongLinesFrom) ? kLongestOldLine : kLongestLine;
     for (const auto& [number, length] : longLines)
         if (length > longest)
             report.Add(101, path, number,

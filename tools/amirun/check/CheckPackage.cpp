@@ -45,8 +45,8 @@ std::set<std::string> ListedPins(const KeywordSection& section) {
     return {listed.begin(), listed.end()};
 }
 
-void CheckPinCount(const std::string& path, const KeywordSection* count,
-                   const KeywordSection* list, int rule, CheckReport& report) {
+void CheckPinCount(const std::string& path, const KeywordSection* count, const KeywordSection* list,
+                   int rule, CheckReport& report) {
     if (count == nullptr || list == nullptr) return;
     double expected = 0.0;
     if (!IbisNumber(count->argument, expected)) {
@@ -102,26 +102,25 @@ void CheckMatrixRows(const std::string& path, const std::string& type, std::size
                 report.Add(707, path, r.line,
                            "[Row] " + row->argument + " gives pin " + pin +
                                ", which comes before it in [Pin Numbers]: the matrix is "
-                               "symmetric, so give that coupling under [Row] " + pin);
+                               "symmetric, so give that coupling under [Row] " +
+                               pin);
         }
         if (named || own == position.end() || order.empty()) continue;
         const std::size_t left = order.size() - own->second;
-        const std::size_t expected =
-            type == "banded_matrix" ? std::min(left, bandwidth + 1) : left;
+        const std::size_t expected = type == "banded_matrix" ? std::min(left, bandwidth + 1) : left;
         if (numbers != expected)
             report.Add(708, path, row->line,
                        "[Row] " + row->argument + " of a " + type + " holds " +
                            std::to_string(numbers) + " numbers; it needs " +
-                           std::to_string(expected) +
-                           " (one per pin from its own on" +
+                           std::to_string(expected) + " (one per pin from its own on" +
                            (type == "banded_matrix" ? ", within the bandwidth)" : ")"));
     }
 }
 
 }  // namespace
 
-void CheckPackageModel(const std::vector<const KeywordSection*>& sections,
-                       const std::string& path, std::size_t defineLine, CheckReport& report) {
+void CheckPackageModel(const std::vector<const KeywordSection*>& sections, const std::string& path,
+                       std::size_t defineLine, CheckReport& report) {
     const KeywordSection* pinNumbers = First(sections, "pin numbers");
     CheckPinCount(path, First(sections, "number of pins"), pinNumbers, 702, report);
     const KeywordSection* data = First(sections, "model data");
@@ -145,8 +144,7 @@ void CheckPackageModel(const std::vector<const KeywordSection*>& sections,
     std::vector<const KeywordSection*> rows;
     const KeywordSection* matrix = nullptr;
     auto closeMatrix = [&] {
-        if (matrix != nullptr)
-            CheckMatrixRows(path, matrixType, bandwidth, rows, order, report);
+        if (matrix != nullptr) CheckMatrixRows(path, matrixType, bandwidth, rows, order, report);
         rows.clear();
     };
     for (const KeywordSection* s : sections) {

@@ -1,6 +1,7 @@
 #include "tools/amirun/check/CheckReport.h"
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -38,7 +39,8 @@ const std::vector<CheckRule>& CheckRules() {
         {2, E, "The file is larger than 16 MiB; it is not checked further."},
         {3, E, "The file type is unknown: not .ibs, .pkg, .ebd or .ami (see --as)."},
         {4, W, "A file named in the file is not looked up: the checker looks up at most 1000."},
-        {101, E, "A line is longer than its IBIS version allows: 80 characters before 4.1, 120 from it."},
+        {101, E,
+         "A line is longer than its IBIS version allows: 80 characters before 4.1, 120 from it."},
         {102, E, "A character is not printable ASCII, a tab or a line end."},
         {103, N, "A tab: legal, but expanded to blanks it can push a line past 120 characters."},
         {104, E, "An unknown keyword (keywords ignore case; blanks and underscores are equal)."},
@@ -80,7 +82,8 @@ const std::vector<CheckRule>& CheckRules() {
         {311, W,
          "[Package Model] names a package model that neither the file nor a .pkg file beside "
          "it defines."},
-        {312, E, "A model name longer than its IBIS version allows: 20 characters before 4.2, 40 from it."},
+        {312, E,
+         "A model name longer than its IBIS version allows: 20 characters before 4.2, 40 from it."},
         {313, E, "[Add Submodel] names a [Submodel] the file does not define, or gives no mode."},
         {314, E, "A [Submodel] without Submodel_type Dynamic_clamp, Bus_hold or Fall_back."},
         {315, E, "[Driver Schedule] names a model that is not a [Model] of the file."},
@@ -144,7 +147,8 @@ const std::vector<CheckRule>& CheckRules() {
         {614, E, "A name used twice in one branch."},
         {615, W, "An unknown property of a parameter (a misspelling?)."},
         {616, W, "AMI_Version is not a released IBIS-AMI version."},
-        {617, E, "Init_Returns_Impulse and GetWave_Exists both False: the model has nothing to run."},
+        {617, E,
+         "Init_Returns_Impulse and GetWave_Exists both False: the model has nothing to run."},
         {618, E, "Reserved_Parameters comes after Model_Specific."},
         {619, E, "AMI_Version in the .ami file of an IBIS 5.0 kit, which has none."},
         {620, W, "A Tx_ parameter in a receiver's .ami file, or an Rx_ one in a transmitter's."},
@@ -188,9 +192,34 @@ const CheckRule& FindCheckRule(int number) {
     return *found;
 }
 
+namespace {
+
+// A message's text with the line numbers it names blanked ("first on line 12"): they move when
+// lines are added above, and the message stays the same one.
+std::string WithoutLineNumbers(const std::string& text) {
+    const auto digit = [&](std::size_t i) {
+        return i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+    };
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (text.compare(i, 5, "line ") == 0 && digit(i + 5)) {
+            out += "line #";
+            for (i += 5; digit(i); ++i) {
+            }
+            continue;
+        }
+        out += text[i++];
+    }
+    return out;
+}
+
+}  // namespace
+
 void CheckReport::Filter(const std::set<int>& ignored, const Accepted& accepted) {
     ignore_ = ignored;
-    accepted_ = accepted;
+    accepted_.clear();
+    for (const auto& [rule, file, text] : accepted)
+        accepted_.emplace(rule, file, WithoutLineNumbers(text));
 }
 
 void CheckReport::Checked(const std::string& file, const std::string& rules) {
@@ -205,7 +234,8 @@ void CheckReport::Add(int rule, const std::string& file, std::size_t line,
         return;
     }
     if (!accepted_.empty() &&
-        accepted_.count({rule, std::filesystem::path(file).filename().string(), text})) {
+        accepted_.count(
+            {rule, std::filesystem::path(file).filename().string(), WithoutLineNumbers(text)})) {
         ++acceptedCount_;
         return;
     }

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <map>
 #include <set>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 

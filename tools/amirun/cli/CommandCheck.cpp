@@ -2,10 +2,10 @@
 // .ibs file's Executable lines to its .ami files.
 #include <filesystem>
 #include <iostream>
-#include <nlohmann/json.hpp>
-#include <stdexcept>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <set>
+#include <stdexcept>
 
 #include "tools/amirun/check/Check.h"
 #include "tools/amirun/cli/Commands.h"
@@ -59,9 +59,9 @@ int RunCheck(const CheckOptions& options) {
     if (!options.baseline.empty()) ProtectInput(options.baseline);
     CheckReport report;
     for (int rule : options.ignore) FindCheckRule(rule);  // an unknown rule is refused
-    report.Filter({options.ignore.begin(), options.ignore.end()},
-                  options.baseline.empty() ? CheckReport::Accepted{}
-                                           : ReadBaseline(options.baseline));
+    report.Filter(
+        {options.ignore.begin(), options.ignore.end()},
+        options.baseline.empty() ? CheckReport::Accepted{} : ReadBaseline(options.baseline));
     std::set<std::string> checked;
     bool readable = true;
     for (const std::string& file : options.files)
