@@ -198,21 +198,30 @@ TEST(StatisticalEye, MatchesAnIndependentFineGridAtTheTargetBer) {
 // Gaussian noise on a pulse with one post-cursor: a one arrives at 0.4 or 0.6, each half the time,
 // plus noise; P(one < x) = (erfc((0.4 - x) / (sigma sqrt 2)) + erfc((0.6 - x) / ...)) / 4 gives
 // the BER at x = 0 and, solved by bisection, the edge at each target BER.
+// Down to a BER of 1e-30, where the noise's tail beyond 11 sigma decides the eye.
 TEST(StatisticalEye, GaussianNoiseGivesItsClosedForm) {
-    EyeImpairments noise;
-    noise.noiseSigma = 0.1;
     const std::vector<double> pulse{0.0, 1.0, 0.2};
-    auto below = [](double x) {
-        return 0.25 * (std::erfc((0.4 - x) / (0.1 * std::sqrt(2.0))) +
-                       std::erfc((0.6 - x) / (0.1 * std::sqrt(2.0))));
-    };
-    for (const double ber : {1e-3, 1e-6, 1e-12}) {
-        SCOPED_TRACE(ber);
-        double lo = -1.0, hi = 0.5;
-        for (int i = 0; i < 200; ++i) (below(0.5 * (lo + hi)) > ber ? hi : lo) = 0.5 * (lo + hi);
-        const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, ber, 1, 1 << 16, noise);
-        EXPECT_NEAR(below(0.0), eye.ber[0], 0.01 * below(0.0));
-        EXPECT_NEAR(2.0 * lo, eye.height, 2.0 * 0.1 / 32 + 1e-3);  // the noise grid: sigma / 32
+    for (const double sigma : {0.1, 0.037}) {
+        EyeImpairments noise;
+        noise.noiseSigma = sigma;
+        auto below = [sigma](double x) {
+            return 0.25 * (std::erfc((0.4 - x) / (sigma * std::sqrt(2.0))) +
+                           std::erfc((0.6 - x) / (sigma * std::sqrt(2.0))));
+        };
+        for (const double ber : {1e-3, 1e-6, 1e-12, 1e-20, 1e-30}) {
+            if (sigma > 0.05 && ber < 1e-12) continue;  // closed past the picture's range
+            SCOPED_TRACE(std::to_string(sigma) + " at " + std::to_string(std::log10(ber)));
+            double lo = -1.0, hi = 0.5;
+            for (int i = 0; i < 200; ++i)
+                (below(0.5 * (lo + hi)) > ber ? hi : lo) = 0.5 * (lo + hi);
+            const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, ber, 1, 1 << 16, noise);
+            // Right to the noise grid (sigma / 32): in the far tail a grid step moves the BER
+            // by a factor, so the BER lies between those a step either side of the threshold.
+            const double step = sigma / 32;
+            EXPECT_GE(eye.ber[0], below(-step));
+            EXPECT_LE(eye.ber[0], below(step));
+            EXPECT_NEAR(2.0 * lo, eye.height, 2.0 * step + 1e-3);
+        }
     }
 }
 

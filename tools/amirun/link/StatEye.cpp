@@ -207,7 +207,9 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
         // in the far tails where a transform's rounding would not be.
         const auto factor = std::max<std::size_t>(1, std::size_t(noiseBins / 32.0));
         const double sigma = noiseBins / double(factor);
-        const auto reach = std::size_t(std::ceil(9.0 * sigma));
+        // Out to 14 sigma: the tail beyond carries less than 1e-44, far below the lowest BER a
+        // run may ask for (1e-30, at 11.3 sigma), so the BER at any phase is right too.
+        const auto reach = std::size_t(std::ceil(14.0 * sigma));
         const std::size_t coarseCentre = centre / factor + 2;
         std::vector<double> coarse(2 * coarseCentre + 1, 0.0);
         for (std::size_t i = 0; i < one.size(); ++i) {
