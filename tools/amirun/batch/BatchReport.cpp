@@ -12,18 +12,12 @@
 
 #include "tools/amirun/batch/Results.h"
 #include "tools/amirun/io/Json.h"
+#include "tools/amirun/io/Text.h"
 
 namespace amirun {
 namespace {
 
 using nlohmann::json;
-
-std::string Fixed(double value, int digits) {
-    std::ostringstream text;
-    text.imbue(std::locale::classic());
-    text << std::fixed << std::setprecision(digits) << value;
-    return text.str();
-}
 
 std::string Escape(const std::string& text) {
     std::string out;

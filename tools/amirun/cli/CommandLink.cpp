@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 #include <sstream>
+#include <string>
+#include <vector>
 
 #include "tools/amirun/cli/Commands.h"
 #include "tools/amirun/cli/ExitStatus.h"
@@ -19,6 +21,7 @@
 #include "tools/amirun/host/Session.h"
 #include "tools/amirun/io/Output.h"
 #include "tools/amirun/io/Plot.h"
+#include "tools/amirun/io/Text.h"
 #include "tools/amirun/link/Flows.h"
 #include "tools/amirun/link/LinkBits.h"
 #include "tools/amirun/link/LinkMath.h"
@@ -47,13 +50,50 @@ StatisticalResult StatisticalFlow(const LinkSetup& link, const LinkOptions& opti
     return StatisticalFlowAfter(*m.rxLibrary, m.rx, m.rx.Parameters(), link.time, shape, flow);
 }
 
-void WritePictures(const std::string& base, const std::string& title, const TimeBase& time,
+// What every picture's title says besides its figures: the settings, the channel and the
+// impairments.
+// A model's root name and its settings but the rate parameter: "Tx FG=2 SW=1".
+std::string ModelText(const ModelRun& model) {
+    std::string text = model.description.root;
+    const AmiParameterSpec* rate = model.description.SampleRateParameter();
+    for (const auto& [name, value] : model.values)
+        if (rate == nullptr || name != rate->name) text += " " + name + "=" + value;
+    return text;
+}
+
+std::string TitleContext(const LinkSetup& link, const LinkOptions& options) {
+    std::ostringstream text;
+    text << ModelText(link.m.tx) << " -> "
+         << (options.channel.file.empty()
+                 ? "built-in " + Fixed(options.channel.lossDb, 1) + " dB line"
+                 : std::filesystem::path(options.channel.file).filename().string())
+         << " -> " << ModelText(link.m.rx) << '\n';
+    const Impairments& i = link.impairments;
+    std::vector<std::string> parts;
+    if (i.noiseRms > 0.0) parts.push_back("noise " + Fixed(i.noiseRms * 1e3, 2) + " mV rms");
+    if (i.rjRms > 0.0) parts.push_back("Rj " + Fixed(i.rjRms, 3) + " UI rms");
+    if (i.djPp > 0.0) parts.push_back("Dj " + Fixed(i.djPp, 3) + " UI pp");
+    if (i.sjPp > 0.0) parts.push_back("Sj " + Fixed(i.sjPp, 3) + " UI pp");
+    if (i.sensitivity > 0.0)
+        parts.push_back("sensitivity " + Fixed(i.sensitivity * 1e3, 2) + " mV");
+    if (parts.empty()) parts.push_back("no noise or jitter");
+    for (std::size_t k = 0; k < parts.size(); ++k) text << (k ? ", " : "") << parts[k];
+    text << "; +-" << options.amplitude << " V at " << link.time.bitRate / 1e9 << " Gb/s";
+    return text.str();
+}
+
+void WritePictures(const std::string& base, const std::string& context, const TimeBase& time,
                    const StatisticalResult* stat, const LinkBitsResult& bits, double swing,
                    double targetBer, const std::string& statText) {
     if (stat != nullptr) {
         const Bathtub tub = BathtubOf(stat->eye, -30.0);
         WriteCsv(base + "_bathtub.csv", {"phase_ui", "log10_ber"}, {&tub.phaseUi, &tub.log10Ber});
-        PlotLines(base + "_bathtub.png", "bathtub: " + title,
+        // The pulse response to one bit of the full swing, on the time base.
+        std::vector<double> pulse;
+        for (double v : stat->pulse) pulse.push_back(v * swing);
+        const std::vector<double> t = Times(pulse.size(), time.dt);
+        WriteCsv(base + "_pulse.csv", {"time_s", "pulse_v"}, {&t, &pulse});
+        PlotLines(base + "_bathtub.png", "bathtub\n" + context,
                   "sampling phase (UI from the pulse peak)", "log10 BER (-30: below 1e-30)",
                   {{"statistical", tub.phaseUi, tub.log10Ber},
                    {"target BER",
@@ -64,13 +104,13 @@ void WritePictures(const std::string& base, const std::string& title, const Time
             const double half = 0.5 * stat->eye.height * swing;
             lines.push_back({"opening at the target BER", {1.0, 1.0}, {-half, half}});
         }
-        PlotEye(base + "_stat_eye.png", "statistical eye: " + statText,
+        PlotEye(base + "_stat_eye.png", "statistical eye: " + statText + "\n" + context,
                 StatisticalDensity(stat->eye, 200, 1.0, swing), "log10 probability", lines);
     }
     PlotEye(base + "_link_eye.png",
             std::string(bits.modelClock ? "bit-by-bit eye at the receiver's clock: "
                                         : "bit-by-bit eye: ") +
-                EyeText(bits.eye, 1.0 / time.bitRate),
+                EyeText(bits.eye, 1.0 / time.bitRate) + "\n" + context,
             TraceDensity(bits.output, time.samplesPerBit, bits.skippedBits, bits.eye.bestPhase));
 }
 
@@ -253,12 +293,12 @@ int RunLink(LinkOptions& options) {
         stat ? StatisticalEyeText(stat->eye, swing, options.targetBer) : std::string();
     const double worstCrosstalk = PrintLink(link, statistical, bits, options, statText);
     const std::string base = OutputBase(options.run, m.tx.prefix + "__" + m.rx.prefix);
-    WritePictures(base, m.tx.description.root + " -> channel -> " + m.rx.description.root, time,
-                  statistical, bits, swing, options.targetBer, statText);
+    WritePictures(base, TitleContext(link, options), time, statistical, bits, swing,
+                  options.targetBer, statText);
 
     LinkJson(link, statistical, bits, options, worstCrosstalk).Write(options.run.json);
     std::cout << "wrote " << base
-              << (stat ? "_stat_eye.png, _bathtub.png, _bathtub.csv, _link_eye.png"
+              << (stat ? "_stat_eye.png, _bathtub.png, _bathtub.csv, _pulse.csv, _link_eye.png"
                        : "_link_eye.png")
               << '\n';
     return kExitDone;

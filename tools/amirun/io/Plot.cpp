@@ -110,10 +110,20 @@ private:
     std::ostringstream text_;
 };
 
+// A title's lines, each quoted, joined by gnuplot's own "\n": no text of the title is ever
+// read as anything but text.
+std::string QuotedLines(const std::string& text) {
+    std::string out;
+    std::size_t from = 0;
+    for (std::size_t at; (at = text.find('\n', from)) != std::string::npos; from = at + 1)
+        out += Quoted(text.substr(from, at - from)) + ".\"\\n\".";
+    return out + Quoted(text.substr(from));
+}
+
 void Header(std::ostream& out, const std::string& title, const std::string& xLabel,
             const std::string& yLabel) {
-    out << "set title " << Quoted(title) << "\nset xlabel " << Quoted(xLabel) << "\nset ylabel "
-        << Quoted(yLabel) << "\nset grid\n";
+    out << "set title " << QuotedLines(title) << "\nset xlabel " << Quoted(xLabel)
+        << "\nset ylabel " << Quoted(yLabel) << "\nset grid\n";
 }
 
 // The data of line series as datablocks $<prefix>0, $<prefix>1, ..., finite points only.
@@ -158,7 +168,8 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
         << "set palette defined (0 '#ffffff', 0.15 '#8cbfff', 1 '#0d1a73')\n"
         << "set cblabel " << Quoted(scale) << "\n"
         << (density.probabilities ? "set cbrange [-16:0]\nset cbtics 2\n" : "set cbrange [0:*]\n")
-        << "set key top right opaque\n$eye << EOD\n";
+        // The key below the picture, off the data it explains.
+        << "set key outside below horizontal\n$eye << EOD\n";
     for (std::size_t i = 0; i < nx; ++i) {
         for (std::size_t j = 0; j < ny; ++j) {
             const double x = (double(i) + 0.5) * 2.0 / double(nx);
@@ -177,11 +188,14 @@ void PlotEye(const std::string& file, const std::string& title, const EyeDensity
     out << "EOD\n";
     WriteSeries(out, "line", lines);
     out << "plot $eye using 1:2:3 with image notitle";
-    // A labelled line takes the next colour; an unlabelled one keeps its predecessor's.
-    for (std::size_t i = 0, colour = 1; i < lines.size(); ++i) {
+    // Warm colours and black, which stand out on the white-to-blue picture. A labelled line
+    // takes the next colour; an unlabelled one keeps its predecessor's.
+    static const char* const kOnBlue[] = {"#d62728", "#ff7f0e", "#000000", "#e377c2",
+                                          "#8c564b", "#bcbd22", "#2ca02c", "#7f7f7f"};
+    for (std::size_t i = 0, colour = 0; i < lines.size(); ++i) {
         const bool titled = !lines[i].label.empty();
-        colour += titled ? 1 : 0;
-        out << ", $line" << i << " using 1:2 with lines lw 1.5 lc " << (colour % 8 + 1)
+        if (titled && i > 0) ++colour;
+        out << ", $line" << i << " using 1:2 with lines lw 2 lc rgb '" << kOnBlue[colour % 8] << "'"
             << (titled ? " title " + Quoted(lines[i].label) : " notitle");
     }
     out << '\n';

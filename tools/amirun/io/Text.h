@@ -13,6 +13,16 @@ inline std::string Lower(std::string text) {
     return text;
 }
 
+// A number with `digits` decimals, in the "C" locale.
+inline std::string Fixed(double value, int digits) {
+    std::ostringstream text;
+    text.imbue(std::locale::classic());
+    text << std::fixed;
+    text.precision(digits);
+    text << value;
+    return text.str();
+}
+
 // One number in the "C" locale, all of the field; NaN and infinities are not numbers here.
 inline bool FiniteNumber(const std::string& field, double& value) {
     std::istringstream in(field);

@@ -134,6 +134,7 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     result.pulsePeak = victim[std::size_t(peak)];
     const double best = peak + result.eye.PhaseUi(result.eye.bestPhase) * spb;
     for (int k = -2; k <= 5; ++k) result.cursors.push_back(PulseAt(victim, best + k * spb));
+    result.pulse = victim;
     result.crosstalk =
         WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
                        result.eye.PhaseUi(result.eye.bestPhase), 2.0 * flow.amplitude);

@@ -94,6 +94,7 @@ struct StatisticalResult {
     TransmitterShape tx;            // without its columns
     double pulsePeak = 0.0;         // the victim's pulse response at its peak, per volt
     std::vector<double> cursors;    // per volt, -2 to +5 unit intervals from the best phase
+    std::vector<double> pulse;      // the victim's pulse response per volt, at the time base
 };
 
 // The receiver's AMI_Init on the shaped columns, and the statistical eye of their pulses.
