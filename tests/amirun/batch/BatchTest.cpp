@@ -12,7 +12,9 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/Files.h"
@@ -382,6 +384,38 @@ TEST_F(Batch, TheReportsCsvQuotesEveryTextAndDisarmsFormulas) {
     EXPECT_NE(std::string::npos, csv.find("\"a,b\nc\"")) << csv;
     EXPECT_NE(std::string::npos, csv.find("\"'=HYPERLINK(\"\"x\"\")\"")) << csv;
     EXPECT_EQ(2, std::count(csv.begin(), csv.end(), '\n') - 1);  // the header, one row
+}
+
+}  // namespace
+}  // namespace amirun
+
+namespace amirun {
+namespace {
+
+// A transmitter that compresses at the bits' swing (FG 3 at 32 Gb/s) makes the statistical eye a
+// linear model that no longer holds: the results line says so, a short bit-by-bit run is made,
+// and the report ranks by it, so the statistical eye's open FG 3 is not named best.
+TEST_F(Batch, WhereTheStatisticalEyeDoesNotApplyShortBitsRankTheRun) {
+    WriteBytes(dir_ / "plan.json",
+               R"({"tx": "KT7MRL40562D9_Tx_x64.so", "rx": "KT7MRL40562D9_Rx_x64.so",
+                   "window_bits": 32, "channels": ["builtin:20"], "bit_rate": 32e9,
+                   "bits": 2000, "sweep": {"tx.FG": [0, 3]}, "flows": ["statistical"]})");
+    ASSERT_EQ(0, RunAmirun({"batch", (dir_ / "plan.json").string(), "--out", "b"}, dir_));
+    std::istringstream lines(ReadBytes(dir_ / "b" / "results-0-of-1.jsonl"));
+    int checked = 0;
+    for (std::string text; std::getline(lines, text);) {
+        const nlohmann::json line = nlohmann::json::parse(text);
+        if (line["settings"]["tx.FG"] != "3") continue;
+        EXPECT_FALSE(line["statistical"]["applies"].get<bool>());
+        EXPECT_GT(line["statistical"]["height_v"].get<double>(), 0.0);  // open, but not so
+        EXPECT_LT(line["bit_by_bit"]["height_v"].get<double>(), 0.0);
+        ++checked;
+    }
+    EXPECT_EQ(1, checked);
+    ASSERT_EQ(0, RunAmirun({"report", (dir_ / "b" / "results-0-of-1.jsonl").string(), "--out", "r"},
+                           dir_));
+    const nlohmann::json report = nlohmann::json::parse(ReadBytes(dir_ / "r" / "report.json"));
+    EXPECT_EQ("tx: FG=0, rx: (defaults)", report["settings_by_worst_channel"][0]["settings"]);
 }
 
 }  // namespace

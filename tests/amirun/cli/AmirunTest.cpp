@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iomanip>
 #include <iterator>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -726,6 +727,21 @@ TEST_F(AmirunRun, ABatchRerunsPastAChannelNamedInOtherBytes) {
     r = Amirun(batch + " --shard 1/-1");  // no wrapping round to a huge N
     EXPECT_EQ(1, r.status) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("--shard takes K/N")) << r.output;
+}
+
+// The statistical eye says whether its linear transmitter holds: at 10 Gb/s the kit's
+// transmitter is linear at every FG, at 32 Gb/s with FG 3 it compresses and the eye is marked.
+TEST_F(AmirunRun, TheStatisticalEyeSaysWhereItDoesNotApply) {
+    auto applies = [&](const std::string& rate, int fg) {
+        const std::string json = (out_ / "link.json").string();
+        const Result r =
+            Amirun("link " + kTx + " " + kRx + " --window-bits 32 --bits 500" + " --bit-rate " +
+                   rate + " --tx-set FG=" + std::to_string(fg) + " --json '" + json + "'" + Out());
+        EXPECT_EQ(0, r.status) << r.output;
+        return nlohmann::json::parse(ReadBytes(json))["link"]["statistical"]["applies"].get<bool>();
+    };
+    for (int fg = 0; fg <= 3; ++fg) EXPECT_TRUE(applies("10e9", fg)) << fg;
+    EXPECT_FALSE(applies("32e9", 3));
 }
 
 }  // namespace

@@ -59,6 +59,7 @@ ResultRun RunOf(const json& line) {
     if (line.contains("statistical")) {
         run.hasStat = true;
         run.statHeight = line["statistical"].at("height_v").get<double>();
+        run.statApplies = line["statistical"].value("applies", true);
         run.statWidth = line["statistical"].at("width_ui").get<double>();
     }
     if (line.contains("bit_by_bit")) {
@@ -71,7 +72,8 @@ ResultRun RunOf(const json& line) {
 
 bool SameFigures(const ResultRun& a, const ResultRun& b) {
     return a.channel == b.channel && a.settings == b.settings && a.hasStat == b.hasStat &&
-           a.hasBits == b.hasBits && a.statHeight == b.statHeight && a.statWidth == b.statWidth &&
+           a.statApplies == b.statApplies && a.hasBits == b.hasBits &&
+           a.statHeight == b.statHeight && a.statWidth == b.statWidth &&
            a.bitsHeight == b.bitsHeight && a.bitsWidth == b.bitsWidth;
 }
 
@@ -457,7 +459,8 @@ std::string ResultsHtml(const MergedResults& merged) {
          << " runs of " << merged.expected << " (" << merged.Missing() << " missing, "
          << merged.duplicates.size() << " found twice, " << merged.broken
          << " broken lines). Heights are the statistical eye's at the plan's BER where that flow "
-            "ran, else the bit-by-bit eye's, in volts.</p>";
+            "ran and applies, else the bit-by-bit eye's (a transmitter that is not linear at the "
+            "bits' swing gets a short bit-by-bit run), in volts.</p>";
     HeatMaps(html, ranked);
     BestSettings(html, merged, ranked);
     AllRuns(html, merged);

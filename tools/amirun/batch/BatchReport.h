@@ -16,8 +16,10 @@ struct ResultRun {
     bool hasStat = false, hasBits = false;
     double statHeight = 0.0, statWidth = 0.0, bitsHeight = 0.0, bitsWidth = 0.0;
     // The figure that ranks: the statistical eye's height, else the bit-by-bit one's.
-    double Height() const { return hasStat ? statHeight : bitsHeight; }
-    double Width() const { return hasStat ? statWidth : bitsWidth; }
+    bool statApplies = true;  // false: the transmitter is not linear; the bits rank the run
+    bool ByStat() const { return hasStat && (statApplies || !hasBits); }
+    double Height() const { return ByStat() ? statHeight : bitsHeight; }
+    double Width() const { return ByStat() ? statWidth : bitsWidth; }
     std::string Side(const std::string& prefix) const;  // "FG=2 SW=1" of "tx." or "rx."
 };
 

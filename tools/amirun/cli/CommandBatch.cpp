@@ -126,17 +126,23 @@ void RunChannel(const Plan& plan, std::size_t total, const std::vector<PlanRun>&
                                    {"channel", plan.channelNames[r.channel]},
                                    {"settings", SettingsOf(r)}};
             const double swing = 2.0 * plan.amplitude;
+            // Where the statistical eye does not apply (a transmitter that is not linear at the
+            // bits' swing), a short bit-by-bit run ranks the run instead.
+            bool shortBits = false;
             if (statistical) {
                 const StatisticalResult stat = StatisticalFlowAfter(
                     *link.m.rxLibrary, link.m.rx, rxParameters, link.time, shapes.at(r.tx), flow);
                 line["statistical"] = {{"height_v", stat.eye.height * swing},
                                        {"width_ui", stat.eye.width},
-                                       {"best_phase_ui", stat.eye.PhaseUi(stat.eye.bestPhase)}};
+                                       {"best_phase_ui", stat.eye.PhaseUi(stat.eye.bestPhase)},
+                                       {"bound_v", stat.eye.bound * swing},
+                                       {"applies", stat.applies}};
+                shortBits = !stat.applies && !bitByBit;
                 if (options.plots) PlotRun(options, plan, r, stat);
             }
-            if (bitByBit) {
+            if (bitByBit || shortBits) {
                 LinkBitsRequest request;
-                request.bits = plan.bits;
+                request.bits = shortBits ? std::max(1000L, plan.bits / 10) : plan.bits;
                 request.amplitude = plan.amplitude;
                 request.impairments = link.impairments;
                 const LinkBitsResult bits =

@@ -104,7 +104,11 @@ void WritePictures(const std::string& base, const std::string& context, const Ti
             const double half = 0.5 * stat->eye.height * swing;
             lines.push_back({"opening at the target BER", {1.0, 1.0}, {-half, half}});
         }
-        PlotEye(base + "_stat_eye.png", "statistical eye: " + statText + "\n" + context,
+        PlotEye(base + "_stat_eye.png",
+                std::string(stat->applies ? "statistical eye: "
+                                          : "statistical eye (does not apply: the transmitter "
+                                            "is not linear; see the bit-by-bit eye): ") +
+                    statText + "\n" + context,
                 StatisticalDensity(stat->eye, 200, 1.0, swing), "log10 probability", lines);
     }
     PlotEye(base + "_link_eye.png",
@@ -139,6 +143,12 @@ double PrintLink(const LinkSetup& link, const StatisticalResult* stat, const Lin
             std::cout << "transmitter DC gain: " << stat->tx.largeGain << " at +-"
                       << options.amplitude << " V, " << stat->tx.smallGain << " at 1 mV\n";
         std::cout << "statistical eye: " << statText << '\n';
+        if (stat->tx.smallGain != 0.0)
+            std::cout << "statistical flow: " << (stat->applies ? "applies" : "does not apply")
+                      << " (the transmitter departs from its linear model by up to "
+                      << stat->linearMismatch * 1e3 << " mV at the decision point)\n";
+        if (!stat->applies)
+            std::cerr << "warning: the statistical eye does not apply: " << stat->why << '\n';
     }
     std::cout << "bit by bit: through the transmitter's " << bits.transmitter << ", convolved with "
               << bits.channel
@@ -246,11 +256,15 @@ JsonObject LinkJson(const LinkSetup& setup, const StatisticalResult* stat,
                            .Text("state", eye.height > 0.0 ? "open" : "closed"));
         std::vector<double> cursors;
         for (double c : stat->cursors) cursors.push_back(c * swing);
-        link.Object("statistical", JsonObject()
-                                       .Bool("available", true)
-                                       .Number("height_v", eye.height * swing)
-                                       .Number("width_ui", eye.width)
-                                       .Number("bound_v", eye.bound * swing))
+        JsonObject statistical;
+        statistical.Bool("available", true)
+            .Bool("applies", stat->applies)
+            .Number("linear_mismatch_v", stat->linearMismatch)
+            .Number("height_v", eye.height * swing)
+            .Number("width_ui", eye.width)
+            .Number("bound_v", eye.bound * swing);
+        if (!stat->applies) statistical.Text("why", stat->why);
+        link.Object("statistical", statistical)
             .Number("peak_distortion_height_v", eye.peakDistortion * swing)
             .Number("pulse_peak_v", stat->pulsePeak * swing)
             .Numbers("cursors_v", cursors)

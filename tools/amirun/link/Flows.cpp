@@ -8,6 +8,7 @@
 #include "tools/amirun/channel/Convolution.h"
 #include "tools/amirun/io/Limits.h"
 #include "tools/amirun/link/LinkMath.h"
+#include "tools/amirun/link/Signal.h"
 #include "tools/amirun/link/Waveform.h"
 
 namespace amirun {
@@ -64,6 +65,41 @@ std::vector<double> ImpulseOf(const AmiLibrary& library, const ModelRun& model,
     return ImpulseFromStep(step, 1.0, time.dt);
 }
 
+namespace {
+
+// The transmitter's own output for a PRBS7 pattern at +-amplitude against its linear model's:
+// two periods run, the first lets its filters settle; the second's difference, mean removed.
+std::vector<double> LinearError(const AmiLibrary& library, const TimeBase& time,
+                                const std::string& parameters, const std::vector<double>& channel,
+                                const std::vector<double>& response, double amplitude) {
+    constexpr std::size_t kPeriod = 127;
+    Prbs prbs(7);
+    std::vector<int> bits(2 * kPeriod);
+    for (int& bit : bits) bit = prbs.Next();
+    const std::vector<double> input = NrzWaveform(bits, time.samplesPerBit, amplitude);
+    std::vector<double> real = input;
+    {
+        std::vector<double> matrix = channel;
+        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
+                           parameters);
+        session.GetWave(real.data(), long(real.size()));
+    }
+    RequireFinite(real, "the pattern AMI_GetWave returned");
+    const std::vector<double> linear = Convolve(input, response, time.dt);
+    const std::size_t from = kPeriod * std::size_t(time.samplesPerBit);
+    std::vector<double> error;
+    double mean = 0.0;
+    for (std::size_t n = from; n < real.size() && n < linear.size(); ++n) {
+        error.push_back(real[n] - linear[n]);
+        mean += error.back();
+    }
+    if (!error.empty()) mean /= double(error.size());
+    for (double& e : error) e -= mean;
+    return error;
+}
+
+}  // namespace
+
 TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& model,
                                     const std::string& parameters, const TimeBase& time,
                                     const std::vector<std::vector<double>>& channel,
@@ -91,6 +127,7 @@ TransmitterShape ShapeByTransmitter(const AmiLibrary& library, const ModelRun& m
     shape.how = how.str();
     const std::vector<double> response = ImpulseFromStep(large, 1.0, time.dt);
     for (const auto& column : channel) shape.columns.push_back(Convolve(column, response, time.dt));
+    shape.linearError = LinearError(library, time, parameters, channel.front(), response, a);
     return shape;
 }
 
@@ -111,7 +148,7 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
                                        const std::string& parameters, const TimeBase& time,
                                        const TransmitterShape& shape, const FlowSettings& flow) {
     StatisticalResult result;
-    result.tx = {{}, shape.how, shape.smallGain, shape.largeGain};
+    result.tx = {{}, shape.how, shape.smallGain, shape.largeGain, {}};
     std::string message;
     const auto equalized = InitColumns(library, shape.columns, time, parameters, &message);
     CheckModelMessage(flow.strict, message, model.description.root);
@@ -135,6 +172,27 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     const double best = peak + result.eye.PhaseUi(result.eye.bestPhase) * spb;
     for (int k = -2; k <= 5; ++k) result.cursors.push_back(PulseAt(victim, best + k * spb));
     result.pulse = victim;
+    if (!shape.linearError.empty()) {
+        // The transmitter's departure from its linear model, through the channel and receiver,
+        // at the best phase of each bit.
+        const std::vector<double> atReceiver =
+            Convolve(shape.linearError, equalized.front(), time.dt);
+        for (double k = 0.0; k * spb + best < double(atReceiver.size()); k += 1.0)
+            result.linearMismatch =
+                std::max(result.linearMismatch, std::fabs(PulseAt(atReceiver, k * spb + best)));
+        const double swing = 2.0 * flow.amplitude;
+        const double allowed = std::max(0.1 * std::fabs(result.eye.height * swing), 1e-3);
+        if (2.0 * result.linearMismatch > allowed) {
+            result.applies = false;
+            std::ostringstream why;
+            why << "the transmitter is not linear at +-" << flow.amplitude
+                << " V: through the channel and receiver its own output differs from the "
+                   "statistical flow's linear model by up to "
+                << result.linearMismatch * 1e3 << " mV a sample, more than a tenth of the "
+                << "statistical eye (or 1 mV) allows; the bit-by-bit eye is the measure";
+            result.why = why.str();
+        }
+    }
     result.crosstalk =
         WorstCrosstalk(pulses.front(), aggressors, time.samplesPerBit,
                        result.eye.PhaseUi(result.eye.bestPhase), 2.0 * flow.amplitude);

@@ -70,6 +70,10 @@ struct TransmitterShape {
     std::vector<std::vector<double>> columns;
     std::string how;
     double smallGain = 0.0, largeGain = 0.0;
+    // Where the transmitter runs through AMI_GetWave: its own output for a PRBS7 period at the
+    // bits' levels less what its linear model (the response the columns were shaped with) gives,
+    // its mean removed (an offset moves ones and zeros alike). Empty for an AMI_Init impulse.
+    std::vector<double> linearError;
 };
 
 // The transmitter's AMI_Init impulse, or its step response through AMI_GetWave at the bits' own
@@ -90,6 +94,12 @@ bool Compresses(const TransmitterShape& tx);
 
 struct StatisticalResult {
     StatisticalEye eye;
+    // How far the statistical flow's linear transmitter is from the real one at the decision
+    // point: the largest difference of their samples over a PRBS7 period at the best phase
+    // (volts), and whether the statistical eye therefore applies.
+    double linearMismatch = 0.0;
+    bool applies = true;
+    std::string why;                // when it does not apply
     std::vector<double> crosstalk;  // volts, per aggressor column
     TransmitterShape tx;            // without its columns
     double pulsePeak = 0.0;         // the victim's pulse response at its peak, per volt
