@@ -79,7 +79,9 @@ Channel Finish(RawChannel raw, const ChannelOptions& options) {
         report.lossAtNyquistDb =
             20.0 * std::log10(std::max(std::abs(ResponseAt(kept, options.dt, options.bitRate / 2)),
                                        1e-300));
-    if (std::isfinite(report.keptDcFraction) && report.keptDcFraction < 0.99) {
+    // The window is to blame only for what it cuts of the causal response.
+    const double causal = 1.0 - report.acausalFraction;
+    if (std::isfinite(report.keptDcFraction) && report.keptDcFraction < 0.99 * causal) {
         std::ostringstream text;
         text << std::setprecision(3) << "the window of " << report.windowUi << " UI keeps only "
              << 100.0 * report.keptDcFraction << " % of the DC response; the eye is optimistic "
@@ -107,15 +109,18 @@ Window ChooseWindow(const std::vector<double>& impulse, double dt, int samplesPe
                                std::to_string(spb) + " samples is more than the " +
                                std::to_string(kMaxWindowSamples) + " samples amirun keeps");
     } else {
-        // The last sample where the step response is still off its final value by 0.1 %.
+        // The last sample where the step response is still off its own final value by 0.1 % of
+        // the DC gain (a response whose data end before it settles keeps less than its DC gain,
+        // which the kept fraction says).
         double step = 0.0, scale = std::fabs(dcGain);
         std::vector<double> steps(impulse.size());
         for (std::size_t n = 0; n < impulse.size(); ++n) steps[n] = step += impulse[n] * dt;
         if (!(scale > 0.0))
             for (double s : steps) scale = std::max(scale, std::fabs(s));
+        const double final = steps.empty() ? 0.0 : steps.back();
         std::size_t settled = 0;
         for (std::size_t n = steps.size(); n-- > 0;)
-            if (std::fabs(steps[n] - dcGain) > 1e-3 * scale) {
+            if (std::fabs(steps[n] - final) > 1e-3 * scale) {
                 settled = n + 1;
                 break;
             }

@@ -28,6 +28,7 @@ JsonObject ChannelJson(const ChannelReport& report) {
     json.Text("source", report.source)
         .Number("dc_gain", report.dcGain)
         .Number("kept_dc_fraction", report.keptDcFraction)
+        .Number("acausal_fraction", report.acausalFraction)
         .Number("window_ui", report.windowUi)
         .Text("ports", report.ports)
         .Number("f_max_hz", report.fMaxHz)

@@ -15,6 +15,7 @@ struct ChannelReport {
     std::string ports;                  // "1,3,2,4 (found)", "2->1", ""
     double dcGain = 0.0;                // the whole response's DC gain
     double keptDcFraction = 1.0;        // of the DC gain inside the window
+    double acausalFraction = 0.0;       // of the DC gain a file's data put before t = 0 (left out)
     double windowUi = 0.0;              // the window in unit intervals
     double fMaxHz = kNan;               // the file's last frequency
     bool extrapolated = false;          // the band was filled above the file's last frequency
