@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "tools/amirun/link/Impairments.h"
+
 namespace amirun {
 namespace {
 
@@ -239,6 +241,36 @@ TEST(StatisticalEye, DualDiracJitterMixesTheNeighbouringPhases) {
         EXPECT_NEAR(0.5 * (clean.ber[p - 2] + clean.ber[p + 2]), jittered.ber[p],
                     1e-9 + 1e-6 * jittered.ber[p])
             << p;
+}
+
+// Dual-Dirac jitter between phases (0.1 UI is 6.4 of 64 phases): the pulse is read at the exact
+// instants. A triangle of half-width 0.5 UI has no interference and a main cursor of
+// 1 - |x| / 32 samples from its peak, so with noise sigma each phase's BER is the mean of
+// Q((1 - |x -+ 3.2| / 32) / (2 sigma)) over the two instants. Splitting each Dirac between the
+// two nearest phases, as the grid would, is off by about a factor of 2 here.
+TEST(StatisticalEye, DualDiracJitterIsReadAtItsExactInstants) {
+    std::vector<double> pulse(129, 0.0);
+    for (int n = 32; n <= 96; ++n) pulse[std::size_t(n)] = 1.0 - std::abs(n - 64) / 32.0;
+    const double sigma = 0.05;
+    EyeImpairments impairments;
+    impairments.noiseSigma = sigma;
+    Impairments dj;
+    dj.djPp = 0.1;
+    impairments.exactJitter = DiracOffsets(dj, 64);
+    const StatisticalEye eye =
+        ComputeStatisticalEye(pulse, {}, 64, 1e-12, 64, 1 << 16, impairments);
+    auto q = [](double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); };
+    for (int k = 16; k <= 48; k += 4) {
+        const double x = eye.PhaseUi(k) * 64.0;  // samples from the peak
+        double exact = 0.0;
+        for (const double d : {-3.2, 3.2})
+            exact += 0.5 * q(0.5 * (1.0 - std::fabs(x + d) / 32.0) / sigma);
+        // The noise grid (sigma / 32) moves a tail's BER by up to a factor exp(z / 32).
+        const double z = 0.5 * (1.0 - (std::fabs(x) + 3.2) / 32.0) / sigma;
+        const double factor = std::exp(z / 32.0) * 1.02;
+        EXPECT_LE(eye.ber[std::size_t(k)], exact * factor) << k;
+        EXPECT_GE(eye.ber[std::size_t(k)], exact / factor) << k;
+    }
 }
 
 }  // namespace

@@ -159,8 +159,11 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
     // The eye is for a 1 V swing: the noise scales with it.
     EyeImpairments impairments;
     impairments.noiseSigma = flow.impairments.noiseRms / (2.0 * flow.amplitude);
-    if (flow.impairments.Jitter())
-        impairments.jitter = JitterWeights(flow.impairments, flow.phases);
+    // Random and sinusoidal jitter on the phases' grid; dual-Dirac jitter at its exact instants.
+    if (flow.impairments.Jitter()) {
+        impairments.jitter = JitterWeights(flow.impairments, flow.phases, nullptr, true);
+        impairments.exactJitter = DiracOffsets(flow.impairments, flow.phases);
+    }
     result.eye = ComputeStatisticalEye(pulses.front(), aggressors, time.samplesPerBit,
                                        flow.targetBer, flow.phases, flow.bins, impairments);
     // A receiver's sensitivity narrows the opening it can read by twice itself.

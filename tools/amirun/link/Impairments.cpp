@@ -152,8 +152,14 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
     return total;
 }
 
+std::vector<std::pair<double, double>> DiracOffsets(const Impairments& impairments, int phases) {
+    if (!(impairments.djPp > 0.0)) return {};
+    const double half = 0.5 * impairments.djPp * phases;
+    return {{-half, 0.5}, {half, 0.5}};
+}
+
 std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments, int phases,
-                                                  double* truncated) {
+                                                  double* truncated, bool withoutDj) {
     Weights total{{0, 1.0}};
     if (impairments.rjRms > 0.0) {
         Weights rj;
@@ -165,7 +171,7 @@ std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments
         for (auto& [k, p] : rj) p /= sum;
         total = Convolved(total, rj);
     }
-    if (impairments.djPp > 0.0) {
+    if (impairments.djPp > 0.0 && !withoutDj) {
         Weights dj;
         Place(dj, -0.5 * impairments.djPp * phases, 0.5);
         Place(dj, 0.5 * impairments.djPp * phases, 0.5);

@@ -265,17 +265,32 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
                                   const EyeImpairments& impairments, double low, double high) {
     std::vector<std::pair<int, double>> jitter = impairments.jitter;
     if (jitter.empty()) jitter = {{0, 1.0}};
+    std::vector<std::pair<double, double>> exact = impairments.exactJitter;
+    if (exact.empty()) exact = {{0.0, 1.0}};
     int reach = 0;
     for (const auto& [j, w] : jitter) reach = std::max(reach, std::abs(j));
-    std::vector<Cursors> cursors;
+    // The instants each phase's distribution needs: grid offset q plus each exact offset.
+    auto at = [&](int q, double d) {
+        return eyeCentre + (PhaseOfOffset(q, phases) + d / double(phases)) * spb;
+    };
+    std::vector<Cursors> cursors;  // without the exact offsets: the bound and the worst pattern
+    std::vector<std::vector<Cursors>> shifted(exact.size());
     double worst = 1e-12, extent = 0.0;
     std::size_t terms = 0;
+    auto note = [&](const Cursors& c) {
+        worst = std::max(worst, c.worst);
+        extent = std::max(extent, 0.5 * std::fabs(c.main) + c.worst);
+        terms = std::max(terms, c.others.size());
+    };
     for (int q = -reach; q < phases + reach; ++q) {
-        cursors.push_back(
-            CursorsAt(pulse, aggressors, spb, eyeCentre + PhaseOfOffset(q, phases) * spb));
-        worst = std::max(worst, cursors.back().worst);
-        extent = std::max(extent, 0.5 * std::fabs(cursors.back().main) + cursors.back().worst);
-        terms = std::max(terms, cursors.back().others.size());
+        cursors.push_back(CursorsAt(pulse, aggressors, spb, at(q, 0.0)));
+        note(cursors.back());
+        for (std::size_t e = 0; e < exact.size(); ++e) {
+            shifted[e].push_back(exact[e].first == 0.0
+                                     ? cursors.back()
+                                     : CursorsAt(pulse, aggressors, spb, at(q, exact[e].first)));
+            note(shifted[e].back());
+        }
     }
     // The grid reaches from 0 V past the main cursor; with little or no interference a step set
     // by it alone would make that grid too long to hold (an ideal channel: no interference at
@@ -284,14 +299,18 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
     const double noiseBins = impairments.noiseSigma / step;
     const std::size_t centre = std::size_t(std::ceil(extent / step)) + terms + 8;
     std::vector<std::vector<double>> ones(std::size_t(phases), std::vector<double>(2 * centre + 1));
-    for (int q = -reach; q < phases + reach; ++q) {
-        const Cursors& c = cursors[std::size_t(q + reach)];
-        Distribution isi(std::size_t(std::ceil(c.worst / step)) + c.others.size() + 4, step);
-        for (double term : c.others) isi.Add(term);
-        for (const auto& [j, w] : jitter)
-            if (q - j >= 0 && q - j < phases)
-                isi.AddTo(ones[std::size_t(q - j)], centre, 0.5 * c.main, w);
-    }
+    for (std::size_t e = 0; e < exact.size(); ++e)
+        for (int q = -reach; q < phases + reach; ++q) {
+            const Cursors& c = shifted[e][std::size_t(q + reach)];
+            Distribution isi(std::size_t(std::ceil(c.worst / step)) + c.others.size() + 4, step);
+            for (double term : c.others) isi.Add(term);
+            for (const auto& [j, w] : jitter)
+                // Beyond half a unit interval the sample is another bit's: left out, as the
+                // grid's own jitter is.
+                if (q - j >= 0 && q - j < phases &&
+                    2.0 * std::fabs(double(j) + exact[e].first) <= double(phases))
+                    isi.AddTo(ones[std::size_t(q - j)], centre, 0.5 * c.main, w * exact[e].second);
+        }
     std::vector<Phase> results;
     for (int p = 0; p < phases; ++p) {
         results.push_back(ImpairedPhase(std::move(ones[std::size_t(p)]), centre, step, noiseBins,
@@ -329,7 +348,8 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     eye.low = -eye.high;
     const double step = worst / (0.5 * bins);
     std::vector<Phase> results;
-    if (impairments.noiseSigma > 0.0 || !impairments.jitter.empty()) {
+    if (impairments.noiseSigma > 0.0 || !impairments.jitter.empty() ||
+        !impairments.exactJitter.empty()) {
         eye.high += 6.0 * impairments.noiseSigma;
         eye.low = -eye.high;
         results = ImpairedPhases(pulse, aggressorPulses, spb, centre, phases, bins, targetBer,

@@ -48,6 +48,9 @@ struct StatisticalEye {
 struct EyeImpairments {
     double noiseSigma = 0.0;                     // volts, for the eye's 1 V swing
     std::vector<std::pair<int, double>> jitter;  // phase offsets and probabilities; empty: none
+    // Jitter at exact, fractional phase offsets (dual-Dirac), with probabilities summing to 1:
+    // the pulse is read at those instants themselves, each one combined with `jitter`.
+    std::vector<std::pair<double, double>> exactJitter;
 };
 
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
