@@ -157,6 +157,15 @@ private:
     double step_;
 };
 
+// The interference terms into `isi`, smallest first unless told otherwise: the distribution's
+// support, and so the work of each term, grows only as the large ones come last.
+void AddAll(Distribution& isi, std::vector<double> terms, TermOrder order) {
+    if (order == TermOrder::SmallestFirst)
+        std::sort(terms.begin(), terms.end(),
+                  [](double a, double b) { return std::fabs(a) < std::fabs(b); });
+    for (double c : terms) isi.Add(c);
+}
+
 struct Phase {
     double ber = 0.0;
     double opening = 0.0;         // at the target BER
@@ -166,10 +175,11 @@ struct Phase {
     std::vector<double> contours;  // the one's inner edge at each contour level
 };
 
-Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low, double high) {
+Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low, double high,
+               TermOrder order) {
     Distribution isi(std::size_t(std::ceil(cursors.worst / step)) + cursors.others.size() + 4,
                      step);
-    for (double c : cursors.others) isi.Add(c);
+    AddAll(isi, cursors.others, order);
     Phase phase;
     const double half = 0.5 * cursors.main;
     phase.peakDistortion = 2.0 * (half - cursors.worst);
@@ -262,7 +272,8 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
 std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
                                   const std::vector<std::vector<double>>& aggressors, double spb,
                                   double eyeCentre, int phases, int bins, double targetBer,
-                                  const EyeImpairments& impairments, double low, double high) {
+                                  const EyeImpairments& impairments, double low, double high,
+                                  TermOrder order) {
     std::vector<std::pair<int, double>> jitter = impairments.jitter;
     if (jitter.empty()) jitter = {{0, 1.0}};
     std::vector<std::pair<double, double>> exact = impairments.exactJitter;
@@ -303,7 +314,7 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
         for (int q = -reach; q < phases + reach; ++q) {
             const Cursors& c = shifted[e][std::size_t(q + reach)];
             Distribution isi(std::size_t(std::ceil(c.worst / step)) + c.others.size() + 4, step);
-            for (double term : c.others) isi.Add(term);
+            AddAll(isi, c.others, order);
             for (const auto& [j, w] : jitter)
                 // Beyond half a unit interval the sample is another bit's: left out, as the
                 // grid's own jitter is.
@@ -327,7 +338,7 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
 StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
                                      const std::vector<std::vector<double>>& aggressorPulses,
                                      int samplesPerBit, double targetBer, int phases, int bins,
-                                     const EyeImpairments& impairments) {
+                                     const EyeImpairments& impairments, TermOrder order) {
     StatisticalEye eye;
     eye.samplesPerBit = samplesPerBit;
     eye.phases = phases;
@@ -353,10 +364,10 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
         eye.high += 6.0 * impairments.noiseSigma;
         eye.low = -eye.high;
         results = ImpairedPhases(pulse, aggressorPulses, spb, centre, phases, bins, targetBer,
-                                 impairments, eye.low, eye.high);
+                                 impairments, eye.low, eye.high, order);
     } else {
         for (const Cursors& c : cursors)
-            results.push_back(OnePhase(c, step, targetBer, eye.low, eye.high));
+            results.push_back(OnePhase(c, step, targetBer, eye.low, eye.high, order));
     }
     for (Phase& phase : results) {
         eye.density.push_back(std::move(phase.received));
