@@ -188,9 +188,10 @@ void CheckInScope(Ibis& ibis, const KeywordSection& s, Scope scope,
                   std::map<std::string, std::size_t>& inScope) {
     const std::string& k = s.name;
     if (kComponentKeywords.count(k) && scope != Scope::Component)
-        ibis.Add(208, s.line, s.written + " belongs under a [Component], before its models");
+        ibis.Add(208, s.line,
+                 s.written + " belongs under a [Component], before its models: move it there");
     if (kModelKeywords.count(k) && scope != Scope::Model && scope != Scope::Other)
-        ibis.Add(208, s.line, s.written + " belongs under a [Model]");
+        ibis.Add(208, s.line, s.written + " belongs under a [Model]: move it into one");
     if ((scope == Scope::Component && kOnceInComponent.count(k)) ||
         (scope == Scope::Model && kOnceInModel.count(k))) {
         if (inScope.count(k))
@@ -312,7 +313,7 @@ void CheckPinRow(Ibis& ibis, const KeywordRow& row, std::map<std::string, std::s
         ibis.Add(301, row.line,
                  "pin " + pin + " names model '" + model +
                      "', which is no [Model] or [Model Selector] of this file (nor POWER, GND or "
-                     "NC)");
+                     "NC): correct the name or add the model");
     for (std::size_t k = 3; k < row.fields.size(); ++k) {
         double value = 0.0;
         if (row.fields[k] != "NA" && !IbisNumber(row.fields[k], value))
@@ -676,7 +677,8 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
             if (presence == FilePresence::OtherCase)
                 ibis.Add(505, row.line,
                          "'" + row.fields[k] + "' exists only as '" +
-                             std::filesystem::path(found).filename().string() + "'");
+                             std::filesystem::path(found).filename().string() +
+                             "': make the name and the file agree letter for letter");
             if (k == 3 && presence == FilePresence::Present &&
                 std::none_of(ibis.amis.begin(), ibis.amis.end(),
                              [&](const AmiReference& r) { return r.path == found; }))
@@ -685,7 +687,8 @@ void CheckAlgorithmic(Ibis& ibis, const Model& model, const KeywordSection& sect
     }
     if (executables == 0)
         ibis.Add(508, section.line,
-                 "[Algorithmic Model] of " + model.name + " has no Executable line");
+                 "[Algorithmic Model] of " + model.name +
+                     " has no Executable line: add 'Executable <platform> <library> <file>.ami'");
 }
 
 // The model's Model_type, checked against IBIS's list; empty when it has none.
@@ -693,7 +696,8 @@ std::string CheckModelType(Ibis& ibis, const Model& model) {
     std::size_t line = model.line;
     const auto type = ModelValue(model, "Model_type", line);
     if (!type || type->empty()) {
-        ibis.Add(401, model.line, "[Model] " + model.name + " has no Model_type");
+        ibis.Add(401, model.line,
+                 "[Model] " + model.name + " has no Model_type: add one, such as Input or I/O");
         return "";
     }
     const std::string typeName = type->front();
