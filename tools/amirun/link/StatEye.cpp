@@ -235,11 +235,17 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
             const double x = (double(k) - double(reach)) / sigma;
             sum += kernel[k] = std::exp(-0.5 * x * x);
         }
+        for (double& k : kernel) k /= sum;
         one.assign(coarse.size() + 2 * reach, 0.0);
-        for (std::size_t i = 0; i < coarse.size(); ++i)
-            if (coarse[i] != 0.0)
-                for (std::size_t k = 0; k < kernel.size(); ++k)
-                    one[i + k] += coarse[i] * kernel[k] / sum;
+        // One independent update per output bin: a loop the compiler vectorizes.
+        const double* taps = kernel.data();
+        const std::size_t width = kernel.size();
+        for (std::size_t i = 0; i < coarse.size(); ++i) {
+            const double c = coarse[i];
+            if (c == 0.0) continue;
+            double* out = one.data() + i;
+            for (std::size_t k = 0; k < width; ++k) out[k] += c * taps[k];
+        }
         centre = coarseCentre + reach;
         step *= double(factor);
     }
