@@ -159,19 +159,19 @@ double PrintLink(const LinkSetup& link, const StatisticalResult* stat, const Lin
                   << bits.clock.phaseUi << " UI into the bit on average, jitter "
                   << bits.clock.jitterRmsUi << " UI rms, " << bits.clock.jitterPpUi
                   << " UI peak to peak\n";
-    const bool compresses = stat != nullptr && Compresses(stat->tx);
+    // The bits are the measure where the statistical eye does not apply; a transmitter whose
+    // gain at the swing differs from its small-signal gain is said only where it matters.
+    const bool measure = stat != nullptr && !stat->applies;
     // What the bits measure: every pattern they held, a BER of about one in their number.
     const std::size_t counted = bits.bits.size() - bits.skippedBits;
     std::cout << "bit-by-bit eye:  " << EyeText(bits.eye, 1.0 / time.bitRate) << " over " << counted
               << " bits (about BER " << std::setprecision(2) << 1.0 / double(counted)
               << std::setprecision(6) << ")"
               << (bits.modelClock ? " at the receiver's clock" : " at the best phase")
-              << (compresses ? "; the measure where the transmitter compresses" : "") << '\n';
-    if (compresses)
+              << (measure ? "; the measure, as the statistical eye does not apply" : "") << '\n';
+    if (measure && Compresses(stat->tx))
         std::cerr << "warning: the transmitter compresses: its DC gain at +-" << options.amplitude
-                  << " V is " << stat->tx.largeGain << ", at 1 mV " << stat->tx.smallGain
-                  << "; the statistical flow models it linearly at the bits' swing, so the "
-                     "statistical eye is an approximation and the bit-by-bit eye the measure\n";
+                  << " V is " << stat->tx.largeGain << ", at 1 mV " << stat->tx.smallGain << '\n';
     double worst = 0.0;
     if (stat == nullptr) return worst;
     for (std::size_t a = 0; a < stat->crosstalk.size(); ++a) {
