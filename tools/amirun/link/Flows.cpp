@@ -184,7 +184,7 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
             result.linearMismatch =
                 std::max(result.linearMismatch, std::fabs(PulseAt(atReceiver, k * spb + best)));
         const double swing = 2.0 * flow.amplitude;
-        const double allowed = std::max(0.1 * std::fabs(result.eye.height * swing), 1e-3);
+        const double allowed = std::max(0.1 * std::fabs(result.eye.height), 1e-3) * swing;
         if (2.0 * result.linearMismatch > allowed) {
             result.applies = false;
             std::ostringstream why;
@@ -192,7 +192,8 @@ StatisticalResult StatisticalFlowAfter(const AmiLibrary& library, const ModelRun
                 << " V: through the channel and receiver its own output differs from the "
                    "statistical flow's linear model by up to "
                 << result.linearMismatch * 1e3 << " mV a sample, more than a tenth of the "
-                << "statistical eye (or 1 mV) allows; the bit-by-bit eye is the measure";
+                << "statistical eye (or a thousandth of the swing) allows; the bit-by-bit eye is "
+                   "the measure";
             result.why = why.str();
         }
     }

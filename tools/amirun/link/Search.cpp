@@ -52,37 +52,46 @@ std::vector<Candidate> SearchAll(Search& s, const SearchOptions& options) {
             },
             [&](std::size_t i) { return SettingsText(s.txs[i]); });
     }
-    // A transmitter that compresses at the bits' swing makes the statistical flow a linear
-    // approximation: then a short bit-by-bit run of every pair ranks them.
-    const bool compresses = statistical && s.m.txLibrary->HasGetWave() &&
-                            std::any_of(s.shapes.begin(), s.shapes.end(),
-                                        [](const TransmitterShape& t) { return Compresses(t); });
-    s.byBits = compresses || !statistical;
-    if (compresses)
-        std::cout << "the transmitter compresses at +-" << options.amplitude
-                  << " V: short bit-by-bit runs rank the settings\n";
-    else if (!statistical)
-        std::cout << s.noStatisticalFlow << ": short bit-by-bit runs rank the settings\n";
     const std::size_t receivers = s.rxs.size();
     std::vector<Candidate> runs(s.txs.size() * receivers);
+    auto label = [&](std::size_t k) {
+        return SettingsText(s.txs[k / receivers]) + ", " + SettingsText(s.rxs[k % receivers]);
+    };
+    if (statistical)
+        ParallelFor(
+            runs.size(), options.jobs, "receiver",
+            [&](std::size_t k) {
+                runs[k].tx = k / receivers;
+                runs[k].rx = k % receivers;
+                runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx,
+                                                    ParametersWith(s.m.rx, s.rxs[k % receivers]),
+                                                    s.time, s.shapes[k / receivers], coarse);
+            },
+            label);
+    // Where the statistical eye of any pair does not apply (a transmitter that is not linear at
+    // the bits' swing) or there is none, a short bit-by-bit run of every pair ranks them.
+    const bool notLinear =
+        std::any_of(runs.begin(), runs.end(), [](const Candidate& c) { return !c.stat.applies; });
+    s.byBits = !statistical || notLinear;
+    if (notLinear)
+        std::cout << "the statistical eye does not apply to every pair (the transmitter is not "
+                     "linear at +-"
+                  << options.amplitude << " V): short bit-by-bit runs rank the settings\n";
+    else if (!statistical)
+        std::cout << s.noStatisticalFlow << ": short bit-by-bit runs rank the settings\n";
+    if (!s.byBits) return runs;
     const LinkBitsRequest quick = SearchBits(s, options, std::max(1000L, options.bits / 10));
     ParallelFor(
-        runs.size(), options.jobs, "receiver",
+        runs.size(), options.jobs, "bit by bit",
         [&](std::size_t k) {
             runs[k].tx = k / receivers;
             runs[k].rx = k % receivers;
-            const std::string rxParameters = ParametersWith(s.m.rx, s.rxs[k % receivers]);
-            if (statistical)
-                runs[k].stat = StatisticalFlowAfter(*s.m.rxLibrary, s.m.rx, rxParameters, s.time,
-                                                    s.shapes[k / receivers], coarse);
-            if (!s.byBits) return;
             runs[k].bits = RunLinkBits(s.m, ParametersWith(s.m.tx, s.txs[k / receivers]),
-                                       rxParameters, s.time, s.channel.columns.front(), quick)
+                                       ParametersWith(s.m.rx, s.rxs[k % receivers]), s.time,
+                                       s.channel.columns.front(), quick)
                                .eye;
         },
-        [&](std::size_t k) {
-            return SettingsText(s.txs[k / receivers]) + ", " + SettingsText(s.rxs[k % receivers]);
-        });
+        label);
     return runs;
 }
 

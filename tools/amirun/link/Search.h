@@ -37,14 +37,14 @@ struct Candidate {
 struct Search : LinkSetup {
     std::vector<Settings> txs, rxs;
     std::vector<TransmitterShape> shapes;  // one per transmitter setting
-    // The bits rank the settings: the transmitter compresses, or the statistical flow does not
-    // apply to the receiver.
+    // The bits rank the settings: the statistical eye does not apply to some pair (the
+    // transmitter is not linear at the bits' swing), or there is none for the receiver.
     bool byBits = false;
 };
 
 // Every pair through the statistical flow, on a coarser eye (32 phases per UI, 16 384 bins) than
-// the best few get afterwards; when the transmitter compresses or the receiver has AMI_GetWave
-// only, a short bit-by-bit run of each.
+// the best few get afterwards; where that eye does not apply to some pair, or the receiver has
+// AMI_GetWave only, a short bit-by-bit run of each.
 std::vector<Candidate> SearchAll(Search& s, const SearchOptions& options);
 
 // The order of the search: higher eyes first, then wider ones, then the order of the settings;
