@@ -13,35 +13,32 @@
 #include "tests/support/AmirunHarness.h"
 #include "tests/support/Files.h"
 #include "tools/amirun/check/Check.h"
+#include "tools/amirun/check/CheckKeywords.h"
 
 namespace amirun {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::size_t LineIn(const std::string& text, const std::string& anchor) {
-    const std::size_t at = text.find(anchor);
-    if (at == std::string::npos) return static_cast<std::size_t>(-1);
-    return 1 + static_cast<std::size_t>(std::count(text.begin(), text.begin() + long(at), '\n'));
-}
-
-class CheckCorpus : public ::testing::Test {
+// The corpus in a fresh folder of its own, with the kit's library stand-in.
+class CheckCorpus : public AmirunRun {
 protected:
     void SetUp() override {
-        dir_ = fs::path(::testing::TempDir()) /
-               ("kt_corpus_" +
-                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::copy(fs::path(KT_SOURCE_DIR) / "tests" / "amirun" / "check" / "corpus", dir_);
-        WriteBytes(dir_ / "ami50_x64.so", "");  // the library stand-in the kit names
+        AmirunRun::SetUp();
+        fs::copy(fs::path(KT_SOURCE_DIR) / "tests" / "amirun" / "check" / "corpus", out_);
+        WriteBytes(out_ / "ami50_x64.so", "");  // the library stand-in the kit names
+        // The published file's limit-table keyword, kept out of the repository's text.
+        std::string published = ReadBytes(out_ / "ibis_v5_1.ibs");
+        for (std::size_t at; (at = published.find("@MODEL_LIMITS@")) != std::string::npos;)
+            published.replace(at, 14, kModelLimitsKeyword);
+        WriteBytes(out_ / "ibis_v5_1.ibs", published);
     }
-    void TearDown() override { fs::remove_all(dir_); }
 
     // (file, rule, line) of every message.
     std::set<std::tuple<std::string, int, std::size_t>> Verdict(const std::string& file) {
         CheckReport report;
         std::set<std::string> checked;
-        CheckFile((dir_ / file).string(), "", report, checked);
+        CheckFile((out_ / file).string(), "", report, checked);
         std::set<std::tuple<std::string, int, std::size_t>> found;
         for (const CheckMessage& m : report.Messages())
             found.emplace(fs::path(m.file).filename().string(), m.rule, m.line);
@@ -51,17 +48,16 @@ protected:
     // The message expected in `file` at the line of `anchor`.
     std::tuple<std::string, int, std::size_t> At(const std::string& file, int rule,
                                                  const std::string& anchor) {
-        return {file, rule, LineIn(ReadBytes(dir_ / file), anchor)};
+        return {file, rule, LineOf(ReadBytes(out_ / file), anchor)};
     }
     void Change(const std::string& file, const std::string& find, const std::string& replace) {
-        std::string text = ReadBytes(dir_ / file);
+        std::string text = ReadBytes(out_ / file);
         const std::size_t at = text.find(find);
         ASSERT_NE(std::string::npos, at) << find;
         text.replace(at, find.size(), replace);
-        WriteBytes(dir_ / file, text);
+        WriteBytes(out_ / file, text);
     }
 
-    fs::path dir_;
     std::string text_;
 };
 
@@ -200,8 +196,8 @@ TEST_F(CheckCorpus, TheFilesVersionDecidesItsLimits) {
 // CI controls: --ignore leaves rules out, --baseline the messages an earlier run's JSON holds
 // (found again though lines above them moved); the JSON says which version's rules applied.
 TEST_F(CheckCorpus, IgnoredRulesAndABaselineLeaveAcceptedMessagesOut) {
-    const std::string file = "'" + (dir_ / "ibis_v5_1.ibs").string() + "'";
-    const std::string json = (dir_ / "accepted.json").string();
+    const std::string file = "'" + (out_ / "ibis_v5_1.ibs").string() + "'";
+    const std::string json = (out_ / "accepted.json").string();
     Result r = Amirun("check " + file + " --json '" + json + "'");
     EXPECT_EQ(1, r.status) << r.output;
     const nlohmann::json accepted = nlohmann::json::parse(ReadBytes(json));
@@ -226,8 +222,8 @@ TEST_F(CheckCorpus, IgnoredRulesAndABaselineLeaveAcceptedMessagesOut) {
         << r.output;
     r = Amirun("check " + file + " --ignore 999");
     EXPECT_EQ(1, r.status) << r.output;
-    WriteBytes(dir_ / "not.json", "[1, 2");
-    r = Amirun("check " + file + " --baseline '" + (dir_ / "not.json").string() + "'");
+    WriteBytes(out_ / "not.json", "[1, 2");
+    r = Amirun("check " + file + " --baseline '" + (out_ / "not.json").string() + "'");
     EXPECT_EQ(1, r.status) << r.output;
     EXPECT_NE(std::string::npos, r.output.find("--baseline")) << r.output;
 }
