@@ -67,13 +67,6 @@ U1 part.ibs Comp
 [End]
 )";
 
-std::size_t LineOf(const std::string& text, const std::string& anchor) {
-    const std::size_t at = text.find(anchor);
-    if (at == std::string::npos) return static_cast<std::size_t>(-1);
-    return 1 + static_cast<std::size_t>(
-                   std::count(text.begin(), text.begin() + static_cast<long>(at), '\n'));
-}
-
 // The kit's .ibs and .ami files with stand-ins for the libraries, and the small package and
 // board files, in a fresh folder.
 class Checker : public ::testing::Test {

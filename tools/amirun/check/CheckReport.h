@@ -43,14 +43,11 @@ public:
     void Add(int rule, const std::string& file, std::size_t line, const std::string& text);
     // A file was checked, by the rules named (its IBIS version).
     void Checked(const std::string& file, const std::string& rules);
-    const std::vector<std::pair<std::string, std::string>>& Files() const { return files_; }
     // From now on leaves out the messages of `ignored` rules, and those `accepted` holds (rule,
     // the file's name without its folder, and text; not the line, which moves when lines are
     // added above), counting both.
     using Accepted = std::set<std::tuple<int, std::string, std::string>>;
     void Filter(const std::set<int>& ignored, const Accepted& accepted);
-    std::size_t Ignored() const { return ignored_; }
-    std::size_t AcceptedCount() const { return acceptedCount_; }
     const std::vector<CheckMessage>& Messages() const { return messages_; }
     std::size_t Count(Severity severity) const;
     // Messages beyond the cap, by file and rule.

@@ -73,18 +73,11 @@ std::vector<double> LinearError(const AmiLibrary& library, const TimeBase& time,
                                 const std::string& parameters, const std::vector<double>& channel,
                                 const std::vector<double>& response, double amplitude) {
     constexpr std::size_t kPeriod = 127;
-    Prbs prbs(7);
-    std::vector<int> bits(2 * kPeriod);
-    for (int& bit : bits) bit = prbs.Next();
-    const std::vector<double> input = NrzWaveform(bits, time.samplesPerBit, amplitude);
-    std::vector<double> real = input;
-    {
-        std::vector<double> matrix = channel;
-        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
-                           parameters);
-        session.GetWave(real.data(), long(real.size()));
-    }
-    RequireFinite(real, "the pattern AMI_GetWave returned");
+    const std::vector<double> input = NrzWaveform(
+        PatternBits(7, 2 * long(kPeriod), time.samplesPerBit), time.samplesPerBit, amplitude);
+    std::vector<double> matrix = channel;
+    const std::vector<double> real = ThroughGetWave(library, time, parameters, matrix, input, 0,
+                                                    "the pattern AMI_GetWave returned");
     const std::vector<double> linear = Convolve(input, response, time.dt);
     const std::size_t from = kPeriod * std::size_t(time.samplesPerBit);
     std::vector<double> error;

@@ -30,21 +30,22 @@ Weights Convolved(const Weights& a, const Weights& b) {
 }
 
 // How a reserved parameter enters the impairments.
-enum class Kind { Rms, HalfWidth, Volts, VoltsRms, Hertz, Unsupported };
+// Dj, Sj and DCD are the IBIS half-widths.
+enum class Kind { Rms, Dj, Sj, Dcd, Volts, VoltsRms, Hertz, Unsupported };
 struct Reserved {
     const char* name;
     Kind kind;
 };
 constexpr Reserved kReserved[] = {
     {"Tx_Rj", Kind::Rms},
-    {"Tx_Dj", Kind::HalfWidth},
-    {"Tx_Sj", Kind::HalfWidth},
-    {"Tx_DCD", Kind::HalfWidth},
+    {"Tx_Dj", Kind::Dj},
+    {"Tx_Sj", Kind::Sj},
+    {"Tx_DCD", Kind::Dcd},
     {"Tx_Sj_Frequency", Kind::Hertz},
     {"Rx_Rj", Kind::Rms},
-    {"Rx_Dj", Kind::HalfWidth},
-    {"Rx_Sj", Kind::HalfWidth},
-    {"Rx_DCD", Kind::HalfWidth},
+    {"Rx_Dj", Kind::Dj},
+    {"Rx_Sj", Kind::Sj},
+    {"Rx_DCD", Kind::Dcd},
     {"Rx_Sj_Frequency", Kind::Hertz},
     {"Rx_Noise", Kind::VoltsRms},
     {"Rx_Receiver_Sensitivity", Kind::Volts},
@@ -94,7 +95,9 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
                                    "', not a finite non-negative number");
             ImpairmentTerm term{r.name, model->root, value, "", "", ""};
             const bool ui = p->type == "UI";
-            if (r.kind == Kind::Rms || r.kind == Kind::HalfWidth) {
+            const bool jitter = r.kind == Kind::Rms || r.kind == Kind::Dj || r.kind == Kind::Sj ||
+                                r.kind == Kind::Dcd;
+            if (jitter) {
                 if (!ui && p->type != "Float")
                     throw AmiFileError(model->root + ": " + r.name + " is of Type " + p->type +
                                        "; a jitter is of Type UI or Float (seconds)");
@@ -108,16 +111,16 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
                     rj2 += inUi * inUi;
                     term.applied = "rj_rms_ui";
                     break;
-                case Kind::HalfWidth:
-                    if (std::string(r.name).find("Sj") != std::string::npos) {
-                        total.sjPp += 2.0 * inUi;
-                        term.applied = "sj_pp_ui";
-                    } else {
-                        total.djPp += 2.0 * inUi;
-                        term.applied = "dj_pp_ui";
-                        if (std::string(r.name).find("DCD") != std::string::npos)
-                            term.note = "duty-cycle distortion, taken as dual-Dirac jitter";
-                    }
+                case Kind::Sj:
+                    total.sjPp += 2.0 * inUi;
+                    term.applied = "sj_pp_ui";
+                    break;
+                case Kind::Dcd:
+                    term.note = "duty-cycle distortion, taken as dual-Dirac jitter";
+                    [[fallthrough]];
+                case Kind::Dj:
+                    total.djPp += 2.0 * inUi;
+                    term.applied = "dj_pp_ui";
                     break;
                 case Kind::VoltsRms:
                     noise2 += value * value;

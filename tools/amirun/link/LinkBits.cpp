@@ -5,7 +5,6 @@
 #include <cstdlib>
 
 #include "tools/amirun/channel/Convolution.h"
-#include "tools/amirun/io/Limits.h"
 #include "tools/amirun/link/Waveform.h"
 
 namespace amirun {
@@ -16,10 +15,6 @@ bool UsesGetWave(const ModelRun& model, const AmiLibrary& library) {
         throw AmiError(model.description.root + " says GetWave_Exists True, but " + library.Path() +
                        " exports no AMI_GetWave");
     return declared;
-}
-
-bool ReturnsImpulse(const ModelRun& model) {
-    return model.description.ReservedFlag("Init_Returns_Impulse", true);
 }
 
 namespace {
@@ -33,24 +28,6 @@ long IgnoreBitsOf(const ModelRun& model) {
         throw AmiFileError(model.description.root + ": Ignore_Bits is '" + p->defaultValue +
                            "', not a whole number of bits");
     return value;
-}
-
-// The waveform through a model's AMI_GetWave in blocks, after its AMI_Init on `impulse` (which
-// gets what the model wrote into it); the clock times it returned, in order.
-std::vector<double> ThroughGetWave(const AmiLibrary& library, const TimeBase& time,
-                                   const std::string& parameters, std::vector<double>& impulse,
-                                   std::vector<double> wave, std::size_t block,
-                                   std::vector<double>* clock = nullptr) {
-    AmiSession session(library, impulse, long(impulse.size()), 0, time.dt, 1.0 / time.bitRate,
-                       parameters);
-    for (std::size_t from = 0; from < wave.size(); from += block) {
-        session.GetWave(wave.data() + from, long(std::min(block, wave.size() - from)));
-        if (clock == nullptr) continue;
-        const std::vector<double> ticks = session.ClockTimes();
-        clock->insert(clock->end(), ticks.begin(), ticks.end());
-    }
-    RequireFinite(wave, "the waveform AMI_GetWave of " + library.Path() + " returned");
-    return wave;
 }
 
 }  // namespace
@@ -78,16 +55,9 @@ std::size_t IgnoredBits(const ModelRun& tx, const ModelRun& rx, const LinkBitsRe
 LinkBitsResult RunLinkBits(const Models& m, const std::string& txParameters,
                            const std::string& rxParameters, const TimeBase& time,
                            const std::vector<double>& channel, const LinkBitsRequest& request) {
-    const double samples = double(request.bits) * double(time.samplesPerBit);
-    if (samples > kMaxWaveSamples)
-        throw AmiError(std::to_string(request.bits) + " bits of " +
-                       std::to_string(time.samplesPerBit) + " samples are more than the " +
-                       std::to_string(long(kMaxWaveSamples)) + " samples amirun handles");
     LinkBitsResult result;
+    result.bits = PatternBits(15, request.bits, time.samplesPerBit);
     result.skippedBits = IgnoredBits(m.tx, m.rx, request, &result.skippedWhy);
-    Prbs prbs(15);
-    result.bits.resize(std::size_t(request.bits));
-    for (int& bit : result.bits) bit = prbs.Next();
     std::vector<double> wave = NrzWaveform(result.bits, time.samplesPerBit, request.amplitude);
     const std::size_t block =
         std::size_t(std::min(request.blockBits, request.bits)) * std::size_t(time.samplesPerBit);
@@ -99,7 +69,8 @@ LinkBitsResult RunLinkBits(const Models& m, const std::string& txParameters,
     const bool txImpulse = m.tx.description.ReservedFlag("Init_Returns_Impulse", false);
     if (UsesGetWave(m.tx, *m.txLibrary)) {
         std::vector<double> impulse = channel;
-        wave = ThroughGetWave(*m.txLibrary, time, txParameters, impulse, std::move(wave), block);
+        wave = ThroughGetWave(*m.txLibrary, time, txParameters, impulse, std::move(wave), block,
+                              "the waveform AMI_GetWave of " + m.txLibrary->Path() + " returned");
         if (txImpulse) forReceiver = impulse;
         result.transmitter = "AMI_GetWave";
         result.channel = "the channel";
@@ -115,11 +86,12 @@ LinkBitsResult RunLinkBits(const Models& m, const std::string& txParameters,
     if (UsesGetWave(m.rx, *m.rxLibrary)) {
         std::vector<double> input = Convolve(wave, h, time.dt);
         RequireFinite(input, "the waveform after the channel");
-        result.output = ThroughGetWave(*m.rxLibrary, time, rxParameters, forReceiver,
-                                       std::move(input), block, &clock);
+        result.output = ThroughGetWave(
+            *m.rxLibrary, time, rxParameters, forReceiver, std::move(input), block,
+            "the waveform AMI_GetWave of " + m.rxLibrary->Path() + " returned", &clock);
         result.receiver = "AMI_GetWave";
     } else {
-        if (!ReturnsImpulse(m.rx))
+        if (!m.rx.description.ReservedFlag("Init_Returns_Impulse", true))
             throw AmiError(m.rx.library + " has neither an AMI_Init impulse nor AMI_GetWave");
         const auto equalized = InitColumns(*m.rxLibrary, {forReceiver}, time, rxParameters);
         result.output = Convolve(wave, equalized.front(), time.dt);

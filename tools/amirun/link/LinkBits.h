@@ -40,8 +40,6 @@ struct LinkBitsResult {
 // export when the .ami file does not say. Throws AmiError when it says True of a library
 // without one.
 bool UsesGetWave(const ModelRun& model, const AmiLibrary& library);
-// Whether the model's AMI_Init returns an impulse response (Init_Returns_Impulse, default True).
-bool ReturnsImpulse(const ModelRun& model);
 
 // The bits the eye leaves out: the filters' start, the models' Ignore_Bits and the request's,
 // whichever is most; `why` says whose. Throws AmiError when that leaves no bit.

@@ -8,20 +8,45 @@
 
 namespace amirun {
 
+std::vector<int> PatternBits(int prbsOrder, long bits, int samplesPerBit) {
+    if (double(bits) * double(samplesPerBit) > kMaxWaveSamples)
+        throw AmiError(std::to_string(bits) + " bits of " + std::to_string(samplesPerBit) +
+                       " samples are more than the " + std::to_string(long(kMaxWaveSamples)) +
+                       " samples amirun handles");
+    Prbs prbs(prbsOrder);
+    std::vector<int> pattern(std::size_t(std::max(bits, 0L)));
+    for (int& bit : pattern) bit = prbs.Next();
+    return pattern;
+}
+
+std::vector<double> ThroughGetWave(const AmiLibrary& library, const TimeBase& time,
+                                   const std::string& parameters, std::vector<double>& impulse,
+                                   std::vector<double> wave, std::size_t block,
+                                   const std::string& what, std::vector<double>* clock,
+                                   std::string* message) {
+    AmiSession session(library, impulse, long(impulse.size()), 0, time.dt, 1.0 / time.bitRate,
+                       parameters);
+    if (message != nullptr) *message = session.Message();
+    if (block == 0) block = std::max<std::size_t>(wave.size(), 1);
+    for (std::size_t from = 0; from < wave.size(); from += block) {
+        session.GetWave(wave.data() + from, long(std::min(block, wave.size() - from)));
+        if (clock == nullptr) continue;
+        const std::vector<double> ticks = session.ClockTimes();
+        clock->insert(clock->end(), ticks.begin(), ticks.end());
+    }
+    RequireFinite(wave, what);
+    return wave;
+}
+
 std::vector<double> GetWaveStep(const AmiLibrary& library, const TimeBase& time,
                                 const std::string& parameters, const std::vector<double>& impulse,
                                 double from, double to, std::size_t settle, std::size_t length,
                                 std::string* message) {
     std::vector<double> wave(settle + length, to);
     std::fill(wave.begin(), wave.begin() + long(settle), from);
-    {
-        std::vector<double> matrix = impulse;
-        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
-                           parameters);
-        if (message != nullptr) *message = session.Message();
-        session.GetWave(wave.data(), long(wave.size()));
-    }
-    RequireFinite(wave, "the step response AMI_GetWave returned");
+    std::vector<double> matrix = impulse;
+    wave = ThroughGetWave(library, time, parameters, matrix, std::move(wave), 0,
+                          "the step response AMI_GetWave returned", nullptr, message);
     // The level before the step: the output for a constant `from` (0 when nothing came before).
     const double before = settle > 0 ? wave[settle - 1] : 0.0;
     std::vector<double> step(wave.begin() + long(settle), wave.end());
@@ -35,28 +60,15 @@ WaveformResult RunWaveform(const AmiLibrary& library, const TimeBase& time,
                            const std::string& parameters, const std::vector<double>& impulse,
                            const WaveformRequest& request) {
     if (!library.HasGetWave()) throw AmiError(library.Path() + " has no AMI_GetWave");
-    const double samples = double(request.bits) * double(time.samplesPerBit);
-    if (samples > kMaxWaveSamples)
-        throw AmiError(std::to_string(request.bits) + " bits of " +
-                       std::to_string(time.samplesPerBit) + " samples are more than the " +
-                       std::to_string(long(kMaxWaveSamples)) + " samples amirun handles");
     WaveformResult result;
-    Prbs prbs(request.prbsOrder);
-    result.bits.resize(std::size_t(request.bits));
-    for (int& bit : result.bits) bit = prbs.Next();
+    result.bits = PatternBits(request.prbsOrder, request.bits, time.samplesPerBit);
     result.input = NrzWaveform(result.bits, time.samplesPerBit, request.amplitude);
-    std::vector<double> wave = result.input;
-    {
-        std::vector<double> matrix = impulse;
-        AmiSession session(library, matrix, long(matrix.size()), 0, time.dt, 1.0 / time.bitRate,
-                           parameters);
-        result.message = session.Message();
-        const std::size_t block = std::size_t(std::min(request.blockBits, request.bits)) *
-                                  std::size_t(time.samplesPerBit);
-        for (std::size_t from = 0; from < wave.size(); from += block)
-            session.GetWave(wave.data() + from, long(std::min(block, wave.size() - from)));
-    }
-    RequireFinite(wave, "the waveform AMI_GetWave returned");
+    std::vector<double> matrix = impulse;
+    const std::size_t block =
+        std::size_t(std::min(request.blockBits, request.bits)) * std::size_t(time.samplesPerBit);
+    std::vector<double> wave =
+        ThroughGetWave(library, time, parameters, matrix, result.input, block,
+                       "the waveform AMI_GetWave returned", nullptr, &result.message);
     result.output = request.throughChannel ? Convolve(wave, impulse, time.dt) : std::move(wave);
     RequireFinite(result.output, "the waveform after the channel");
     AddNoise(result.output, request.impairments.noiseRms);

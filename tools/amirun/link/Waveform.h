@@ -51,6 +51,20 @@ std::vector<double> GetWaveStep(const AmiLibrary& library, const TimeBase& time,
                                 double from, double to, std::size_t settle, std::size_t length,
                                 std::string* message = nullptr);
 
+// The PRBS bits of a bit-by-bit run; throws AmiError when they hold more samples than amirun
+// handles.
+std::vector<int> PatternBits(int prbsOrder, long bits, int samplesPerBit);
+
+// `wave` through a model's AMI_GetWave in blocks of `block` samples (all at once when 0), after
+// its AMI_Init on `impulse`, which gets what the model wrote into it. `clock` gets the clock
+// times it returned, in order, `message` its AMI_Init message; `what` names the result when
+// its samples are not finite.
+std::vector<double> ThroughGetWave(const AmiLibrary& library, const TimeBase& time,
+                                   const std::string& parameters, std::vector<double>& impulse,
+                                   std::vector<double> wave, std::size_t block,
+                                   const std::string& what, std::vector<double>* clock = nullptr,
+                                   std::string* message = nullptr);
+
 // Bits before this are left out of eyes: the filters' start.
 std::size_t SkippedBits(long bits);
 
