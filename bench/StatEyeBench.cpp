@@ -33,8 +33,7 @@ amirun::EyeImpairments Demo() {
     demo.djPp = 0.05;
     amirun::EyeImpairments eye;
     eye.noiseSigma = demo.noiseRms;  // for a 1 V swing
-    eye.jitter = amirun::JitterWeights(demo, 64, nullptr, true);
-    eye.exactJitter = amirun::DiracOffsets(demo, 64);
+    eye.jitter = amirun::EyeJitter(demo, 64);
     return eye;
 }
 

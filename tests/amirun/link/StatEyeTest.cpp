@@ -197,6 +197,42 @@ TEST(StatisticalEye, MatchesAnIndependentFineGridAtTheTargetBer) {
     }
 }
 
+// Twenty cursors of 0.02 and a tail of 3 000 equal ones far under the grid's step, against the
+// exact distribution of the two binomials. The tail is left out of the grid and its size stated
+// instead of a step per term: the bound is a third of the old one and still holds (the tail
+// moves the 1e-12 quantile by about a hundred steps, beyond the big terms' rounding alone).
+TEST(StatisticalEye, ATailUnderTheGridStepIsBoundedByItsOwnSize) {
+    const int big = 20, tail = 3000;
+    const double bins = 1 << 16;
+    // Each tail term's half is 0.3 of the step, the step being the worst pattern / (bins / 2).
+    const double half = 0.3 * 0.2 / (0.5 * bins) / (1.0 - 0.3 * tail / (0.5 * bins));
+    std::vector<double> pulse{1.0};
+    for (int k = 0; k < big; ++k) pulse.push_back(0.02);
+    for (int k = 0; k < tail; ++k) pulse.push_back(2.0 * half);
+    std::vector<std::pair<double, double>> values;  // the received one and its probability
+    auto logChoose = [](int n, int k) {
+        return std::lgamma(n + 1.0) - std::lgamma(k + 1.0) - std::lgamma(n - k + 1.0);
+    };
+    for (int b = 0; b <= big; ++b)
+        for (int k = 0; k <= tail; ++k)
+            values.emplace_back(
+                0.5 + 0.01 * (2 * b - big) + half * (2 * k - tail),
+                std::exp(logChoose(big, b) + logChoose(tail, k) - (big + tail) * std::log(2.0)));
+    std::sort(values.begin(), values.end());
+    const double target = 1e-12;
+    double cumulative = 0.0, exact = 0.0;
+    for (const auto& [v, p] : values)
+        if ((cumulative += p) > target) {
+            exact = 2.0 * v;
+            break;
+        }
+    const StatisticalEye eye = ComputeStatisticalEye(pulse, {}, 1, target, 1, int(bins));
+    const double step = (0.2 + tail * half) / (0.5 * bins);
+    EXPECT_NEAR(exact, eye.height, eye.bound);
+    EXPECT_GT(std::fabs(exact - eye.height), 2.0 * big * step);
+    EXPECT_LT(eye.bound, 0.35 * 2.0 * (big + tail) * step);
+}
+
 // Gaussian noise on a pulse with one post-cursor: a one arrives at 0.4 or 0.6, each half the time,
 // plus noise; P(one < x) = (erfc((0.4 - x) / (sigma sqrt 2)) + erfc((0.6 - x) / ...)) / 4 gives
 // the BER at x = 0 and, solved by bisection, the edge at each target BER.
@@ -256,7 +292,7 @@ TEST(StatisticalEye, DualDiracJitterIsReadAtItsExactInstants) {
     impairments.noiseSigma = sigma;
     Impairments dj;
     dj.djPp = 0.1;
-    impairments.exactJitter = DiracOffsets(dj, 64);
+    impairments.jitter = EyeJitter(dj, 64);
     const StatisticalEye eye =
         ComputeStatisticalEye(pulse, {}, 64, 1e-12, 64, 1 << 16, impairments);
     auto q = [](double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); };
@@ -270,6 +306,68 @@ TEST(StatisticalEye, DualDiracJitterIsReadAtItsExactInstants) {
         const double factor = std::exp(z / 32.0) * 1.02;
         EXPECT_LE(eye.ber[std::size_t(k)], exact * factor) << k;
         EXPECT_GE(eye.ber[std::size_t(k)], exact / factor) << k;
+    }
+}
+
+// Random, sinusoidal and dual-Dirac jitter with noise on the triangle above, against an
+// independent integration over the sampling instant: the sine's phase at 1 000 points, the random
+// jitter's Gaussian at 561 points out to 14 sigma, both Diracs. Each phase's BER agrees within
+// the factor the noise grid allows, down to 1e-30, and the width at the target BER within one
+// phase. Mixing the two grid phases around each instant instead of reading the pulse at the
+// instant itself is off by a factor of 10 to 14 in the bathtub's walls; random jitter cut at 8
+// sigma leaves the second case's tail out.
+TEST(StatisticalEye, JitterOfEveryKindMatchesAnIntegrationOverTheInstant) {
+    std::vector<double> pulse(129, 0.0);
+    for (int n = 32; n <= 96; ++n) pulse[std::size_t(n)] = 1.0 - std::abs(n - 64) / 32.0;
+    auto q = [](double z) { return 0.5 * std::erfc(z / std::sqrt(2.0)); };
+    struct Case {
+        double noise, rj, sj, dj, target;
+    };
+    for (const Case& c :
+         {Case{0.01, 0.005, 0.12, 0.1, 1e-12}, Case{0.002, 0.02, 0.0, 0.0, 1e-30}}) {
+        SCOPED_TRACE(c.rj);
+        Impairments jitter;
+        jitter.rjRms = c.rj;
+        jitter.sjPp = c.sj;
+        jitter.djPp = c.dj;
+        EyeImpairments impairments;
+        impairments.noiseSigma = c.noise;
+        impairments.jitter = EyeJitter(jitter, 64);
+        const StatisticalEye eye =
+            ComputeStatisticalEye(pulse, {}, 64, c.target, 64, 1 << 16, impairments);
+        // In samples from the peak, which here are 64ths of a unit interval.
+        auto exactBer = [&](double x) {
+            const int sines = c.sj > 0.0 ? 1000 : 1, randoms = 280;
+            const double rj = c.rj * 64.0, step = 14.0 * rj / randoms;
+            double gauss = 0.0, sum = 0.0;
+            for (int r = -randoms; r <= randoms; ++r)
+                gauss += std::exp(-0.5 * std::pow(r * step / rj, 2));
+            for (const double d : {-0.5 * c.dj * 64.0, 0.5 * c.dj * 64.0})
+                for (int n = 0; n < sines; ++n) {
+                    const double sine = 0.5 * c.sj * 64.0 * std::sin(2 * M_PI * (n + 0.5) / sines);
+                    for (int r = -randoms; r <= randoms; ++r) {
+                        const double main =
+                            std::max(0.0, 1.0 - std::fabs(x + d + sine + r * step) / 32.0);
+                        sum += std::exp(-0.5 * std::pow(r * step / rj, 2)) / gauss *
+                               q(0.5 * main / c.noise);
+                    }
+                }
+            return sum / (2.0 * sines);
+        };
+        int open = 0;
+        for (int k = 0; k < 64; ++k) {
+            const double x = eye.PhaseUi(k) * 64.0;
+            const double exact = exactBer(x);
+            open += exact < c.target;
+            if (exact < 1e-30) continue;
+            // The noise grid (sigma / 32) moves a tail's BER by up to a factor exp(z / 32), z
+            // under sqrt(2 ln(1 / BER)).
+            const double factor = std::exp(std::sqrt(2.0 * std::log(1.0 / exact)) / 32.0) * 1.1;
+            EXPECT_LE(eye.ber[std::size_t(k)], exact * factor) << k;
+            EXPECT_GE(eye.ber[std::size_t(k)], exact / factor) << k;
+        }
+        EXPECT_GT(open, 8);
+        EXPECT_NEAR(double(open) / 64.0, eye.width, 1.0 / 64.0 + 1e-12);
     }
 }
 

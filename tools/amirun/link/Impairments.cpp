@@ -155,19 +155,15 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
     return total;
 }
 
-std::vector<std::pair<double, double>> DiracOffsets(const Impairments& impairments, int phases) {
-    if (!(impairments.djPp > 0.0)) return {};
-    const double half = 0.5 * impairments.djPp * phases;
-    return {{-half, 0.5}, {half, 0.5}};
-}
-
 std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments, int phases,
                                                   double* truncated, bool withoutDj) {
     Weights total{{0, 1.0}};
     if (impairments.rjRms > 0.0) {
         Weights rj;
         const double sigma = impairments.rjRms * phases;
-        const int reach = int(std::ceil(8.0 * sigma));
+        // Out to 14 sigma, as the noise: the tail beyond is below 1e-44, far under the lowest
+        // BER a run may ask for.
+        const int reach = int(std::ceil(14.0 * sigma));
         double sum = 0.0;
         for (int k = -reach; k <= reach; ++k)
             sum += rj[k] = std::exp(-0.5 * k * k / (sigma * sigma));
@@ -182,7 +178,7 @@ std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments
     }
     if (impairments.sjPp > 0.0) {  // the sine's values over one period, equally likely
         Weights sj;
-        constexpr int kSteps = 256;
+        constexpr int kSteps = 4096;
         for (int n = 0; n < kSteps; ++n)
             Place(sj, 0.5 * impairments.sjPp * phases * std::sin(2 * kPi * (n + 0.5) / kSteps),
                   1.0 / kSteps);
@@ -199,6 +195,23 @@ std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments
     }
     if (truncated != nullptr) *truncated = left;
     return weights;
+}
+
+std::vector<std::pair<double, double>> EyeJitter(const Impairments& impairments, int phases) {
+    if (!impairments.Jitter()) return {};
+    const int fine = phases * kEyeJitterSubphases;
+    const std::vector<std::pair<int, double>> smooth =
+        JitterWeights(impairments, fine, nullptr, true);
+    std::vector<std::pair<double, double>> dirac{{0.0, 1.0}};
+    if (impairments.djPp > 0.0) {
+        const double half = 0.5 * impairments.djPp * phases;
+        dirac = {{-half, 0.5}, {half, 0.5}};
+    }
+    std::vector<std::pair<double, double>> jitter;
+    for (const auto& [d, q] : dirac)
+        for (const auto& [k, p] : smooth)
+            jitter.emplace_back(d + double(k) / kEyeJitterSubphases, p * q);
+    return jitter;
 }
 
 void AddNoise(std::vector<double>& wave, double rms, unsigned seed) {

@@ -44,16 +44,19 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
                               std::vector<ImpairmentTerm>* terms = nullptr);
 
 // The jitter's distribution on a grid of `phases` per unit interval: offsets in phases with
-// their probabilities, summing to 1 (random jitter out to 8 sigma). `truncated` gets the mass that
+// their probabilities, summing to 1 (random jitter out to 14 sigma). `truncated` gets the mass that
 // lay beyond half a unit interval, which is left out. With `withoutDj`, the dual-Dirac part is
 // left to DiracOffsets.
 std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments, int phases,
                                                   double* truncated = nullptr,
                                                   bool withoutDj = false);
 
-// The dual-Dirac jitter at its exact offsets, in phases of `phases` per unit interval: -dj/2 and
-// +dj/2, half each; empty without it.
-std::vector<std::pair<double, double>> DiracOffsets(const Impairments& impairments, int phases);
+// The jitter of the statistical eye: offsets of the sampling instant in phases of `phases` per
+// unit interval, with their probabilities. Random and sinusoidal jitter on a grid
+// kEyeJitterSubphases times finer than the phases (each value split between the two points
+// around it, keeping its mean), the dual-Dirac at its exact offsets, convolved together.
+inline constexpr int kEyeJitterSubphases = 8;
+std::vector<std::pair<double, double>> EyeJitter(const Impairments& impairments, int phases);
 
 // Adds Gaussian noise of `rms` to every sample, from a fixed seed: runs repeat.
 void AddNoise(std::vector<double>& wave, double rms, unsigned seed = 1);

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <iterator>
 #include <limits>
+#include <map>
 
 namespace amirun {
 
@@ -82,6 +83,8 @@ double EyeCentre(const std::vector<double>& pulse,
 // halves go to the two bins around their exact places, in the proportions that keep their mean.
 class Distribution {
 public:
+    // `halfWidth`: at least twice the bins the terms reach, and a bin for each: the gathering
+    // reads a term's width beyond the support.
     Distribution(std::size_t halfWidth, double step)
         : pdf_(2 * halfWidth + 1, 0.0),
           next_(pdf_.size(), 0.0),
@@ -91,22 +94,22 @@ public:
           step_(step) {
         pdf_[centre_] = 1.0;
     }
+    // Each bin of the new distribution gathers from the four it is fed by: independent updates,
+    // which the compiler vectorizes (scattering each bin's halves would not).
     void Add(double c) {
         const double shift = 0.5 * std::fabs(c) / step_;
         const auto whole = std::size_t(shift);
         const double w = shift - double(whole);
-        std::fill(next_.begin() + long(lo_ - whole - 1), next_.begin() + long(hi_ + whole + 2),
-                  0.0);
-        for (std::size_t i = lo_; i <= hi_; ++i) {
-            const double half = 0.5 * pdf_[i];
-            if (half == 0.0) continue;
-            next_[i + whole] += half * (1.0 - w);
-            next_[i + whole + 1] += half * w;
-            next_[i - whole] += half * (1.0 - w);
-            next_[i - whole - 1] += half * w;
-        }
+        const double near = 0.5 * (1.0 - w), far = 0.5 * w;
         lo_ -= whole + 1;
         hi_ += whole + 1;
+        const double* p = pdf_.data();
+        double* next = next_.data();
+        // Outside the old support pdf_ is zero, and next_ outside the new one too: it held the
+        // distribution before last, whose support lies inside.
+        for (std::size_t i = lo_; i <= hi_; ++i)
+            next[i] =
+                near * (p[i - whole] + p[i + whole]) + far * (p[i - whole - 1] + p[i + whole + 1]);
         pdf_.swap(next_);
     }
     double Value(std::size_t i) const { return (double(i) - double(centre_)) * step_; }
@@ -128,14 +131,12 @@ public:
                double weight) const {
         const double shift = offset / step_;
         const double low = std::floor(shift);
-        const double w = shift - low;
+        const double near = weight * (1.0 - (shift - low)), far = weight * (shift - low);
         const long base = long(centre) - long(centre_) + long(low);
-        for (std::size_t i = lo_; i <= hi_; ++i) {
-            if (pdf_[i] == 0.0) continue;
-            const auto at = std::size_t(long(i) + base);
-            target[at] += weight * pdf_[i] * (1.0 - w);
-            target[at + 1] += weight * pdf_[i] * w;
-        }
+        const double* p = pdf_.data() + lo_;
+        double* out = target.data() + (long(lo_) + base);
+        const std::size_t n = hi_ - lo_ + 2;
+        for (std::size_t i = 0; i < n; ++i) out[i] += near * p[i] + far * p[long(i) - 1];
     }
     // Both symbols, +-main/2 on top of the sum, gathered into rows over [low, high).
     std::vector<double> Received(double main, double low, double high, int rows) const {
@@ -157,13 +158,41 @@ private:
     double step_;
 };
 
-// The interference terms into `isi`, smallest first unless told otherwise: the distribution's
-// support, and so the work of each term, grows only as the large ones come last.
-void AddAll(Distribution& isi, std::vector<double> terms, TermOrder order) {
+// The interference terms as they go onto a grid of `step` volts, and the most that moves any
+// pattern's voltage (one edge): a term whose half is under one step is left out, which moves a
+// pattern by that half, less than rounding it would; every other half is split between the two
+// bins w steps apart around its place, which moves a pattern by at most max(w, 1 - w) steps.
+// Smallest first unless told otherwise: the distribution's support, and so the work of each
+// term, grows only as the large ones come last.
+struct GridTerms {
+    std::vector<double> kept;
+    double rounding = 0.0;
+};
+
+GridTerms OnGrid(const std::vector<double>& terms, double step, TermOrder order) {
+    GridTerms grid;
+    for (const double c : terms) {
+        const double shift = 0.5 * std::fabs(c) / step;
+        if (shift < 1.0) {
+            grid.rounding += 0.5 * std::fabs(c);
+            continue;
+        }
+        const double w = shift - std::floor(shift);
+        grid.rounding += std::max(w, 1.0 - w) * step;
+        grid.kept.push_back(c);
+    }
     if (order == TermOrder::SmallestFirst)
-        std::sort(terms.begin(), terms.end(),
+        std::sort(grid.kept.begin(), grid.kept.end(),
                   [](double a, double b) { return std::fabs(a) < std::fabs(b); });
-    for (double c : terms) isi.Add(c);
+    return grid;
+}
+
+// The distribution of the terms on a grid of `step`.
+Distribution IsiOf(const Cursors& cursors, const GridTerms& terms, double step) {
+    Distribution isi(2 * std::size_t(std::ceil(cursors.worst / step)) + terms.kept.size() + 4,
+                     step);
+    for (const double c : terms.kept) isi.Add(c);
+    return isi;
 }
 
 struct Phase {
@@ -177,9 +206,8 @@ struct Phase {
 
 Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low, double high,
                TermOrder order) {
-    Distribution isi(std::size_t(std::ceil(cursors.worst / step)) + cursors.others.size() + 4,
-                     step);
-    AddAll(isi, cursors.others, order);
+    const GridTerms terms = OnGrid(cursors.others, step, order);
+    const Distribution isi = IsiOf(cursors, terms, step);
     Phase phase;
     const double half = 0.5 * cursors.main;
     phase.peakDistortion = 2.0 * (half - cursors.worst);
@@ -192,7 +220,7 @@ Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low
     };
     phase.opening = 2.0 * edge(targetBer);
     for (const double level : StatisticalEye::kContourLevels) phase.contours.push_back(edge(level));
-    phase.bound = 2.0 * double(cursors.others.size()) * step;
+    phase.bound = 2.0 * terms.rounding;
     phase.received = isi.Received(cursors.main, low, high, StatisticalEye::kRows);
     return phase;
 }
@@ -209,8 +237,9 @@ double OpenWidth(const std::vector<double>& ber, long best, double targetBer) {
 
 // The received one's distribution on a grid centred on bin `centre`, mixed over the jitter's
 // phases and convolved with the noise; then everything one phase of the eye needs.
+// `rounding`: the most the grid has moved any pattern so far.
 Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, double noiseBins,
-                    double targetBer, double low, double high) {
+                    double targetBer, double low, double high, double rounding) {
     if (noiseBins > 0.0) {
         // Gathered onto a grid of 1/32 of the noise's sigma (each mass split between the two
         // bins around it), then convolved with the noise directly: sums of positive terms, exact
@@ -248,6 +277,7 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
         }
         centre = coarseCentre + reach;
         step *= double(factor);
+        rounding += step;  // the gathering's split
     }
     auto value = [&](std::size_t i) { return (double(i) - double(centre)) * step; };
     auto edge = [&](double ber) {
@@ -257,6 +287,7 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
         return value(one.size() - 1);
     };
     Phase phase;
+    phase.bound = 2.0 * rounding;
     // A mass on the threshold itself errs half the time.
     for (std::size_t i = 0; i < one.size() && value(i) <= 0.0; ++i)
         phase.ber += value(i) < 0.0 ? one[i] : 0.5 * one[i];
@@ -273,40 +304,66 @@ Phase ImpairedPhase(std::vector<double> one, std::size_t centre, double step, do
     return phase;
 }
 
-// Every phase with noise and jitter: the phases the jitter reaches beyond the unit interval are
-// computed too, since a late sample of this bit is not an early one of the next.
+// The jitter's instants grouped by their fraction of a phase: every instant of a group is a
+// whole number of phases from the others, so one distribution per phase serves them all.
+struct Instants {
+    double fraction = 0.0;                       // of a phase, in [0, 1)
+    std::vector<std::pair<int, double>> shifts;  // whole phases and probabilities
+};
+
+std::vector<Instants> GroupedByFraction(std::vector<std::pair<double, double>> jitter, int phases) {
+    if (jitter.empty()) jitter = {{0.0, 1.0}};
+    // Fractions equal to a millionth of a phase share a group (one offset's rounding).
+    constexpr double kResolution = 1 << 20;
+    std::map<long, Instants> groups;
+    for (const auto& [offset, p] : jitter) {
+        // Beyond half a unit interval the sample is another bit's: left out.
+        if (2.0 * std::fabs(offset) > double(phases) || !(p > 0.0)) continue;
+        double whole = std::floor(offset);
+        long key = std::lround((offset - whole) * kResolution);
+        if (key == long(kResolution)) {
+            key = 0;
+            whole += 1.0;
+        }
+        Instants& group = groups[key];
+        group.fraction = double(key) / kResolution;
+        group.shifts.emplace_back(int(whole), p);
+    }
+    std::vector<Instants> grouped;
+    for (auto& [key, group] : groups) grouped.push_back(std::move(group));
+    return grouped;
+}
+
+// Every phase with noise and jitter: each jittered instant's distribution, read from the pulse
+// at that instant itself, mixed into the phase it belongs to; the instants beyond the unit
+// interval are computed too, since a late sample of this bit is not an early one of the next.
 std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
                                   const std::vector<std::vector<double>>& aggressors, double spb,
                                   double eyeCentre, int phases, int bins, double targetBer,
                                   const EyeImpairments& impairments, double low, double high,
                                   TermOrder order) {
-    std::vector<std::pair<int, double>> jitter = impairments.jitter;
-    if (jitter.empty()) jitter = {{0, 1.0}};
-    std::vector<std::pair<double, double>> exact = impairments.exactJitter;
-    if (exact.empty()) exact = {{0.0, 1.0}};
-    int reach = 0;
-    for (const auto& [j, w] : jitter) reach = std::max(reach, std::abs(j));
-    // The instants each phase's distribution needs: grid offset q plus each exact offset.
-    auto at = [&](int q, double d) {
-        return eyeCentre + (PhaseOfOffset(q, phases) + d / double(phases)) * spb;
+    const std::vector<Instants> groups = GroupedByFraction(impairments.jitter, phases);
+    auto at = [&](int q, double fraction) {
+        return eyeCentre + (PhaseOfOffset(q, phases) + fraction / double(phases)) * spb;
     };
-    std::vector<Cursors> cursors;  // without the exact offsets: the bound and the worst pattern
-    std::vector<std::vector<Cursors>> shifted(exact.size());
+    // [group][q - first]: the cursors of each instant the phases need.
+    std::vector<std::vector<Cursors>> cursors(groups.size());
+    std::vector<int> first(groups.size());
     double worst = 1e-12, extent = 0.0;
     std::size_t terms = 0;
-    auto note = [&](const Cursors& c) {
-        worst = std::max(worst, c.worst);
-        extent = std::max(extent, 0.5 * std::fabs(c.main) + c.worst);
-        terms = std::max(terms, c.others.size());
-    };
-    for (int q = -reach; q < phases + reach; ++q) {
-        cursors.push_back(CursorsAt(pulse, aggressors, spb, at(q, 0.0)));
-        note(cursors.back());
-        for (std::size_t e = 0; e < exact.size(); ++e) {
-            shifted[e].push_back(exact[e].first == 0.0
-                                     ? cursors.back()
-                                     : CursorsAt(pulse, aggressors, spb, at(q, exact[e].first)));
-            note(shifted[e].back());
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+        int lowest = 0, highest = 0;
+        for (const auto& [shift, p] : groups[g].shifts) {
+            lowest = std::min(lowest, shift);
+            highest = std::max(highest, shift);
+        }
+        first[g] = lowest;
+        for (int q = lowest; q < phases + highest; ++q) {
+            const Cursors& c = cursors[g].emplace_back(
+                CursorsAt(pulse, aggressors, spb, at(q, groups[g].fraction)));
+            worst = std::max(worst, c.worst);
+            extent = std::max(extent, 0.5 * std::fabs(c.main) + c.worst);
+            terms = std::max(terms, c.others.size());
         }
     }
     // The grid reaches from 0 V past the main cursor; with little or no interference a step set
@@ -316,25 +373,28 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
     const double noiseBins = impairments.noiseSigma / step;
     const std::size_t centre = std::size_t(std::ceil(extent / step)) + terms + 8;
     std::vector<std::vector<double>> ones(std::size_t(phases), std::vector<double>(2 * centre + 1));
-    for (std::size_t e = 0; e < exact.size(); ++e)
-        for (int q = -reach; q < phases + reach; ++q) {
-            const Cursors& c = shifted[e][std::size_t(q + reach)];
-            Distribution isi(std::size_t(std::ceil(c.worst / step)) + c.others.size() + 4, step);
-            AddAll(isi, c.others, order);
-            for (const auto& [j, w] : jitter)
-                // Beyond half a unit interval the sample is another bit's: left out, as the
-                // grid's own jitter is.
-                if (q - j >= 0 && q - j < phases &&
-                    2.0 * std::fabs(double(j) + exact[e].first) <= double(phases))
-                    isi.AddTo(ones[std::size_t(q - j)], centre, 0.5 * c.main, w * exact[e].second);
+    // The most any mixed instant's rounding moves a pattern, and the main cursor's own split.
+    double rounding = 0.0;
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        for (std::size_t n = 0; n < cursors[g].size(); ++n) {
+            const int q = first[g] + int(n);
+            const Cursors& c = cursors[g][n];
+            const GridTerms grid = OnGrid(c.others, step, order);
+            const Distribution isi = IsiOf(c, grid, step);
+            bool used = false;
+            for (const auto& [shift, p] : groups[g].shifts)
+                if (q - shift >= 0 && q - shift < phases) {
+                    isi.AddTo(ones[std::size_t(q - shift)], centre, 0.5 * c.main, p);
+                    used = true;
+                }
+            if (used) rounding = std::max(rounding, grid.rounding + step);
         }
     std::vector<Phase> results;
     for (int p = 0; p < phases; ++p) {
         results.push_back(ImpairedPhase(std::move(ones[std::size_t(p)]), centre, step, noiseBins,
-                                        targetBer, low, high));
-        const Cursors& c = cursors[std::size_t(p + reach)];
+                                        targetBer, low, high, rounding));
+        const Cursors c = CursorsAt(pulse, aggressors, spb, at(p, 0.0));
         results.back().peakDistortion = c.main - 2.0 * c.worst;
-        results.back().bound = 2.0 * double(c.others.size()) * step;
     }
     return results;
 }
@@ -365,8 +425,7 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     eye.low = -eye.high;
     const double step = worst / (0.5 * bins);
     std::vector<Phase> results;
-    if (impairments.noiseSigma > 0.0 || !impairments.jitter.empty() ||
-        !impairments.exactJitter.empty()) {
+    if (impairments.noiseSigma > 0.0 || !impairments.jitter.empty()) {
         eye.high += 6.0 * impairments.noiseSigma;
         eye.low = -eye.high;
         results = ImpairedPhases(pulse, aggressorPulses, spb, centre, phases, bins, targetBer,

@@ -10,11 +10,13 @@ namespace amirun {
 // phase the inter-symbol interference of every other cursor, and the crosstalk of every cursor of
 // each aggressor's pulse, add as independent +-c/2 terms.
 //
-// No cursor is dropped and no mass is rounded away: each term's two halves are split between the
-// grid bins on either side of their exact place, which keeps every term's mass and mean. Every
-// pattern's voltage then lands within `bound` (the number of terms times the grid step) of its
-// exact value, and so does every quantile. Eye edges are clamped to what is exact: never inside
-// the peak-distortion (worst pattern) edge and never beyond the noiseless main cursor; below the
+// No mass is rounded away: each term's two halves are split between the grid bins on either
+// side of their exact place, which keeps every term's mass and mean, and moves a pattern by at
+// most max(w, 1 - w) steps for a term w steps past a bin; a term whose half is under one step is
+// left out, which moves a pattern by that half, less than rounding it would. Every pattern's
+// voltage then lands within `bound` (those moves summed, for each edge) of its exact value, and
+// so does every quantile. Eye edges are clamped to what is exact: never inside the
+// peak-distortion (worst pattern) edge and never beyond the noiseless main cursor; below the
 // worst pattern's probability the eye is the peak-distortion eye.
 //
 // Phases: `phases` per unit interval, the pulse interpolated linearly between its samples, over
@@ -34,7 +36,7 @@ struct StatisticalEye {
     double height = 0.0;          // inner opening at the target BER and best phase; <= 0: closed
     double width = 0.0;           // unit intervals whose BER is below the target, around the best
     double peakDistortion = 0.0;  // the worst-pattern opening at the best phase
-    double bound = 0.0;           // the most the height can be off its exact value
+    double bound = 0.0;  // the most the height can be off its exact value (its noise to the grid)
     // [level][phase]: the inner edge of a received one at each BER of kContourLevels, volts for
     // a 1 V swing (a zero's edge is its mirror image).
     std::vector<std::vector<double>> contours;
@@ -43,14 +45,14 @@ struct StatisticalEye {
 };
 
 // Noise and jitter for the statistical eye: Gaussian noise convolved into every phase's
-// distribution, and the sampling instant's jitter as a mixture of the distributions of the phases
-// it reaches. With either, the eye's edges have real tails and no exact clamp applies.
+// distribution, and the sampling instant's jitter as a mixture of the distributions at the
+// instants it reaches, each read from the pulse at that instant itself. With either, the eye's
+// edges have real tails and no exact clamp applies.
 struct EyeImpairments {
-    double noiseSigma = 0.0;                     // volts, for the eye's 1 V swing
-    std::vector<std::pair<int, double>> jitter;  // phase offsets and probabilities; empty: none
-    // Jitter at exact, fractional phase offsets (dual-Dirac), with probabilities summing to 1:
-    // the pulse is read at those instants themselves, each one combined with `jitter`.
-    std::vector<std::pair<double, double>> exactJitter;
+    double noiseSigma = 0.0;  // volts, for the eye's 1 V swing
+    // Offsets of the sampling instant in phases (fractions too) and their probabilities; empty:
+    // none. An offset beyond half a unit interval samples another bit and is left out.
+    std::vector<std::pair<double, double>> jitter;
 };
 
 // The order the interference terms are added to each distribution in. The distribution is the
