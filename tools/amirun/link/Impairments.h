@@ -46,7 +46,7 @@ Impairments LinkImpairmentsOf(const AmiModelDescription& tx, const AmiModelDescr
 // The jitter's distribution on a grid of `phases` per unit interval: offsets in phases with
 // their probabilities, summing to 1 (random jitter out to 14 sigma). `truncated` gets the mass that
 // lay beyond half a unit interval, which is left out. With `withoutDj`, the dual-Dirac part is
-// left to DiracOffsets.
+// left to EyeJitter, which places it exactly.
 std::vector<std::pair<int, double>> JitterWeights(const Impairments& impairments, int phases,
                                                   double* truncated = nullptr,
                                                   bool withoutDj = false);
