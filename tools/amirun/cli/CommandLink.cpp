@@ -105,10 +105,11 @@ void WritePictures(const std::string& base, const std::string& context, const Ti
             lines.push_back({"opening at the target BER", {1.0, 1.0}, {-half, half}});
         }
         PlotEye(base + "_stat_eye.png",
-                std::string(stat->applies ? "statistical eye: "
-                                          : "statistical eye (does not apply: the transmitter "
-                                            "is not linear; see the bit-by-bit eye): ") +
-                    statText + "\n" + context,
+                // The warning on a line of its own: with the figures it would not fit the width.
+                std::string(stat->applies ? ""
+                                          : "statistical eye: does not apply (the transmitter "
+                                            "is not linear); see the bit-by-bit eye\n") +
+                    "statistical eye: " + statText + "\n" + context,
                 StatisticalDensity(stat->eye, 200, 1.0, swing), "log10 probability", lines);
     }
     PlotEye(base + "_link_eye.png",
