@@ -221,8 +221,7 @@ Distribution IsiOf(const Cursors& cursors, const GridTerms& terms, double step) 
 
 struct Phase {
     double ber = 0.0;
-    double opening = 0.0;         // at the target BER
-    double peakDistortion = 0.0;  // the worst pattern's opening
+    double opening = 0.0;  // at the target BER
     double bound = 0.0;
     std::vector<double> received;
     std::vector<double> contours;  // the one's inner edge at each contour level
@@ -234,7 +233,6 @@ Phase OnePhase(const Cursors& cursors, double step, double targetBer, double low
     const Distribution isi = IsiOf(cursors, terms, step);
     Phase phase;
     const double half = 0.5 * cursors.main;
-    phase.peakDistortion = 2.0 * (half - cursors.worst);
     // Open for every pattern: no error at all, whatever the grid's rounding says.
     phase.ber = half > cursors.worst ? 0.0 : isi.Below(-half);
     // Exact limits: no pattern lies below the worst one, and below a BER of 1/2 no quantile of a
@@ -414,12 +412,9 @@ std::vector<Phase> ImpairedPhases(const std::vector<double>& pulse,
             if (used) rounding = std::max(rounding, grid.rounding + step);
         }
     std::vector<Phase> results;
-    for (int p = 0; p < phases; ++p) {
+    for (int p = 0; p < phases; ++p)
         results.push_back(ImpairedPhase(std::move(ones[std::size_t(p)]), centre, step, noiseBins,
                                         targetBer, low, high, rounding));
-        const Cursors c = CursorsAt(pulse, aggressors, spb, at(p, 0.0));
-        results.back().peakDistortion = c.main - 2.0 * c.worst;
-    }
     return results;
 }
 
@@ -474,7 +469,8 @@ StatisticalEye ComputeStatisticalEye(const std::vector<double>& pulse,
     }
     const Phase& best = results[std::size_t(eye.bestPhase)];
     eye.height = best.opening;
-    eye.peakDistortion = best.peakDistortion;
+    const Cursors& atBest = cursors[std::size_t(eye.bestPhase)];
+    eye.peakDistortion = atBest.main - 2.0 * atBest.worst;
     eye.bound = best.bound;
     eye.width = OpenWidth(eye.ber, eye.bestPhase, targetBer);
     return eye;

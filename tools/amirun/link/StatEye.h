@@ -36,7 +36,7 @@ struct StatisticalEye {
     double height = 0.0;          // inner opening at the target BER and best phase; <= 0: closed
     double width = 0.0;           // unit intervals whose BER is below the target, around the best
     double peakDistortion = 0.0;  // the worst-pattern opening at the best phase
-    double bound = 0.0;  // the most the height can be off its exact value (its noise to the grid)
+    double bound = 0.0;  // the most the height can be off its exact value (the noise to its grid)
     // [level][phase]: the inner edge of a received one at each BER of kContourLevels, volts for
     // a 1 V swing (a zero's edge is its mirror image).
     std::vector<std::vector<double>> contours;
